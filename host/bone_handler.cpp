@@ -1,0 +1,60 @@
+#include "host/bone_handler.h"
+
+#include <cstdint>
+
+#include "host/bone_results.h"
+#include "host/chain_walk.h"
+#include "la3d/vk_3dla.h"
+
+namespace tarsel {
+namespace {
+
+using vk_3dla::vec3;
+
+void set_rotation(const LWItemMotionAccess& access, const vec3& hpb) {
+  const LWDVector value = {hpb.x, hpb.y, hpb.z};
+  access.setParam(LWIP_ROTATION, value);
+}
+
+// The rotation a fraction w of the way along the shorter arc from `from` to `to`.
+vec3 blend_hpb(const vec3& from, const vec3& to, double w) {
+  using namespace vk_3dla;
+  const quat q0 = quat_from_m33(m33_from_hpb(from));
+  const quat q1 = quat_from_m33(m33_from_hpb(to));
+  return hpb_from_m33(m33_from_quat(slerp(q0, q1, w)));
+}
+
+}  // namespace
+
+LWInstance bone_create(void* /*priv*/, void* /*context*/, LWError* /*error*/) {
+  return reinterpret_cast<LWInstance>(std::uintptr_t{1});
+}
+
+void bone_destroy(LWInstance /*inst*/) {}
+
+LWError bone_copy(LWInstance /*to*/, LWInstance /*from*/) { return nullptr; }
+
+void bone_evaluate(LWInstance /*inst*/, const LWItemMotionAccess* access) {
+  if (access == nullptr) return;
+  const LWItemID bone = access->item;
+  if (chain_goal(bone) == LWITEM_NULL) return;
+  const auto entry = bone_results.find(bone);
+  if (entry == bone_results.end()) return;
+
+  const vec3 solved = entry->second.hpb;
+  const double w = entry->second.weight;
+  if (!(w < 1.0)) {  // full weight, or not a number
+    set_rotation(*access, solved);
+    return;
+  }
+  LWDVector cur = {0.0, 0.0, 0.0};
+  access->getParam(LWIP_ROTATION, access->time, cur);
+  const vec3 host_hpb(cur);
+  if (w <= 0.0) {  // a weight below 0 never extrapolates away from the host's rotation
+    set_rotation(*access, host_hpb);
+    return;
+  }
+  set_rotation(*access, blend_hpb(host_hpb, solved, w));
+}
+
+}  // namespace tarsel

@@ -1,0 +1,43 @@
+#include "host/chain_walk.h"
+
+#include <cstring>
+
+#include "host/service_slots.h"
+#include "sdk/lwmotion.h"
+
+namespace tarsel {
+namespace {
+
+// Name of the per-bone handler. Compared with strcmp, i.e. byte by byte up to and including the
+// terminating zero, so "Tarsel_Top" and longer names never match and a short name is never read
+// past its end.
+constexpr const char* bone_handler_name = "Tarsel";
+
+bool carries_bone_handler(const LWItemInfo& info, LWItemID item) {
+  for (int k = 1;; ++k) {
+    const char* name = info.server(item, LWITEMMOTION_HCLASS, k);
+    if (name == nullptr) return false;
+    if (std::strcmp(name, bone_handler_name) == 0) return true;
+  }
+}
+
+}  // namespace
+
+void gather_chain(std::vector<LWItemID>& list, LWItemID item) {
+  list.push_back(item);
+  // Without the item-info service nothing below the item can be seen.
+  if (item_info == nullptr) return;
+  const LWItemInfo& info = *item_info;
+  for (LWItemID c = info.firstChild(item); c != LWITEM_NULL; c = info.nextChild(item, c)) {
+    if (carries_bone_handler(info, c)) gather_chain(list, c);
+  }
+}
+
+LWItemID chain_goal(LWItemID item) {
+  std::vector<LWItemID> chain;
+  gather_chain(chain, item);
+  if (item_info == nullptr) return LWITEM_NULL;
+  return item_info->goal(chain.back());
+}
+
+}  // namespace tarsel

@@ -1,0 +1,30 @@
+// The module's one exported symbol: the descriptor through which the host finds the three
+// servers.
+#include <cstdint>
+
+#include "host/activation.h"
+#include "host/panel.h"
+#include "sdk/lwmodule.h"
+#include "sdk/lwmotion.h"
+
+namespace {
+
+// The module data handed to every activation; nothing is allocated.
+void* startup() { return reinterpret_cast<void*>(std::uintptr_t{4}); }
+
+void shutdown(void* /*server_data*/) {}
+
+ServerRecord server_table[] = {
+    {LWITEMMOTION_HCLASS, "Tarsel_Top", tarsel::root_handler_activate, nullptr},
+    {LWITEMMOTION_ICLASS, "Tarsel_Top", tarsel::interface_activate, nullptr},
+    {LWITEMMOTION_HCLASS, "Tarsel", tarsel::bone_handler_activate, nullptr},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+extern "C" {
+__attribute__((visibility("default"))) ModuleDescriptor _mod_descrip = {
+    MOD_SYSSYNC, MOD_SYSVER, MOD_MACHINE, startup, shutdown, server_table,
+};
+}

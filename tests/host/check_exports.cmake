@@ -1,0 +1,23 @@
+# Fails unless _mod_descrip is the only dynamic symbol the module defines, apart from the ones the
+# toolchain itself puts into every shared object.
+execute_process(COMMAND nm -D --defined-only ${MODULE}
+  OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REPLACE "\n" ";" lines "${symbols}")
+set(found_descriptor FALSE)
+foreach(line IN LISTS lines)
+  if(line STREQUAL "")
+    continue()
+  endif()
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  if(name STREQUAL "_mod_descrip")
+    set(found_descriptor TRUE)
+  elseif(NOT name MATCHES "^(_init|_fini|_edata|_end|__bss_start)$")
+    message(FATAL_ERROR "unexpected exported symbol: ${line}")
+  endif()
+endforeach()
+if(NOT found_descriptor)
+  message(FATAL_ERROR "_mod_descrip is not exported")
+endif()
