@@ -1,0 +1,91 @@
+// Evaluation of a time, and the channel and world queries that read its results.
+#include <cmath>
+#include <limits>
+
+#include "stage/host.h"
+#include "stage/services.h"
+
+namespace stage {
+
+namespace {
+
+LWFrame frame_at(double time, double fps) {
+  const double f = std::round(time * fps);
+  if (!(std::fabs(f) <= std::numeric_limits<int>::max())) return 0;  // also NaN
+  return static_cast<LWFrame>(f);
+}
+
+}  // namespace
+
+void Host::evaluate(double time) {
+  Current_host guard(*this);
+  evaluation_.valid = true;
+  evaluation_.time = time;
+  evaluation_.items.assign(scene_.size(), Evaluated_item{});
+  const LWFrame frame = frame_at(time, scene_.fps);
+  for (const std::size_t index : scene_.evaluation_order()) {
+    const Item& item = scene_.item(index);
+    Evaluated_item& evaluated = evaluation_.items[index];
+    for (int c = 0; c < ch_count; ++c) evaluated.values[c] = channel_value(item.channels[c], time);
+    evaluation_.current = index;
+    for (const Attached_handler& handler : item.handlers) {
+      if (!handler.motion || !handler.motion->active() || !handler.motion->table.evaluate) continue;
+      const LWItemMotionAccess access{item.id, frame, time, &access_get_param, &access_set_param};
+      handler.motion->table.evaluate(handler.instance, &access);
+    }
+    evaluation_.current = Scene::npos;
+    evaluated.done = true;
+  }
+}
+
+void Host::access_get(LWItemParam param, LWTime time, double out[3]) const {
+  const int c = channel_of_param(param);
+  const std::size_t index = evaluation_.current;
+  Vec3 v{};
+  if (index != Scene::npos && c != ch_count) {
+    // The item's channels as computed so far at the evaluation's time; its keys at other times.
+    v = time == evaluation_.time ? evaluation_.items[index].values[c]
+                                 : channel_value(scene_.item(index).channels[c], time);
+  }
+  for (int i = 0; i < 3; ++i) out[i] = v[i];
+}
+
+void Host::access_set(LWItemParam param, const double value[3]) {
+  const int c = channel_of_param(param);
+  const std::size_t index = evaluation_.current;
+  if (index == Scene::npos || c == ch_count || !value) return;
+  evaluation_.items[index].values[c] = {value[0], value[1], value[2]};
+}
+
+Vec3 Host::param(LWItemID id, LWItemParam param, double time) const {
+  const int c = channel_of_param(param);
+  const std::size_t index = scene_.index_of(id);
+  if (index == Scene::npos || c == ch_count) return Vec3{};
+  if (evaluation_.valid && time == evaluation_.time && index < evaluation_.items.size() &&
+      evaluation_.items[index].done)
+    return evaluation_.items[index].values[c];
+  return channel_value(scene_.item(index).channels[c], time);
+}
+
+Mat4 Host::world(LWItemID id, double time) const {
+  // world(item) = L(item) * world(parent): accumulate L from the item up to the top.
+  Mat4 m = identity4();
+  const Item* item = scene_.find(id);
+  for (std::size_t steps = 0; item && steps <= scene_.size(); ++steps) {
+    const Vec3 parent_pivot = param(item->parent, LWIP_PIVOT, time);
+    m = m * local_matrix(param(item->id, LWIP_SCALING, time), param(item->id, LWIP_ROTATION, time),
+                         param(item->id, LWIP_POSITION, time),
+                         param(item->id, LWIP_PIVOT_ROT, time), parent_pivot);
+    item = scene_.find(item->parent);
+  }
+  return m;
+}
+
+Vec3 Host::bone_tip(LWItemID bone, double time) const {
+  const Item* item = scene_.find(bone);
+  const double length = item ? item->rest_length : 0.0;
+  const Vec3 pivot = param(bone, LWIP_PIVOT, time);
+  return transform_point({-pivot[0], -pivot[1], length - pivot[2]}, world(bone, time));
+}
+
+}  // namespace stage

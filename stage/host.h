@@ -1,0 +1,155 @@
+// The stand-in host: loads plug-in modules, holds a scene, offers the global services, evaluates
+// times, and keeps the option panels modules build. A runner and every end-to-end test drive the
+// module through it, as the real host program would. A host is used from one thread at a time,
+// like the host program's evaluation thread; hosts on different threads are independent.
+#ifndef TARSEL_STAGE_HOST_H
+#define TARSEL_STAGE_HOST_H
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sdk/lwmotion.h"
+#include "stage/module_loader.h"
+#include "stage/panel_model.h"
+#include "stage/scene.h"
+#include "stage/transform.h"
+
+namespace stage {
+
+struct Scene_record;
+
+// An "ItemMotionHandler" server as activated by the host: the tables its activation filled.
+struct Motion_server {
+  const Module* module = nullptr;
+  std::string name;
+  int activation = AFUNC_OK;  // what the activation returned
+  LWInstanceFuncs inst{};
+  LWItemFuncs item{};
+  LWItemMotionHandler table{};
+  bool active() const { return activation == AFUNC_OK; }
+};
+
+// A call of the "Instance Update" service.
+struct Notification {
+  std::string class_name;
+  LWInstance instance;
+};
+
+class Host {
+ public:
+  Host();
+  ~Host();  // destroys every instance and panel, then shuts down and unloads the modules
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  // --- Modules -----------------------------------------------------------------------------
+  // Loads a module file (see Module); later modules are searched after earlier ones.
+  Module& load_module(const std::string& path);
+  const std::vector<std::unique_ptr<Module>>& modules() const { return modules_; }
+  // Activates a server of a loaded module with the host's global lookup; returns the AFUNC_
+  // code. Throws Error when no loaded module offers the server.
+  int activate(const std::string& class_name, const std::string& name, void* local,
+               int version = LWITEMMOTION_VERSION);
+  // The motion handler server of that name, activated on first use (the result is kept, also a
+  // failed one); null when no loaded module offers it.
+  const Motion_server* motion_server(const std::string& name);
+
+  // --- Services ----------------------------------------------------------------------------
+  // A withheld service is answered with null, as if the host had none by that name.
+  void withhold_service(const std::string& name) { withheld_.insert(name); }
+  void offer_service(const std::string& name) { withheld_.erase(name); }
+  bool offers_service(const std::string& name) const { return withheld_.count(name) == 0; }
+
+  // --- Scene -------------------------------------------------------------------------------
+  Scene& scene() { return scene_; }
+  const Scene& scene() const { return scene_; }
+  // Destroys every instance and panel and starts an empty scene.
+  void clear_scene();
+  // Attaches a motion handler after the item's others and creates its instance. Throws Error
+  // when no loaded module offers the server, its activation failed or create returned null.
+  LWInstance attach_handler(LWItemID item, const std::string& server);
+  // The instance of the index-th handler (from 0) of an item with that server name, or null.
+  LWInstance instance(LWItemID item, const std::string& server, int index = 0) const;
+  // The handler's one-line description (descln), or "" when it has none.
+  std::string describe_handler(LWItemID item, std::size_t handler);
+  // The items the handler depends on (useItems), without the terminating none.
+  std::vector<LWItemID> used_items(LWItemID item, std::size_t handler);
+
+  // --- Evaluation --------------------------------------------------------------------------
+  // Evaluates every item at a time (seconds): parents before children; for each item its
+  // channels from its keys, then its active motion handlers in order.
+  void evaluate(double time);
+  void evaluate_frame(int frame) { evaluate(frame / scene_.fps); }
+  bool has_evaluation() const { return evaluation_.valid; }
+  double evaluated_time() const { return evaluation_.time; }
+  // An item's channel triple at a time: as evaluated when the last evaluation was at that time
+  // and has finished the item, else from its keys. Zeros for an unknown item or parameter.
+  Vec3 param(LWItemID item, LWItemParam param, double time) const;
+  // World transform from the item's channels at the time, composed through its parents.
+  Mat4 world(LWItemID item, double time) const;
+  Vec3 world_position(LWItemID item, double time) const { return translation(world(item, time)); }
+  // World position of a bone's tip: its rest length along its +Z, from its pivot.
+  Vec3 bone_tip(LWItemID bone, double time) const;
+
+  // --- Panels ------------------------------------------------------------------------------
+  // Activates the "ItemMotionInterface" server of that name for the item's instance of the
+  // motion handler of the same name, and returns the panel it built. Throws Error when there is
+  // no such instance or server, or the activation fails or builds no panel.
+  Panel& open_panel(LWItemID item, const std::string& server);
+  const std::vector<std::unique_ptr<Panel>>& panels() const { return panels_; }
+  const std::vector<Notification>& notifications() const { return notifications_; }
+  void clear_notifications() { notifications_.clear(); }
+
+  // --- Scene files (scene_file.h for the format) --------------------------------------------
+  // Replaces the scene with the file's. Items get fresh identifiers; instances are created,
+  // loaded from their stored data, then told the old -> new identifier pairs. Throws Error
+  // naming the file, the place in it and the fault; the current scene is kept then.
+  void load_scene(const std::string& path);
+  // Writes the scene to a file through a temporary file, so a failed save leaves the old file.
+  void save_scene(const std::string& path);
+  Scene_record scene_record();
+  void load_scene_record(const Scene_record& record, const std::string& file_name);
+  // What loading could not honour without failing (e.g. a handler whose server no loaded
+  // module offers; it is kept with its data and stays inactive).
+  const std::vector<std::string>& warnings() const { return warnings_; }
+
+  // --- Answers to the module's service calls (services.cpp) ------------------------------------
+  void access_get(LWItemParam param, LWTime time, double out[3]) const;
+  void access_set(LWItemParam param, const double value[3]);
+  LWXPanelID create_panel(int type, const LWXPanelControl* controls);
+  Panel* find_panel(LWXPanelID panel);
+  void destroy_panel(LWXPanelID panel);
+  int instance_update(const char* class_name, LWInstance instance);
+
+ private:
+  struct Evaluated_item {
+    bool done = false;
+    std::array<Vec3, ch_count> values;
+  };
+  struct Evaluation {
+    bool valid = false;
+    double time = 0;
+    std::vector<Evaluated_item> items;  // by scene index
+    std::size_t current = Scene::npos;  // the item being evaluated
+  };
+
+  void destroy_instances(Scene& scene);
+  void destroy_instance(Attached_handler& handler);
+
+  std::vector<std::unique_ptr<Module>> modules_;  // destroyed last, in ~Host
+  std::vector<std::unique_ptr<Motion_server>> motion_servers_;
+  std::set<std::string> withheld_;
+  Scene scene_;
+  Evaluation evaluation_;
+  std::vector<std::unique_ptr<Panel>> panels_;
+  std::vector<Notification> notifications_;
+  std::vector<std::string> warnings_;
+};
+
+}  // namespace stage
+
+#endif

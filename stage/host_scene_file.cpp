@@ -1,0 +1,173 @@
+// The host's side of scene files: turning its scene and the handlers' instances into a record,
+// and building a scene with instances from one.
+#include <map>
+
+#include "sdk/lwio.h"
+#include "stage/block_io.h"
+#include "stage/error.h"
+#include "stage/host.h"
+#include "stage/scene_file.h"
+#include "stage/services.h"
+
+namespace stage {
+
+Scene_record Host::scene_record() {
+  Scene_record record;
+  record.fps = scene_.fps;
+  record.frame_start = scene_.frame_start;
+  record.frame_end = scene_.frame_end;
+  for (std::size_t i = 0; i < scene_.size(); ++i) {
+    const Item& item = scene_.item(i);
+    Item_record r;
+    r.id = id_value(item.id);
+    r.type = item.type;
+    r.name = item.name;
+    r.owner = id_value(item.owner);
+    r.parent = id_value(item.parent);
+    r.goal = id_value(item.goal);
+    r.channels = item.channels;
+    r.rest_position = item.rest_position;
+    r.rest_rotation = item.rest_rotation;
+    r.rest_length = item.rest_length;
+    r.limits = item.limits;
+    for (const Attached_handler& handler : item.handlers) {
+      Handler_record h;
+      h.server = handler.server;
+      if (handler.motion && handler.motion->inst.save && handler.instance) {
+        Block_writer writer(LWIO_ASCII);
+        LWError error = nullptr;
+        {
+          Current_host guard(*this);
+          error = handler.motion->inst.save(handler.instance, writer.state());
+        }
+        if (error)
+          throw Error("handler \"" + handler.server + "\" of \"" + item.name +
+                      "\" could not save: " + error);
+        h.has_data = true;
+        h.data = split_lines(writer.text());
+      } else if (handler.has_kept_data) {
+        h.has_data = true;
+        h.data = handler.kept_data;
+      }
+      r.handlers.push_back(std::move(h));
+    }
+    record.items.push_back(std::move(r));
+  }
+  return record;
+}
+
+void Host::save_scene(const std::string& path) { write_scene_file(path, scene_record()); }
+
+void Host::load_scene(const std::string& path) { load_scene_record(read_scene_file(path), path); }
+
+void Host::load_scene_record(const Scene_record& record, const std::string& file_name) {
+  // Build the new scene in place, so that modules asking the services while their instances are
+  // created and loaded see it; the old scene comes back if anything fails.
+  Scene old_scene = std::move(scene_);
+  Evaluation old_evaluation = std::move(evaluation_);
+  std::vector<std::string> old_warnings = std::move(warnings_);
+  scene_ = Scene();
+  evaluation_ = Evaluation();
+  warnings_.clear();
+  try {
+    scene_.fps = record.fps;
+    scene_.frame_start = record.frame_start;
+    scene_.frame_end = record.frame_end;
+    std::vector<uint32_t> old_ids;
+    for (const Item_record& r : record.items) old_ids.push_back(r.id);
+    scene_.avoid_ids(old_ids);
+
+    // Owners before their bones: objects, lights and cameras first, then bones, in file order.
+    std::map<uint32_t, LWItemID> new_ids;
+    const auto new_id = [&](uint32_t id) {
+      const auto it = new_ids.find(id);
+      if (it == new_ids.end()) throw Error(file_name + ": no item has id " + std::to_string(id));
+      return it->second;
+    };
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const Item_record& r : record.items) {
+        if ((r.type == Item_type::bone) != (pass == 1)) continue;
+        new_ids[r.id] = scene_.add(r.type, r.name, r.owner ? new_id(r.owner) : LWITEM_NULL);
+      }
+    }
+    const auto mapped = [&](uint32_t id) { return id ? new_id(id) : LWITEM_NULL; };
+    for (const Item_record& r : record.items) {
+      Item& item = scene_.at(new_id(r.id));
+      if (r.parent) scene_.set_parent(item.id, mapped(r.parent));
+      item.goal = mapped(r.goal);
+      item.channels = r.channels;
+      item.rest_position = r.rest_position;
+      item.rest_rotation = r.rest_rotation;
+      item.rest_length = r.rest_length;
+      item.limits = r.limits;
+    }
+
+    for (std::size_t i = 0; i < record.items.size(); ++i) {
+      const Item_record& r = record.items[i];
+      const LWItemID id = new_id(r.id);
+      for (std::size_t h = 0; h < r.handlers.size(); ++h) {
+        const Handler_record& hr = r.handlers[h];
+        const std::string where =
+            file_name + ": /items/" + std::to_string(i) + "/handlers/" + std::to_string(h) + ": ";
+        const Motion_server* server = motion_server(hr.server);
+        if (!server || !server->active()) {
+          // Keep the handler and its data so the scene saves back whole, but leave it inactive.
+          warnings_.push_back(
+              where + "handler \"" + hr.server + "\" is inactive: " +
+              (server ? "its activation failed with code " + std::to_string(server->activation)
+                      : std::string("no loaded module offers it")));
+          Attached_handler kept;
+          kept.server = hr.server;
+          kept.kept_data = hr.data;
+          kept.has_kept_data = hr.has_data;
+          scene_.at(id).handlers.push_back(std::move(kept));
+          continue;
+        }
+        LWInstance inst;
+        try {
+          inst = attach_handler(id, hr.server);
+        } catch (const Error& e) {
+          throw Error(where + e.what());
+        }
+        if (!hr.has_data) continue;
+        if (!server->inst.load) {
+          warnings_.push_back(where + "handler \"" + hr.server + "\" stores no data; ignored");
+          continue;
+        }
+        Block_reader reader(LWIO_ASCII, join_lines(hr.data));
+        LWError error = nullptr;
+        {
+          Current_host guard(*this);
+          error = server->inst.load(inst, reader.state());
+        }
+        if (error) throw Error(where + "the handler refused its data: " + error);
+        if (reader.failed()) throw Error(where + "the handler's data is malformed");
+      }
+    }
+
+    // As a host does after loading a scene: every instance learns the old -> new identifiers.
+    std::vector<LWItemID> pairs;
+    for (const Item_record& r : record.items) {
+      pairs.push_back(id_from_value(r.id));
+      pairs.push_back(new_id(r.id));
+    }
+    pairs.push_back(LWITEM_NULL);
+    pairs.push_back(LWITEM_NULL);
+    Current_host guard(*this);
+    for (std::size_t i = 0; i < scene_.size(); ++i) {
+      for (const Attached_handler& handler : scene_.item(i).handlers) {
+        if (handler.instance && handler.motion && handler.motion->item.changeID)
+          handler.motion->item.changeID(handler.instance, pairs.data());
+      }
+    }
+  } catch (...) {
+    destroy_instances(scene_);
+    scene_ = std::move(old_scene);
+    evaluation_ = std::move(old_evaluation);
+    warnings_ = std::move(old_warnings);
+    throw;
+  }
+  destroy_instances(old_scene);
+}
+
+}  // namespace stage

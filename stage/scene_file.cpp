@@ -1,0 +1,502 @@
+#include "stage/scene_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "stage/error.h"
+
+namespace stage {
+
+namespace {
+
+using nlohmann::json;
+using nlohmann::ordered_json;
+
+constexpr int format_version = 1;
+const char* const channel_names[ch_count] = {"position", "rotation", "scaling", "pivot",
+                                             "pivot_rotation"};
+const char* const limit_names[3] = {"heading", "pitch", "bank"};
+
+bool is_angle_channel(int c) { return c == ch_rotation || c == ch_pivot_rotation; }
+
+// A field name as a JSON pointer step: "~" becomes "~0", "/" becomes "~1".
+std::string pointer_step(const std::string& key) {
+  std::string out;
+  for (char c : key) out += c == '~' ? "~0" : (c == '/' ? "~1" : std::string(1, c));
+  return out;
+}
+
+// Reads one file, throwing Error with the file name, the JSON path and the fault.
+class Parser {
+ public:
+  explicit Parser(const std::string& file) : file_(file) {}
+
+  [[noreturn]] void fail(const std::string& path, const std::string& what) const {
+    throw Error(file_ + ": " + (path.empty() ? "/" : path) + ": " + what);
+  }
+
+  const json& object(const json& j, const std::string& path) const {
+    if (!j.is_object()) fail(path, "expected an object");
+    return j;
+  }
+
+  void only_fields(const json& j, const std::string& path,
+                   std::initializer_list<const char*> allowed) const {
+    for (auto it = j.begin(); it != j.end(); ++it) {
+      const bool known =
+          std::any_of(allowed.begin(), allowed.end(), [&](const char* a) { return it.key() == a; });
+      if (!known) fail(path + "/" + pointer_step(it.key()), "unknown field");
+    }
+  }
+
+  double number(const json& j, const std::string& path) const {
+    if (!j.is_number()) fail(path, "expected a number");
+    const double v = j.get<double>();
+    if (!std::isfinite(v)) fail(path, "the number is not finite");
+    return v;
+  }
+
+  int integer(const json& j, const std::string& path) const {
+    if (!j.is_number_integer()) fail(path, "expected a whole number");
+    if (j.is_number_unsigned() ? j.get<uint64_t>() > 2147483647u
+                               : (j.get<int64_t>() < -2147483647 || j.get<int64_t>() > 2147483647))
+      fail(path, "the number is out of range");
+    return static_cast<int>(j.get<int64_t>());
+  }
+
+  uint32_t id(const json& j, const std::string& path) const {
+    if (!j.is_number_integer()) fail(path, "expected an item id (a whole number)");
+    if (!j.is_number_unsigned() || j.get<uint64_t>() == 0 || j.get<uint64_t>() > 0xFFFFFFFFu)
+      fail(path, "an item id is a whole number from 1 to 4294967295");
+    return static_cast<uint32_t>(j.get<uint64_t>());
+  }
+
+  std::string string(const json& j, const std::string& path) const {
+    if (!j.is_string()) fail(path, "expected a string");
+    return j.get<std::string>();
+  }
+
+  Vec3 triple(const json& j, const std::string& path) const {
+    if (!j.is_array() || j.size() != 3) fail(path, "expected three numbers [x, y, z]");
+    Vec3 v{};
+    for (int i = 0; i < 3; ++i) v[i] = number(j[i], path + "/" + std::to_string(i));
+    return v;
+  }
+
+  // A constant triple, or a list of keys {"frame" or "time", "value"}.
+  Channel channel(const json& j, const std::string& path, double fps, bool angles) const {
+    Channel c;
+    const auto convert = [&](const Vec3& v) { return angles ? deg_to_rad(v) : v; };
+    if (j.is_array() && !j.empty() && !j[0].is_object()) {
+      c.value = convert(triple(j, path));
+      return c;
+    }
+    if (!j.is_array() || j.empty())
+      fail(path, "expected a triple [x, y, z] or a non-empty list of keys");
+    for (std::size_t k = 0; k < j.size(); ++k) {
+      const std::string kp = path + "/" + std::to_string(k);
+      const json& key = object(j[k], kp);
+      only_fields(key, kp, {"frame", "time", "value"});
+      const bool has_frame = key.contains("frame"), has_time = key.contains("time");
+      if (has_frame == has_time) fail(kp, "a key has either \"frame\" or \"time\"");
+      if (!key.contains("value")) fail(kp, "a key needs a \"value\"");
+      const double t =
+          has_frame ? number(key["frame"], kp + "/frame") / fps : number(key["time"], kp + "/time");
+      if (!std::isfinite(t)) fail(kp, "the key's time is not finite");
+      c.keys.push_back({t, convert(triple(key["value"], kp + "/value"))});
+    }
+    std::stable_sort(c.keys.begin(), c.keys.end(),
+                     [](const Key& a, const Key& b) { return a.time < b.time; });
+    for (std::size_t k = 1; k < c.keys.size(); ++k) {
+      if (c.keys[k].time == c.keys[k - 1].time) fail(path, "two keys at the same time");
+    }
+    c.value = c.keys.front().value;
+    return c;
+  }
+
+  Limits limits(const json& j, const std::string& path) const {
+    object(j, path);
+    only_fields(j, path, {"heading", "pitch", "bank"});
+    Limits l;
+    for (int i = 0; i < 3; ++i) {
+      if (!j.contains(limit_names[i])) continue;
+      const std::string lp = path + "/" + limit_names[i];
+      const json& pair = j[limit_names[i]];
+      if (!pair.is_array() || pair.size() != 2) fail(lp, "expected [lower, upper] in degrees");
+      const double lo = number(pair[0], lp + "/0"), hi = number(pair[1], lp + "/1");
+      if (lo > hi) fail(lp, "the lower limit is above the upper limit");
+      l.flags |= 1u << i;
+      l.lower[i] = deg_to_rad(lo);
+      l.upper[i] = deg_to_rad(hi);
+    }
+    return l;
+  }
+
+  Handler_record handler(const json& j, const std::string& path) const {
+    object(j, path);
+    only_fields(j, path, {"server", "data"});
+    if (!j.contains("server")) fail(path, "a handler needs a \"server\"");
+    Handler_record h;
+    h.server = string(j["server"], path + "/server");
+    if (h.server.empty()) fail(path + "/server", "the server name is empty");
+    if (j.contains("data")) {
+      const json& d = j["data"];
+      h.has_data = true;
+      if (d.is_string()) {
+        h.data = split_lines(d.get<std::string>());
+      } else if (d.is_array()) {
+        for (std::size_t i = 0; i < d.size(); ++i)
+          h.data.push_back(string(d[i], path + "/data/" + std::to_string(i)));
+      } else {
+        fail(path + "/data", "expected a list of lines or one string");
+      }
+    }
+    return h;
+  }
+
+  Item_record item(const json& j, const std::string& path, double fps) const {
+    object(j, path);
+    only_fields(j, path,
+                {"id", "type", "name", "owner", "parent", "goal", "position", "rotation", "scaling",
+                 "pivot", "pivot_rotation", "rest_position", "rest_rotation", "rest_length",
+                 "limits", "handlers"});
+    Item_record r;
+    if (!j.contains("id")) fail(path, "an item needs an \"id\"");
+    r.id = id(j["id"], path + "/id");
+    if (!j.contains("type")) fail(path, "an item needs a \"type\"");
+    const std::string type = string(j["type"], path + "/type");
+    if (!item_type_from_name(type, r.type))
+      fail(path + "/type", "unknown item type \"" + type + "\" (object, bone, camera or light)");
+    if (j.contains("name")) r.name = string(j["name"], path + "/name");
+    const bool bone = r.type == Item_type::bone;
+    if (j.contains("owner")) {
+      if (!bone) fail(path + "/owner", "only bones have an owner");
+      r.owner = id(j["owner"], path + "/owner");
+    } else if (bone) {
+      fail(path, "a bone needs an \"owner\" object");
+    }
+    if (j.contains("parent")) r.parent = id(j["parent"], path + "/parent");
+    if (j.contains("goal")) r.goal = id(j["goal"], path + "/goal");
+    for (int c = 0; c < ch_count; ++c) {
+      if (j.contains(channel_names[c]))
+        r.channels[c] =
+            channel(j[channel_names[c]], path + "/" + channel_names[c], fps, is_angle_channel(c));
+    }
+    for (const char* field : {"rest_position", "rest_rotation", "rest_length"}) {
+      if (j.contains(field) && !bone) fail(path + "/" + field, "only bones have a rest pose");
+    }
+    if (j.contains("rest_position"))
+      r.rest_position = triple(j["rest_position"], path + "/rest_position");
+    if (j.contains("rest_rotation"))
+      r.rest_rotation = deg_to_rad(triple(j["rest_rotation"], path + "/rest_rotation"));
+    if (j.contains("rest_length")) {
+      r.rest_length = number(j["rest_length"], path + "/rest_length");
+      if (r.rest_length < 0) fail(path + "/rest_length", "a rest length is not negative");
+    }
+    if (j.contains("limits")) r.limits = limits(j["limits"], path + "/limits");
+    if (j.contains("handlers")) {
+      const json& hs = j["handlers"];
+      if (!hs.is_array()) fail(path + "/handlers", "expected a list of handlers");
+      for (std::size_t h = 0; h < hs.size(); ++h)
+        r.handlers.push_back(handler(hs[h], path + "/handlers/" + std::to_string(h)));
+    }
+    return r;
+  }
+
+  // References name items of the file; owners are objects; parent links have no cycle.
+  void check_links(const Scene_record& scene) const {
+    std::map<uint32_t, std::size_t> index;
+    for (std::size_t i = 0; i < scene.items.size(); ++i) {
+      const auto [it, fresh] = index.emplace(scene.items[i].id, i);
+      if (!fresh)
+        fail("/items/" + std::to_string(i) + "/id", "id " + std::to_string(scene.items[i].id) +
+                                                        " is already used by /items/" +
+                                                        std::to_string(it->second));
+    }
+    const auto check = [&](std::size_t i, const char* field, uint32_t ref) {
+      if (ref != 0 && index.count(ref) == 0)
+        fail("/items/" + std::to_string(i) + "/" + field, "no item has id " + std::to_string(ref));
+    };
+    for (std::size_t i = 0; i < scene.items.size(); ++i) {
+      const Item_record& r = scene.items[i];
+      check(i, "owner", r.owner);
+      check(i, "parent", r.parent);
+      check(i, "goal", r.goal);
+      if (r.owner != 0 && scene.items[index[r.owner]].type != Item_type::object)
+        fail("/items/" + std::to_string(i) + "/owner",
+             "item " + std::to_string(r.owner) + " is not an object");
+    }
+    // Follow each item's parent links; meeting the item again means a cycle.
+    const auto parent_of = [&](std::size_t i) -> std::size_t {
+      const Item_record& r = scene.items[i];
+      const uint32_t p = r.parent != 0 ? r.parent : r.owner;
+      return p == 0 ? Scene::npos : index[p];
+    };
+    std::vector<char> state(scene.items.size(),
+                            0);  // 1: on the walk from the current item; 2: done
+    std::vector<std::size_t> walk;
+    for (std::size_t i = 0; i < scene.items.size(); ++i) {
+      walk.clear();
+      std::size_t k = i;
+      while (k != Scene::npos && state[k] == 0) {
+        state[k] = 1;
+        walk.push_back(k);
+        k = parent_of(k);
+      }
+      if (k != Scene::npos && state[k] == 1) {
+        std::string names = "\"" + scene.items[k].name + "\"";
+        for (std::size_t m = parent_of(k); m != k; m = parent_of(m))
+          names += " -> \"" + scene.items[m].name + "\"";
+        names += " -> \"" + scene.items[k].name + "\"";
+        fail("/items/" + std::to_string(k) + "/parent", "parent links form a cycle: " + names);
+      }
+      for (std::size_t w : walk) state[w] = 2;
+    }
+  }
+
+ private:
+  std::string file_;
+};
+
+// Twelve significant digits: what a user typed as 90 reads back as 90, not 90.00000000000001.
+double tidy_degrees(double rad) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.12g", rad_to_deg(rad));
+  return std::strtod(buf, nullptr);
+}
+
+ordered_json triple_json(const Vec3& v) { return ordered_json::array({v[0], v[1], v[2]}); }
+
+ordered_json angles_json(const Vec3& v) {
+  return ordered_json::array({tidy_degrees(v[0]), tidy_degrees(v[1]), tidy_degrees(v[2])});
+}
+
+bool is_default(const Channel& c, int index) {
+  const Vec3 d = index == ch_scaling ? Vec3{1, 1, 1} : Vec3{};
+  return c.keys.empty() && c.value == d;
+}
+
+ordered_json channel_json(const Channel& c, bool angles, double fps) {
+  const auto value = [&](const Vec3& v) { return angles ? angles_json(v) : triple_json(v); };
+  if (c.keys.empty()) return value(c.value);
+  ordered_json keys = ordered_json::array();
+  for (const Key& k : c.keys) {
+    ordered_json key = ordered_json::object();
+    const double frame = k.time * fps;
+    if (std::fabs(frame - std::round(frame)) < 1e-9 && std::fabs(frame) < 1e15) {
+      key["frame"] = static_cast<int64_t>(std::round(frame));
+    } else {
+      key["time"] = k.time;
+    }
+    key["value"] = value(k.value);
+    keys.push_back(std::move(key));
+  }
+  return keys;
+}
+
+std::string strip_json_prefix(const std::string& what) {
+  const std::size_t close = what.find("] ");
+  return what.rfind("[json.exception.", 0) == 0 && close != std::string::npos
+             ? what.substr(close + 2)
+             : what;
+}
+
+}  // namespace
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string join_lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+Scene_record parse_scene(const std::string& text, const std::string& file_name) {
+  const Parser p(file_name);
+  // The parser reports a number too large for a double without saying where; following the
+  // parse events gives the JSON path of the value being read when it stops.
+  struct Level {
+    bool array;
+    std::size_t index;
+    std::string key;
+  };
+  std::vector<Level> levels;
+  const auto next_element = [&] {
+    if (!levels.empty() && levels.back().array) ++levels.back().index;
+  };
+  const json::parser_callback_t follow = [&](int, json::parse_event_t event, json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+        levels.push_back({false, 0, ""});
+        break;
+      case json::parse_event_t::array_start:
+        levels.push_back({true, 0, ""});
+        break;
+      case json::parse_event_t::key:
+        levels.back().key = parsed.get<std::string>();
+        break;
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        levels.pop_back();
+        next_element();
+        break;
+      case json::parse_event_t::value:
+        next_element();
+        break;
+    }
+    return true;
+  };
+  json root;
+  try {
+    root = json::parse(text, follow);
+  } catch (const json::parse_error& e) {
+    throw Error(file_name + ": not valid JSON: " + strip_json_prefix(e.what()));
+  } catch (const json::out_of_range&) {
+    std::string path;
+    for (const Level& l : levels)
+      path += "/" + (l.array ? std::to_string(l.index) : pointer_step(l.key));
+    p.fail(path, "the number is not finite");
+  } catch (const json::exception& e) {
+    throw Error(file_name + ": not valid JSON: " + strip_json_prefix(e.what()));
+  }
+  p.object(root, "");
+  p.only_fields(root, "", {"version", "fps", "frames", "items"});
+  if (root.contains("version") && p.integer(root["version"], "/version") != format_version)
+    p.fail("/version", "unknown format version (this host reads version " +
+                           std::to_string(format_version) + ")");
+  Scene_record scene;
+  if (root.contains("fps")) {
+    scene.fps = p.number(root["fps"], "/fps");
+    if (!(scene.fps > 0)) p.fail("/fps", "the frame rate must be above 0");
+  }
+  if (root.contains("items")) {
+    const json& items = root["items"];
+    if (!items.is_array()) p.fail("/items", "expected a list of items");
+    for (std::size_t i = 0; i < items.size(); ++i)
+      scene.items.push_back(p.item(items[i], "/items/" + std::to_string(i), scene.fps));
+  }
+  p.check_links(scene);
+  if (root.contains("frames")) {
+    const json& f = root["frames"];
+    if (!f.is_array() || f.size() != 2) p.fail("/frames", "expected [first, last]");
+    scene.frame_start = p.integer(f[0], "/frames/0");
+    scene.frame_end = p.integer(f[1], "/frames/1");
+    if (scene.frame_start > scene.frame_end) p.fail("/frames", "the first frame is after the last");
+  } else {
+    // Without a range: from frame 0 to the last key of any channel.
+    double last = 0;
+    for (const Item_record& item : scene.items)
+      for (const Channel& c : item.channels)
+        if (!c.keys.empty()) last = std::max(last, c.keys.back().time * scene.fps);
+    scene.frame_end = static_cast<int>(std::min(std::ceil(last - 1e-9), 2147483647.0));
+  }
+  return scene;
+}
+
+std::string format_scene(const Scene_record& scene) {
+  ordered_json root = ordered_json::object();
+  root["version"] = format_version;
+  root["fps"] = scene.fps;
+  root["frames"] = ordered_json::array({scene.frame_start, scene.frame_end});
+  ordered_json items = ordered_json::array();
+  for (const Item_record& r : scene.items) {
+    ordered_json j = ordered_json::object();
+    j["id"] = r.id;
+    j["type"] = item_type_name(r.type);
+    j["name"] = r.name;
+    if (r.owner) j["owner"] = r.owner;
+    if (r.parent) j["parent"] = r.parent;
+    if (r.goal) j["goal"] = r.goal;
+    for (int c = 0; c < ch_count; ++c) {
+      if (!is_default(r.channels[c], c))
+        j[channel_names[c]] = channel_json(r.channels[c], is_angle_channel(c), scene.fps);
+    }
+    if (r.type == Item_type::bone) {
+      j["rest_position"] = triple_json(r.rest_position);
+      j["rest_rotation"] = angles_json(r.rest_rotation);
+      j["rest_length"] = r.rest_length;
+    }
+    if (r.limits.flags & 7u) {
+      ordered_json l = ordered_json::object();
+      for (int i = 0; i < 3; ++i) {
+        if (r.limits.flags & (1u << i))
+          l[limit_names[i]] = {tidy_degrees(r.limits.lower[i]), tidy_degrees(r.limits.upper[i])};
+      }
+      j["limits"] = std::move(l);
+    }
+    if (!r.handlers.empty()) {
+      ordered_json hs = ordered_json::array();
+      for (const Handler_record& h : r.handlers) {
+        ordered_json hj = ordered_json::object();
+        hj["server"] = h.server;
+        if (h.has_data) hj["data"] = h.data;
+        hs.push_back(std::move(hj));
+      }
+      j["handlers"] = std::move(hs);
+    }
+    items.push_back(std::move(j));
+  }
+  root["items"] = std::move(items);
+  return root.dump(2) + "\n";
+}
+
+Scene_record read_scene_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error(path + ": cannot open: " + std::strerror(errno));
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw Error(path + ": cannot read");
+  return parse_scene(text.str(), path);
+}
+
+void write_scene_file(const std::string& path, const Scene_record& scene) {
+  const std::string text = format_scene(scene);
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) throw Error(path + ": cannot save: " + std::strerror(errno));
+  // Keep the permissions of the file being replaced; a new file gets rw-r--r--.
+  struct stat old_file;
+  fchmod(fd, stat(path.c_str(), &old_file) == 0 ? (old_file.st_mode & 07777) : 0644);
+  int error = 0;
+  for (std::size_t done = 0; error == 0 && done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      error = n == 0 ? EIO : errno;
+    }
+  }
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    std::remove(temp.c_str());
+    throw Error(path + ": cannot save: " + std::strerror(error));
+  }
+}
+
+}  // namespace stage
