@@ -10,15 +10,18 @@
 namespace vk_3dla {
 
 // A (not normalised) vector perpendicular to v: (v.x + 1, v.y, v.z), or the y axis when v lies on
-// the x axis, with its component along v removed. When that cancels down to rounding noise
-// (v almost on the x axis) the axis of v's smallest component is used instead, so the result
-// stays perpendicular.
+// the x axis, with its component along v removed. Near the x axis that removal cancels most of p,
+// and the rounding left along v is removed by a second pass; when nothing but rounding noise is
+// left the axis of v's smallest component is used instead, so the result stays perpendicular.
 inline vec3 perpendicular(const vec3& v) {
   vec3 p = (v.y != 0.0 || v.z != 0.0) ? vec3(v.x + 1.0, v.y, v.z) : vec3(0.0, 1.0, 0.0);
   double n2 = abs2(v);
   if (n2 == 0.0) return p;
   vec3 r = p - v * (dot(v, p) / n2);
-  if (abs2(r) > 1e-20 * abs2(p)) return r;
+  if (abs2(r) > 1e-20 * abs2(p)) {
+    if (abs2(r) < 1e-6 * abs2(p)) r -= v * (dot(v, r) / n2);
+    return r;
+  }
   double ax = std::fabs(v.x), ay = std::fabs(v.y), az = std::fabs(v.z);
   int k = (ay < ax) ? ((az < ay) ? 2 : 1) : ((az < ax) ? 2 : 0);
   vec3 e(0);

@@ -51,12 +51,14 @@ TEST(RotationBetween, DegenerateCases) {
 TEST(Perpendicular, IsPerpendicularEvenNearTheXAxis) {
   EXPECT_VEC3_NEAR(perpendicular(vec3(1, 0, 0)), vec3(0, 1, 0), 0.0);
   EXPECT_VEC3_NEAR(perpendicular(vec3(0)), vec3(0, 1, 0), 0.0);
+  // The last three leave a difference of p and its part along v that is far smaller than p.
   for (const vec3& v : {vec3(0, 0, 1), vec3(0.3, 1e-17, 0), vec3(-0.3, 0, 1e-18), vec3(2, 3, 4),
-                        vec3(1e-3, 1e-20, 0), vec3(-1, 1e-9, 1e-9)}) {
+                        vec3(1e-3, 1e-20, 0), vec3(-1, 1e-9, 1e-9), vec3(1, 1e-9, 0),
+                        vec3(1, 3e-10, 3e-10), vec3(-0.054286141078802, 9.27e-16, 5.41e-12)}) {
     SCOPED_TRACE(v);
     vec3 p = perpendicular(v);
     ASSERT_GT(abs(p), 0.0);
-    EXPECT_NEAR(dot(normalized(p), normalized(v)), 0.0, 1e-9);
+    EXPECT_NEAR(dot(normalized(p), normalized(v)), 0.0, 1e-12);
     // A half turn about it reverses v.
     EXPECT_VEC3_NEAR(v * rotation_between(v, -v), -v, 1e-12 * (1 + abs(v)));
   }
