@@ -8,6 +8,7 @@
 #include "solver/chain_end.h"
 #include "solver/limits.h"
 #include "solver/minimise.h"
+#include "solver/sample_count.h"
 #include "solver/twist_limit.h"
 
 using vk_3dla::m33;
@@ -18,15 +19,6 @@ using vk_3dla::vec2;
 using vk_3dla::vec3;
 
 namespace {
-
-// Integer part of span / step for the sample counts; 0 for a span that is not a finite
-// non-negative number, capped for a huge one, so that the conversion is always defined.
-int sample_count(double span, double step) {
-  double n = span / step;
-  if (!(n >= 0.0)) return 0;
-  if (n > 1e6) return 1000000;
-  return static_cast<int>(n);
-}
 
 double clamp01(double t) { return t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t); }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "solver/limits.h"
+#include "solver/sample_count.h"
 
 using vk_3dla::m33;
 using vk_3dla::pi;
@@ -16,15 +17,6 @@ namespace {
 
 bool finite(const vec3& v) {
   return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
-// Number of steps of at most `step` that cover `span`, at least 1. A span that is not a finite
-// non-negative number gives 1, a huge one is capped, so the integer conversion is always defined.
-int step_count(double span, double step) {
-  double n = span / step;
-  if (!(n >= 0.0)) return 1;
-  if (n > 1e6) return 1000001;
-  return 1 + static_cast<int>(n);
 }
 
 // Polar angle of (x, y) in [0, 2 pi). A small negative angle whose shift by 2 pi rounds to 2 pi
@@ -252,7 +244,7 @@ double make_cone_knots(std::vector<Limit_work>* knots, const std::vector<Limit_w
   for (std::size_t i = 1; i <= m; ++i) {
     Limit_work& k0 = (*knots)[i];
     const Limit_work& k1 = (*knots)[i + 1];
-    int n = step_count(k1.angle - k0.angle, vk_3dla::deg2rad(5.0));
+    int n = 1 + sample_count(k1.angle - k0.angle, vk_3dla::deg2rad(5.0));
     vec3 p_prev = cone_point(k0, k1, 0.0, from_limit);
     k0.length = 0.0;
     for (int j = 1; j <= n; ++j) {

@@ -1,10 +1,12 @@
 #include "solver/twist_limit.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
 #include "solver/bend.h"
 #include "solver/minimise.h"
+#include "solver/sample_count.h"
 
 using vk_3dla::m33;
 using vk_3dla::pi;
@@ -12,15 +14,6 @@ using vk_3dla::two_pi;
 using vk_3dla::vec3;
 
 namespace {
-
-// Number of boundary samples one per `spacing` over `span`: at least 1, and bounded so that a
-// non-finite or absurd span cannot overflow the count or loop without end.
-int sample_count(double span, double spacing) {
-  const double n = span / spacing;
-  if (!(n >= 1.0)) return 1;
-  if (n >= 65536.0) return 65536;
-  return static_cast<int>(n);
-}
 
 double clamp_turn(double x) {
   if (x < -two_pi) x = -two_pi;
@@ -71,7 +64,7 @@ vec3 cone_boundary_point(const std::vector<D_lim>& marks, double* u, const m33& 
 // Boundary positions where the joint's Z row p satisfies dot(p, target) = level, on the cone.
 void cone_candidates(std::vector<double>* out, const std::vector<D_lim>& marks, double perimeter,
                      const m33& from_limit, const vec3& target, double level) {
-  const int n = sample_count(perimeter, vk_3dla::deg2rad(5.0));
+  const int n = std::max(1, sample_count(perimeter, vk_3dla::deg2rad(5.0)));
   const double spacing = perimeter / n;
   for (int i = 0; i < n; ++i) {
     double u_a = i * spacing;
@@ -214,7 +207,7 @@ double limit_with_twist_target(m33* joint, const std::vector<Work>& chain, const
     clamp_twist(chain[0], *joint);
   } else {
     // Fallback: the boundary position with the least twist error.
-    const int n = sample_count(perimeter, vk_3dla::deg2rad(5.0));
+    const int n = std::max(1, sample_count(perimeter, vk_3dla::deg2rad(5.0)));
     for (int i = 0; i < n; ++i) candidates.push_back(i * perimeter / n);
     double u_best = 0.0;
     double v_best = DBL_MAX;

@@ -25,9 +25,12 @@ void two_item_setup(double* s_lo, double* s_hi, double* shortest, double* s_near
   // The joint's bend axis in the root frame: through the FK rotations applied after the bend
   // (heading for a pitch joint; pitch and heading for a bank joint), its pivot rotation and the
   // root's scale (as a normal: cofactor of the scale). A flipped joint turns by its rest heading,
-  // not its FK heading, and its mirrored pitch already bends about +X.
+  // not its FK heading, and its mirrored pitch angle falls as the bend grows, so it bends about
+  // -X carried by that heading (+X only when the heading is exactly +-180 deg).
   vec3 a = joint.bend_axis;
-  if (joint.one_channel && !joint.flipped) {
+  if (joint.flipped) {
+    a = -(a * vk_3dla::rot_y(joint.rest_rot.x));
+  } else if (joint.one_channel) {
     if (joint.channel == 1 && joint.fk_rot.x != 0.0) {
       a = a * vk_3dla::rot_y(joint.fk_rot.x);
     } else if (joint.channel == 2 && (joint.fk_rot.x != 0.0 || joint.fk_rot.y != 0.0)) {

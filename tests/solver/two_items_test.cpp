@@ -56,6 +56,8 @@ std::vector<Sample> two_item_sample(unsigned seed, int count) {
       kind = "channel " + std::to_string(joint.channel);
     } else if (variant == 3) {
       joint = flipped_joint(u(gen), offset, end);
+      // Turned back to within the flip tolerance, either way round, not only exactly.
+      joint.rest_rot.x = (i % 4 == 1 ? -pi : pi) - 4e-4 * u(gen);
       kind = "flipped";
     } else {
       joint = free_axis_joint(vec3(u(gen), u(gen), u(gen)), offset, end);
@@ -98,6 +100,11 @@ TEST(FractionForDistance, ReachesEveryDistanceBetweenShortestAndLongest) {
     EXPECT_LE(s_lo, s_hi);
     EXPECT_NEAR(vk_3dla::abs(chain_end(c.works, s_near)), shortest, 1e-12);
     EXPECT_NEAR(vk_3dla::abs(chain_end(c.works, s_far)), longest, 1e-12);
+    // The end turns on a circle about the axis: its component along the axis never changes.
+    for (int k = 0; k <= 4; ++k) {
+      double s = s_lo + (s_hi - s_lo) * k / 4.0;
+      EXPECT_NEAR(vk_3dla::dot(chain_end(c.works, s), record.axis), record.axial, 1e-12);
+    }
     const double tolerance = 1e-9;
     c_2items_ik invalid;  // forces the bisection
     for (int k = 1; k < 10; ++k) {
