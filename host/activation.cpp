@@ -3,18 +3,13 @@
 #include <cstring>
 
 #include "host/bone_handler.h"
+#include "host/root_evaluate.h"
 #include "host/root_instance.h"
 #include "host/service_slots.h"
 #include "sdk/lwrender.h"
 
 namespace tarsel {
 namespace {
-
-using EvaluateFunc = void(LWInstance, const LWItemMotionAccess*);
-
-// The chain-root evaluation. Null until the chain solve is connected to the module; a host treats
-// a null evaluate as nothing to do.
-EvaluateFunc* const root_evaluate = nullptr;
 
 char root_descln_buffer[sizeof "Tarsel_Top"];
 char bone_descln_buffer[sizeof "Tarsel"];

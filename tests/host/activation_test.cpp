@@ -4,6 +4,7 @@
 #include "host/activation.h"
 #include "host/bone_handler.h"
 #include "host/panel.h"
+#include "host/root_evaluate.h"
 #include "host/root_instance.h"
 #include "tests/host/host_fixture.h"
 
@@ -109,7 +110,7 @@ TEST_F(ActivationTest, RootHandlerTableIsFilled) {
   EXPECT_EQ(t.inst.descln, tarsel::root_descln);
   EXPECT_EQ(t.item.useItems, tarsel::root_use_items);
   EXPECT_EQ(t.item.changeID, tarsel::root_change_id);
-  EXPECT_EQ(t.handler.evaluate, nullptr);  // the chain-root evaluation is not connected yet
+  EXPECT_EQ(t.handler.evaluate, tarsel::root_evaluate);
   EXPECT_EQ(t.handler.flags, tarsel::handler_flags);
 }
 

@@ -1,0 +1,66 @@
+#include "host/root_evaluate.h"
+
+#include <vector>
+
+#include "host/bone_results.h"
+#include "host/chain_walk.h"
+#include "host/service_slots.h"
+#include "host/user_data.h"
+#include "la3d/vk_3dla.h"
+#include "solver/process.h"
+
+namespace tarsel {
+namespace {
+
+using vk_3dla::m33;
+using vk_3dla::vec3;
+
+// How strongly the solve acts: the x position of the effect item clamped to [0, 1] (not a number
+// gives 0), or 1 without such an item.
+double effect_weight(const UserData& options, LWTime time) {
+  if (options.plugin_effect == LWITEM_NULL) return 1.0;
+  if (item_info == nullptr) return 0.0;
+  LWDVector position = {0.0, 0.0, 0.0};
+  item_info->param(options.plugin_effect, LWIP_POSITION, time, position);
+  const double x = position[0];
+  if (!(x > 0.0)) return 0.0;
+  return x >= 1.0 ? 1.0 : x;
+}
+
+}  // namespace
+
+void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
+  if (inst == nullptr || access == nullptr) return;
+  UserData& options = *static_cast<UserData*>(inst);
+
+  double w = effect_weight(options, access->time);
+  std::vector<LWItemID> chain;
+  gather_chain(chain, access->item);
+  const LWItemID goal = item_info != nullptr ? item_info->goal(chain.back()) : LWITEM_NULL;
+  if (goal == LWITEM_NULL) w = 0.0;
+
+  std::vector<Result> results(chain.size(), Result{vec3(0.0), 0.0});
+  for (Result& r : results) r.weight = w;
+
+  LWDVector current = {0.0, 0.0, 0.0};
+  access->getParam(LWIP_ROTATION, access->time, current);
+  vec3 out(current);
+  if (w != 0.0) {
+    m33 solved = process(&results, &options, access, chain, goal, options.arbitrary_limit);
+    if (w < 1.0) {
+      // A fraction w of the way along the shorter arc from the host's rotation to the solved one.
+      const vk_3dla::quat from = vk_3dla::quat_from_m33(vk_3dla::m33_from_hpb(out));
+      const vk_3dla::quat to = vk_3dla::quat_from_m33(solved);
+      solved = vk_3dla::m33_from_quat(vk_3dla::slerp(from, to, w));
+    }
+    out = vk_3dla::hpb_from_m33(solved);
+  }
+
+  // The bones' entries go in first: the root's own entry is never stored.
+  for (std::size_t i = 1; i < chain.size(); ++i) bone_results[chain[i]] = results[i];
+
+  const LWDVector value = {out.x, out.y, out.z};
+  access->setParam(LWIP_ROTATION, value);
+}
+
+}  // namespace tarsel

@@ -1,0 +1,432 @@
+// First half of the chain-level solve: the scene read through the host services, the goal in the
+// root's frame, one Work record per joint, the chain's reach and the bend fraction to solve for.
+#include "solver/chain_setup.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "host/service_slots.h"
+#include "solver/chain_end.h"
+#include "solver/minimise.h"
+#include "solver/process.h"
+#include "solver/two_items.h"
+
+using vk_3dla::m33;
+using vk_3dla::m44;
+using vk_3dla::pi;
+using vk_3dla::vec3;
+
+namespace {
+
+// Rotation components read from the host below this magnitude count as exactly zero, so that
+// rounding noise does not decide how a joint bends.
+constexpr double small_angle = 0.0001;
+// A rest heading this close to +-180 deg (with zero bank) marks a joint turned back on itself.
+constexpr double flip_tolerance = 0.0005;
+// Bound on the walk up the hierarchy; only a broken (cyclic) parent chain gets near it.
+constexpr int hierarchy_depth_limit = 4096;
+// Largest turn (rad) of any joint in one step of the bend-fraction searches.
+constexpr double max_turn_per_step = 1.0;
+
+vec3 item_param(LWItemID item, LWItemParam param, LWTime time) {
+  LWDVector out = {0.0, 0.0, 0.0};
+  tarsel::item_info->param(item, param, time, out);
+  return vec3(out);
+}
+
+vec3 access_param(const LWItemMotionAccess& access, LWItemParam param) {
+  LWDVector out = {0.0, 0.0, 0.0};
+  access.getParam(param, access.time, out);
+  return vec3(out);
+}
+
+vec3 without_small(vec3 v) {
+  for (int i = 0; i < 3; ++i)
+    if (std::fabs(v[i]) < small_angle) v[i] = 0.0;
+  return v;
+}
+
+vec3 translation_row(const m44& t) { return vec3(t.m[3][0], t.m[3][1], t.m[3][2]); }
+vec3 z_row(const m44& t) { return vec3(t.m[2][0], t.m[2][1], t.m[2][2]); }
+
+// One item's transform relative to its parent: diag(s) * R(r) * R(pivot rotation), translated by
+// its position minus the parent's pivot.
+m44 local_transform(const vec3& s, const vec3& r, const vec3& p, LWItemID item, LWTime time) {
+  const vec3 pivot_rot = item_param(item, LWIP_PIVOT_ROT, time);
+  const LWItemID parent = tarsel::item_info->parent(item);
+  const vec3 parent_pivot =
+      parent != LWITEM_NULL ? item_param(parent, LWIP_PIVOT, time) : vec3(0.0);
+  return vk_3dla::item_matrix(s, r, p, pivot_rot, parent_pivot);
+}
+
+// ---- Goal -------------------------------------------------------------------------------------
+
+// goal_local = goal world position * inverse(W0), W0 = the root's transform with unit scale and no
+// rotation of its own (its pivot rotation and parents as they are).
+void find_goal(Chain_setup* setup, const LWItemMotionAccess& access, LWItemID goal) {
+  const vec3 goal_world = translation_row(item_world(goal, access.time));
+  const m44 w0 = item_world_from(vec3(1.0), vec3(0.0), access_param(access, LWIP_POSITION),
+                                 access.item, access.time);
+  setup->inv_w0_full = vk_3dla::inverse(w0);  // a singular W0 stands in for its own inverse
+  setup->inv_w0 = m33(setup->inv_w0_full);
+  setup->goal_local = vk_3dla::from_homogeneous(goal_world * setup->inv_w0_full);
+  setup->goal_dir = vk_3dla::normalized(setup->goal_local);
+}
+
+// ---- Path -------------------------------------------------------------------------------------
+
+// Positions in `items` of the joints from the root to the last item, found by following parent
+// links up from the last item. A branching chain lists side branches between them; those are not
+// links of the path. When the parents do not lead back to the root through listed items, the list
+// is taken as one serial chain.
+std::vector<std::size_t> path_to_last(const std::vector<LWItemID>& items) {
+  const std::size_t n = items.size();
+  std::vector<std::size_t> serial(n);
+  for (std::size_t i = 0; i < n; ++i) serial[i] = i;
+  if (n <= 2) return serial;
+
+  std::vector<std::size_t> reversed{n - 1};
+  std::size_t pos = n - 1;
+  while (pos != 0) {
+    const LWItemID parent = tarsel::item_info->parent(items[pos]);
+    std::size_t j = pos;
+    while (j > 0 && items[j - 1] != parent) --j;
+    if (j == 0) return serial;  // parent not listed before this item
+    pos = j - 1;
+    reversed.push_back(pos);
+  }
+  return std::vector<std::size_t>(reversed.rbegin(), reversed.rend());
+}
+
+// ---- Work records ----------------------------------------------------------------------------
+
+// Channel, axis and rest bend of joint k from its rest rotation (H, P, B).
+void classify_joint(Work* w, const Work* previous) {
+  w->flipped = false;
+  if (previous == nullptr) {  // the root never bends in the chain-end evaluation
+    w->one_channel = true;
+    w->channel = 1;
+    w->bend_axis = vec3(1.0, 0.0, 0.0);
+    w->bend_angle = 0.0;
+    return;
+  }
+  const double h = w->rest_rot.x, p = w->rest_rot.y, b = w->rest_rot.z;
+  w->one_channel = true;
+  if (h == 0.0 && p == 0.0 && b == 0.0) {
+    w->channel = previous->channel;
+    w->bend_axis = previous->bend_axis;
+    w->bend_angle = 0.0;
+  } else if (p == 0.0 && b == 0.0) {
+    w->channel = 0;
+    w->bend_axis = vec3(0.0, 1.0, 0.0);
+    w->bend_angle = h;
+  } else if (h == 0.0 && b == 0.0) {
+    w->channel = 1;
+    w->bend_axis = vec3(1.0, 0.0, 0.0);
+    w->bend_angle = p;
+  } else if (h == 0.0 && p == 0.0) {
+    w->channel = 2;
+    w->bend_axis = vec3(0.0, 0.0, 1.0);
+    w->bend_angle = b;
+  } else if (b == 0.0 && std::fabs(std::fabs(h) - pi) < flip_tolerance) {
+    // Turned back by its heading: bends by pitch, measured from the mirrored side.
+    w->flipped = true;
+    w->channel = 1;
+    w->bend_axis = vec3(1.0, 0.0, 0.0);
+    w->bend_angle = (p > 0.0 ? pi : -pi) - p;
+  } else {
+    w->one_channel = false;
+    vk_3dla::axis_angle(vk_3dla::m33_from_hpb(w->rest_rot), w->bend_axis, w->bend_angle);
+    // The dominant axis component names the channel; ties go to the later component.
+    const double ax = std::fabs(w->bend_axis.x), ay = std::fabs(w->bend_axis.y),
+                 az = std::fabs(w->bend_axis.z);
+    w->channel = (ax > ay && ax > az) ? 1 : (ay >= ax && ay > az) ? 0 : 2;
+  }
+}
+
+unsigned channel_bit(int channel) { return channel == 0 ? 1u : channel == 1 ? 2u : 4u; }
+
+// The bend fraction below which joint w would leave its channel's limits when the chain
+// straightens: |v / bend| for a limit v on the bend's side of 0, else 0; no bound (the largest
+// double) for a limited joint that does not bend. A limited bank channel counts like heading and
+// pitch, as the chain-end evaluation clamps it too.
+double joint_fraction_bound(const Work& w) {
+  if (!(w.limit_flags & channel_bit(w.channel))) return 0.0;
+  if (w.bend_angle == 0.0) return DBL_MAX;
+  const bool positive = w.bend_angle >= 0.0;
+  const double v = positive ? w.limit_min[w.channel] : w.limit_max[w.channel];
+  const bool same_side = positive ? v > 0.0 : v < 0.0;
+  return same_side ? std::fabs(v / w.bend_angle) : 0.0;
+}
+
+// Fills one Work per path joint and measures the links: total length, the largest arc (each
+// joint's |bend| times the length it carries, i.e. its own link and every later one) and s_min.
+void read_works(Chain_setup* setup, const LWItemMotionAccess& access,
+                const tarsel::UserData& options, const std::vector<LWItemID>& items) {
+  const LWItemInfo& info = *tarsel::item_info;
+  const LWBoneInfo& bones = *tarsel::bone_info;
+  const LWTime time = access.time;
+  const std::size_t n = setup->result_index.size();
+  std::vector<Work>& works = setup->works;
+  works.assign(n, Work());
+  for (std::size_t k = 0; k < n; ++k) works[k].item = items[setup->result_index[k]];
+
+  // offset_k = position of item k - pivot of item k - 1 (parent frame); 0 for the root.
+  works[0].offset = vec3(0.0);
+  for (std::size_t k = 1; k < n; ++k) {
+    works[k].offset = item_param(works[k].item, LWIP_POSITION, time) -
+                      item_param(works[k - 1].item, LWIP_PIVOT, time);
+  }
+
+  std::vector<double> link_length(n, 0.0);
+  double scale_product = 1.0;
+  double s_min = DBL_MAX;
+  for (std::size_t k = 0; k < n; ++k) {
+    Work& w = works[k];
+    w.scale = k == 0 ? access_param(access, LWIP_SCALING) : item_param(w.item, LWIP_SCALING, time);
+    scale_product *= std::max({std::fabs(w.scale.x), std::fabs(w.scale.y), std::fabs(w.scale.z)});
+    w.pivot_rot = item_param(w.item, LWIP_PIVOT_ROT, time);
+    w.pivot_mat = vk_3dla::m33_from_hpb(w.pivot_rot);
+
+    LWDVector rest = {0.0, 0.0, 0.0};
+    bones.restParam(w.item, LWIP_ROTATION, rest);
+    w.rest_rot = without_small(vec3(rest));
+    w.fk_rot = options.mix_with_fk != 0 ? without_small(item_param(w.item, LWIP_ROTATION, time))
+                                        : vec3(0.0);
+    classify_joint(&w, k == 0 ? nullptr : &works[k - 1]);
+
+    if (k + 1 < n) {
+      w.end_point = works[k + 1].offset;
+    } else if (options.goal_position != LWITEM_NULL) {
+      const LWItemID holder = info.parent(options.goal_position);
+      w.end_point = item_param(options.goal_position, LWIP_POSITION, time) -
+                    (holder != LWITEM_NULL ? item_param(holder, LWIP_PIVOT, time) : vec3(0.0));
+    } else {
+      w.end_point = vec3(0.0, 0.0, bones.restLength(w.item)) - item_param(w.item, LWIP_PIVOT, time);
+    }
+    link_length[k] = vk_3dla::abs(w.end_point) * scale_product;
+    setup->total_length += link_length[k];
+
+    LWDVector lo = {0.0, 0.0, 0.0}, hi = {0.0, 0.0, 0.0};
+    w.limit_flags = info.limits(w.item, LWIP_ROTATION, lo, hi);
+    w.limit_min = vec3(lo);
+    w.limit_max = vec3(hi);
+    if (w.flipped) {
+      const double c = w.rest_rot.y > 0.0 ? pi : -pi;
+      const double old_min = w.limit_min.y;
+      w.limit_min.y = c - w.limit_max.y;
+      w.limit_max.y = c - old_min;
+    }
+    if (k >= 1) s_min = std::min(s_min, joint_fraction_bound(w));
+  }
+  setup->s_min = s_min == DBL_MAX ? 0.0 : s_min;
+
+  // Measured with the length a joint carries, a joint with a tiny link of its own that swings the
+  // rest of the chain still counts for the whole swing; the search step stays meaningful.
+  double carried = 0.0;
+  for (std::size_t k = n; k-- > 1;) {
+    carried += link_length[k];
+    setup->largest_arc = std::max(setup->largest_arc, std::fabs(works[k].bend_angle) * carried);
+  }
+}
+
+// length tolerance = total * 1e-4; step = total * 0.01 / largest arc (1 when that is 0 or not a
+// usable number); fraction tolerance = step * 1e-3.
+void set_search_measures(Chain_setup* setup) {
+  setup->length_tolerance = setup->total_length * 0.0001;
+  double step = setup->largest_arc > 0.0 ? setup->total_length * 0.01 / setup->largest_arc : 0.0;
+  if (!(step > 0.0) || !std::isfinite(step)) step = 1.0;
+  // When no bending joint carries even a hundredth of the chain, a step that moves the end by a
+  // hundredth of the chain would turn joints by many turns and the searches would alias; a step
+  // turns no joint by more than a radian.
+  double largest_bend = 0.0;
+  for (std::size_t k = 1; k < setup->works.size(); ++k) {
+    largest_bend = std::max(largest_bend, std::fabs(setup->works[k].bend_angle));
+  }
+  if (largest_bend > 0.0) step = std::min(step, max_turn_per_step / largest_bend);
+  setup->step = step;
+  setup->fraction_tolerance = step * 0.001;
+}
+
+// ---- Root limit ---------------------------------------------------------------------------------
+
+// With the Arbitrary Limit switch on, the root's siblings named as limit markers: boundary items
+// in the host's child order, and the origin item (the last one named so).
+void find_limit_items(Chain_setup* setup, LWItemID root) {
+  const LWItemInfo& info = *tarsel::item_info;
+  const LWItemID parent = info.parent(root);
+  for (LWItemID c = info.firstChild(parent); c != LWITEM_NULL; c = info.nextChild(parent, c)) {
+    if (c == root) continue;
+    const char* name = info.name(c);
+    if (is_limit_item_name(name)) setup->limit_items.push_back(c);
+    if (is_limit_origin_name(name)) setup->limit_origin = c;
+  }
+}
+
+void build_limit(Root_limit* limit, const Chain_setup& setup, LWTime time) {
+  std::vector<vec3> limit_z_world;
+  limit_z_world.reserve(setup.limit_items.size());
+  for (LWItemID item : setup.limit_items) limit_z_world.push_back(z_row(item_world(item, time)));
+  vec3 origin_z_world(0.0);
+  if (setup.limit_origin != LWITEM_NULL)
+    origin_z_world = z_row(item_world(setup.limit_origin, time));
+  build_root_limit(limit, setup.works[0], setup.inv_w0, limit_z_world,
+                   setup.limit_origin != LWITEM_NULL ? &origin_z_world : nullptr);
+}
+
+// ---- Reach ------------------------------------------------------------------------------------
+
+// The chain end's distance from the root as a function of the bend fraction, signed so that the
+// search for a minimum finds the nearest (+1) or the farthest (-1) reach.
+struct End_distance : Func {
+  End_distance(const std::vector<Work>& works, double sign) : works(works), sign(sign) {}
+  double operator()(double s) override { return sign * vk_3dla::abs(chain_end(works, s)); }
+  const std::vector<Work>& works;
+  double sign;
+};
+
+// Range [s_lo, s_hi] of the bend fraction with the shortest and longest reach: closed form for
+// two items, else a step search for the farthest reach from s_min and then for the nearest from
+// there.
+void measure_reach(Chain_setup* setup) {
+  setup->s_lo = setup->s_hi = setup->s_min;
+  if (setup->works.size() < 2 || !(setup->largest_arc > 0.0)) return;
+  setup->range_measured = true;
+  two_item_setup(&setup->s_lo, &setup->s_hi, &setup->shortest, &setup->s_near, &setup->longest,
+                 &setup->s_far, setup->works, setup->s_min, &setup->two_items);
+  if (setup->two_items.valid) return;
+
+  End_distance farther(setup->works, -1.0);
+  setup->longest =
+      -step_search(&setup->s_far, farther, setup->step, setup->s_min, setup->fraction_tolerance);
+  End_distance nearer(setup->works, 1.0);
+  setup->shortest =
+      step_search(&setup->s_near, nearer, setup->step, setup->s_far, setup->fraction_tolerance);
+  if (setup->s_far != setup->s_min) {
+    const double at_min = vk_3dla::abs(chain_end(setup->works, setup->s_min));
+    if (at_min < setup->shortest) {
+      setup->s_near = setup->s_min;
+      setup->shortest = at_min;
+    }
+  }
+  setup->s_lo = std::min(setup->s_near, setup->s_far);
+  setup->s_hi = std::max(setup->s_near, setup->s_far);
+}
+
+// A chain whose reach varies by less than the length tolerance cannot usefully change its length:
+// inverting the goal distance through its nearly flat reach would swing joints wildly.
+bool nearly_rigid(const Chain_setup& setup) {
+  return setup.range_measured && setup.longest - setup.shortest < setup.length_tolerance;
+}
+
+// s_sol: the farthest reach (or the stretch beyond it) for a goal out of reach, the nearest for one
+// too close, else the fraction whose end lies at the goal's distance.
+void choose_fraction(Chain_setup* setup, bool excess_stretch) {
+  setup->s_sol = 0.0;
+  if (!setup->range_measured) return;
+  if (nearly_rigid(*setup)) {
+    setup->s_sol = setup->s_near;
+    return;
+  }
+  const double distance = vk_3dla::abs(setup->goal_local);
+  if (distance >= setup->longest) {
+    setup->s_sol = setup->s_far;
+    if (excess_stretch && setup->s_min != setup->s_lo) {
+      double k = setup->total_length / 4.0;
+      if (k == 0.0) k = 1.0;
+      // s_lo + (s_min - s_lo) * excess / (total / 4), not below s_min
+      const double s = setup->s_lo + (setup->s_min - setup->s_lo) * (distance - setup->longest) / k;
+      setup->s_sol = s < setup->s_min ? setup->s_min : s;
+    }
+  } else if (distance <= setup->shortest) {
+    setup->s_sol = setup->s_near;
+  } else {
+    setup->s_sol =
+        fraction_for_distance(setup->s_min, setup->s_lo, setup->s_hi, setup->s_near, setup->s_far,
+                              setup->fraction_tolerance, distance, setup->two_items, setup->works);
+  }
+}
+
+// The joint solve's twist mode: by the chain's plane, or aligning a direction when the chain
+// cannot change its length.
+void choose_kind(Chain_setup* setup) {
+  const bool fixed_length =
+      (setup->s_min == setup->s_lo && setup->s_lo == setup->s_hi) || nearly_rigid(*setup);
+  setup->kind = fixed_length ? IK_align_dir : static_cast<IK_kind>(plane_kind(setup->works, false));
+}
+
+}  // namespace
+
+m44 item_world_from(const vec3& s, const vec3& r, const vec3& p, LWItemID item, LWTime time) {
+  // L(item) * L(parent) * L(grandparent) * ...: the item's transform through all its parents.
+  m44 world = local_transform(s, r, p, item, time);
+  LWItemID parent = tarsel::item_info->parent(item);
+  for (int depth = 0; parent != LWITEM_NULL && depth < hierarchy_depth_limit; ++depth) {
+    world = world * local_transform(item_param(parent, LWIP_SCALING, time),
+                                    item_param(parent, LWIP_ROTATION, time),
+                                    item_param(parent, LWIP_POSITION, time), parent, time);
+    parent = tarsel::item_info->parent(parent);
+  }
+  return world;
+}
+
+m44 item_world(LWItemID item, LWTime time) {
+  if (item == LWITEM_NULL) return m44(1.0);
+  return item_world_from(item_param(item, LWIP_SCALING, time),
+                         item_param(item, LWIP_ROTATION, time),
+                         item_param(item, LWIP_POSITION, time), item, time);
+}
+
+int plane_kind(const std::vector<Work>& works, bool ignore_fk) {
+  int result = 1;
+  bool bending_seen = false;
+  const std::size_t n = works.size();
+  for (std::size_t k = 1; k < n; ++k) {
+    const Work& w = works[k];
+    vec3 r = ignore_fk ? vec3(0.0) : w.fk_rot;
+    if (w.flipped) r.x = r.y = 0.0;
+    if (!w.one_channel) return -1;
+    const int a = (w.channel + 1) % 3, b = (w.channel + 2) % 3;
+    if (r[a] != 0.0 || r[b] != 0.0) {
+      // Only the last joint may carry an extra turn, and only one that keeps its bending plane.
+      if (k + 1 < n) return -1;
+      const bool kept = (w.channel == 0 && r.y == 0.0) || (w.channel == 1 && r.x == 0.0);
+      if (!kept) return -1;
+    }
+    if (w.pivot_rot[a] != 0.0 || w.pivot_rot[b] != 0.0) return -1;
+    if (w.bend_angle != 0.0) {
+      const int d = w.channel != 0 ? 1 : 0;
+      if (!bending_seen) {
+        result = d;
+        bending_seen = true;
+      } else if (d != result) {
+        return -1;
+      }
+    }
+  }
+  return result;
+}
+
+bool is_limit_item_name(const char* name) {
+  return name != nullptr && std::strlen(name) >= 12 && std::strstr(name, "for-ik-limit") != nullptr;
+}
+
+bool is_limit_origin_name(const char* name) {
+  return name != nullptr && std::strlen(name) >= 12 && std::strstr(name, "ik-limit-org") != nullptr;
+}
+
+void set_up_chain(Chain_setup* setup, Root_limit* limit, const tarsel::UserData& options,
+                  const LWItemMotionAccess& access, const std::vector<LWItemID>& items,
+                  LWItemID goal, int arbitrary_limit) {
+  find_goal(setup, access, goal);
+  setup->result_index = path_to_last(items);
+  read_works(setup, access, options, items);
+  set_search_measures(setup);
+  if (arbitrary_limit != 0) find_limit_items(setup, setup->works[0].item);
+  build_limit(limit, *setup, access.time);
+  measure_reach(setup);
+  choose_fraction(setup, options.excess_stretch != 0);
+  choose_kind(setup);
+}

@@ -1,0 +1,217 @@
+// Second half of the chain-level solve: the root's proposed rotation (twist, then a swing of the
+// chain's end onto the goal), the reference directions that steer its twist, the joint solve (and
+// its blend with a solve without the twist target), and the bones' results.
+#include <cmath>
+
+#include "host/service_slots.h"
+#include "solver/chain_end.h"
+#include "solver/chain_setup.h"
+#include "solver/joint_solve.h"
+#include "solver/process.h"
+
+using vk_3dla::m33;
+using vk_3dla::quat;
+using vk_3dla::vec2;
+using vk_3dla::vec3;
+
+namespace {
+
+vec3 item_param(LWItemID item, LWItemParam param, LWTime time) {
+  LWDVector out = {0.0, 0.0, 0.0};
+  tarsel::item_info->param(item, param, time, out);
+  return vec3(out);
+}
+
+// The line (a, b, c) in the root's XY plane, a x + b y + c = 0, through the end's trace along the
+// chain's bending plane: d = (0, 1) for a chain bending in YZ, (1, 0) otherwise; (1, 0, 0) for a
+// chain without a common plane.
+vec3 twist_plane_line(IK_kind kind, const vec3& end_root) {
+  if (kind == IK_free) return vec3(1.0, 0.0, 0.0);
+  const vec2 d = kind == IK_align_y ? vec2(0.0, 1.0) : vec2(1.0, 0.0);
+  return vk_3dla::line_through(d, vec2(end_root.x, end_root.y));
+}
+
+struct Proposal {
+  m33 rotation{1};  // twist about the end's direction, then the swing of the end onto the goal
+  m33 base{1};      // the twist alone
+};
+
+// R = rot_axis(end, twist bank) * rotation_between(end, goal direction).
+Proposal propose_root(const tarsel::UserData& options, LWTime time, const vec3& end_root,
+                      const vec3& goal_dir) {
+  Proposal p;
+  if (options.twist != LWITEM_NULL) {
+    const double bank = item_param(options.twist, LWIP_ROTATION, time).z;
+    p.rotation = p.rotation * vk_3dla::rot_axis(end_root, bank);
+  }
+  p.base = vk_3dla::m33_from_quat(vk_3dla::quat_from_m33(p.rotation));
+  p.rotation = p.rotation * vk_3dla::rotation_between(end_root, goal_dir);
+  return p;
+}
+
+// +1 or -1 by the rest bend of the first joint that bends.
+double bend_sign(const std::vector<Work>& works) {
+  for (std::size_t k = 1; k < works.size(); ++k) {
+    if (works[k].bend_angle != 0.0) return works[k].bend_angle > 0.0 ? 1.0 : -1.0;
+  }
+  return 1.0;
+}
+
+// The root-frame direction the twist target turns: the bending plane's normal when the end lies in
+// the plane through the root's Z axis, else a reference axis carried along the path the chain's end
+// takes from its straight pose to s_sol.
+vec3 twist_reference(const Chain_setup& setup, const vec3& line, const vec3& end_root) {
+  const double sign = bend_sign(setup.works);
+  if (setup.kind != IK_free && line.z == 0.0) {
+    return setup.kind == IK_align_x ? vec3(0.0, sign, 0.0) : vec3(sign, 0.0, 0.0);
+  }
+  vec3 v(0.0, 0.0, end_root.z < 0.0 ? -1.0 : 1.0);
+  m33 carried(1.0);
+  const int k = plane_kind(setup.works, true);
+  for (int i = 1; i <= 10; ++i) {
+    const double s = (1.0 - 0.1 * i) * setup.s_min + 0.1 * i * setup.s_hi;
+    if (s >= setup.s_sol) break;
+    const vec3 p = chain_end(setup.works, s);
+    carried = carried * vk_3dla::rotation_between(v, p);
+    v = p;
+  }
+  carried = carried * vk_3dla::rotation_between(v, end_root);
+  return sign * (k == 0 ? carried.row(1) : carried.row(0));
+}
+
+struct Twist_target {
+  bool item_set = false;  // the options name a twist target item
+  bool active = false;    // it acts in this evaluation (effect above 0, not on the goal line)
+  double effect = 1.0;    // its weight, in [0, 1]
+  vec3 direction{0.0};    // normalized(target x goal), root frame
+};
+
+Twist_target read_twist_target(const tarsel::UserData& options, const Chain_setup& setup,
+                               LWTime time) {
+  Twist_target t;
+  if (options.twist_effect != LWITEM_NULL) {
+    const double x = item_param(options.twist_effect, LWIP_POSITION, time).x;
+    t.effect = x > 1.0 ? 1.0 : x > 0.0 ? x : 0.0;  // not a number counts as no effect
+  }
+  t.item_set = options.twist_target != LWITEM_NULL;
+  if (!t.item_set) return t;
+  const vec3 target_world = [&] {
+    const vk_3dla::m44 world = item_world(options.twist_target, time);
+    return vec3(world.m[3][0], world.m[3][1], world.m[3][2]);
+  }();
+  const vec3 target_root = vk_3dla::from_homogeneous(target_world * setup.inv_w0_full);
+  double length = 0.0;
+  t.direction = vk_3dla::normalized(vk_3dla::cross(target_root, setup.goal_local), length);
+  if (length == 0.0) t.effect = 0.0;  // target on the goal line: no plane to turn towards
+  t.active = t.effect > 0.0;
+  return t;
+}
+
+// Everything the joint solve reads besides the proposed rotation and the twist target switch.
+struct Joint_solve_inputs {
+  const Chain_setup& setup;
+  const Root_limit& limit;
+  vec3 end_root;
+  vec3 twist_target;
+  vec3 twist_ref;
+  vec3 line;
+  vec2 twist_dir;
+  double posture_weight;
+  m33 base;
+};
+
+void solve_root(m33* joint, std::vector<double>* angles, const Joint_solve_inputs& in,
+                bool has_twist_target) {
+  const Chain_setup& s = in.setup;
+  const Root_limit& l = in.limit;
+  process2(joint, angles, s.works, s.goal_local, in.end_root, has_twist_target, in.twist_target,
+           in.twist_ref, s.step, s.fraction_tolerance, s.s_min, s.s_hi, s.two_items, s.s_sol,
+           s.kind, in.line, in.twist_dir, l.cone_limit, l.heading_limited, l.planes, l.knots,
+           l.marks, l.period, l.from_limit, l.to_limit, s.total_length, in.posture_weight, in.base);
+}
+
+// A bone's host rotation for its solved channel angle a.
+vec3 result_hpb(const Work& w, double a) {
+  if (!w.one_channel) return vk_3dla::hpb_from_m33(vk_3dla::rot_axis(w.bend_axis, a));
+  vec3 hpb = w.fk_rot;
+  hpb[w.channel] = a;
+  if (w.flipped) hpb.x = w.rest_rot.x;
+  return hpb;
+}
+
+void write_results(std::vector<Result>* results, const Chain_setup& setup,
+                   const std::vector<double>& angles) {
+  std::vector<bool> on_path(results->size(), false);
+  for (std::size_t k = 1; k < setup.works.size() && k < angles.size(); ++k) {
+    const std::size_t i = setup.result_index[k];
+    if (i >= results->size()) continue;
+    (*results)[i].hpb = result_hpb(setup.works[k], angles[k]);
+    on_path[i] = true;
+  }
+  // Side branches are not part of the solved path; their bones keep the host's rotation.
+  for (std::size_t i = 1; i < results->size(); ++i) {
+    if (!on_path[i]) (*results)[i].weight = 0.0;
+  }
+}
+
+}  // namespace
+
+m33 solve_chain(std::vector<Result>* results, tarsel::UserData* instance,
+                const LWItemMotionAccess& access, const Chain_setup& setup,
+                const Root_limit& limit) {
+  const vec3 end_root = chain_end(setup.works, setup.s_sol);
+  const vec3 line = twist_plane_line(setup.kind, end_root);
+  vec2 twist_dir(end_root.x, end_root.y);
+  twist_dir.normalize();
+
+  const Proposal proposal = propose_root(*instance, access.time, end_root, setup.goal_dir);
+  const Twist_target target = read_twist_target(*instance, setup, access.time);
+  if (!(instance->posture_weight >= 0.0)) instance->posture_weight = 0.0;
+
+  const Joint_solve_inputs inputs{setup,
+                                  limit,
+                                  end_root,
+                                  target.direction,
+                                  twist_reference(setup, line, end_root),
+                                  line,
+                                  twist_dir,
+                                  instance->posture_weight,
+                                  proposal.base};
+
+  m33 root = proposal.rotation;
+  std::vector<double> angles;
+  solve_root(&root, &angles, inputs, target.active);
+
+  const double w = target.effect;
+  if (target.item_set && w > 0.0 && w < 1.0) {
+    // A partial twist target: blend with the solve that ignores it, joint by joint.
+    m33 root_free = proposal.rotation;
+    std::vector<double> angles_free;
+    solve_root(&root_free, &angles_free, inputs, false);
+    for (std::size_t k = 1; k < angles.size() && k < angles_free.size(); ++k) {
+      angles[k] = w * angles[k] + (1.0 - w) * angles_free[k];
+    }
+    root = vk_3dla::m33_from_quat(
+        vk_3dla::slerp(vk_3dla::quat_from_m33(root_free), vk_3dla::quat_from_m33(root), w));
+  }
+
+  write_results(results, setup, angles);
+  return root;
+}
+
+m33 process(std::vector<Result>* results, tarsel::UserData* instance,
+            const LWItemMotionAccess* access, const std::vector<LWItemID>& items, LWItemID goal,
+            int arbitrary_limit) {
+  if (access == nullptr) return m33(1.0);
+  if (results == nullptr || instance == nullptr || items.empty() || tarsel::item_info == nullptr ||
+      tarsel::bone_info == nullptr) {
+    // Nothing to solve with: the root keeps the rotation the host gave it.
+    LWDVector current = {0.0, 0.0, 0.0};
+    access->getParam(LWIP_ROTATION, access->time, current);
+    return vk_3dla::m33_from_hpb(vec3(current));
+  }
+  Chain_setup setup;
+  Root_limit limit;
+  set_up_chain(&setup, &limit, *instance, *access, items, goal, arbitrary_limit);
+  return solve_chain(results, instance, *access, setup, limit);
+}
