@@ -1,0 +1,129 @@
+#include "stage/runner/chains.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+#include "stage/scene_file.h"
+
+namespace runner {
+
+namespace {
+
+const char* const root_server = "Tarsel_Top";
+const char* const bone_server = "Tarsel";
+
+bool carries(const stage::Item& item, const char* server) {
+  for (const stage::Attached_handler& h : item.handlers)
+    if (h.server == server) return true;
+  return false;
+}
+
+void gather_into(const stage::Scene& scene, LWItemID item, std::vector<LWItemID>& chain) {
+  chain.push_back(item);
+  for (LWItemID c = scene.first_child(item); c != LWITEM_NULL; c = scene.next_child(item, c)) {
+    // The scene holds no cycles, but a bound keeps a damaged hierarchy from looping forever.
+    if (chain.size() > scene.size()) return;
+    if (carries(scene.at(c), bone_server)) gather_into(scene, c, chain);
+  }
+}
+
+// The Goal Position item from a root instance's saved blocks ("GoalPosition <id>"); item
+// identifiers in saved data are the host's raw values.
+LWItemID goal_position_of(const std::vector<std::string>& data) {
+  for (const std::string& line : data) {
+    std::istringstream words(line);
+    std::string token;
+    long long value = 0;
+    if (words >> token && token == "GoalPosition" && words >> value)
+      return stage::id_from_value(static_cast<uint32_t>(value));
+  }
+  return LWITEM_NULL;
+}
+
+double distance(const stage::Vec3& a, const stage::Vec3& b) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                   (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+}  // namespace
+
+std::vector<LWItemID> gather_chain(const stage::Scene& scene, LWItemID root) {
+  std::vector<LWItemID> chain;
+  gather_into(scene, root, chain);
+  return chain;
+}
+
+std::vector<Chain> find_chains(stage::Host& host) {
+  const stage::Scene_record record = host.scene_record();
+  const stage::Scene& scene = host.scene();
+  std::vector<Chain> chains;
+  for (std::size_t i = 0; i < scene.size(); ++i) {
+    const stage::Item& item = scene.item(i);
+    if (!carries(item, root_server)) continue;
+    Chain chain;
+    chain.root = item.id;
+    chain.last = gather_chain(scene, item.id).back();
+    chain.goal = scene.at(chain.last).goal;
+    for (const stage::Item_record& r : record.items) {
+      if (r.id != stage::id_value(item.id)) continue;
+      for (const stage::Handler_record& h : r.handlers) {
+        if (h.server == root_server) {
+          chain.goal_position = goal_position_of(h.data);
+          break;
+        }
+      }
+    }
+    if (scene.find(chain.goal_position) == nullptr) chain.goal_position = LWITEM_NULL;
+    chains.push_back(chain);
+  }
+  return chains;
+}
+
+stage::Vec3 chain_end(const stage::Host& host, const Chain& chain, double time) {
+  if (chain.goal_position != LWITEM_NULL) return host.world_position(chain.goal_position, time);
+  return host.bone_tip(chain.last, time);
+}
+
+std::vector<LWItemID> reported_items(const stage::Scene& scene) {
+  std::vector<LWItemID> items;
+  for (const std::size_t index : scene.evaluation_order()) {
+    const stage::Item& item = scene.item(index);
+    if (!item.handlers.empty()) items.push_back(item.id);
+  }
+  return items;
+}
+
+Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItemID>& items,
+                          const std::vector<Chain>& chains) {
+  host.evaluate_frame(frame);
+  const double time = host.evaluated_time();
+  Frame_sample sample;
+  sample.frame = frame;
+  sample.time = time;
+  sample.items.reserve(items.size());
+  const stage::Scene& scene = host.scene();
+  for (const LWItemID id : items) {
+    Item_sample s;
+    s.name = scene.at(id).name;
+    s.hpb_deg = stage::rad_to_deg(host.param(id, LWIP_ROTATION, time));
+    s.position = host.world_position(id, time);
+    for (const Chain& chain : chains) {
+      if (chain.root != id) continue;
+      s.is_chain_root = true;
+      s.end_name =
+          scene.at(chain.goal_position != LWITEM_NULL ? chain.goal_position : chain.last).name;
+      if (chain.goal != LWITEM_NULL) {
+        s.has_goal = true;
+        s.goal_name = scene.at(chain.goal).name;
+        s.goal_distance =
+            distance(chain_end(host, chain, time), host.world_position(chain.goal, time));
+      }
+      break;
+    }
+    sample.items.push_back(std::move(s));
+  }
+  return sample;
+}
+
+}  // namespace runner

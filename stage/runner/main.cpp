@@ -1,0 +1,328 @@
+// tarsel-stage: runs scenes through the stand-in host with the Tarsel module loaded, as the
+// animation program would, and reports what the chains did.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "stage/error.h"
+#include "stage/host.h"
+#include "stage/runner/chains.h"
+#include "stage/runner/frames.h"
+#include "stage/runner/output_file.h"
+#include "stage/runner/progress.h"
+#include "stage/runner/report.h"
+#include "stage/runner/scene_text.h"
+
+#ifndef TARSEL_DEFAULT_MODULE
+#define TARSEL_DEFAULT_MODULE "tarsel.p"
+#endif
+
+namespace {
+
+const char* const program = "tarsel-stage";
+
+struct Run_options {
+  std::string scene;
+  std::string frames;
+  std::string format;
+  std::string output;
+  std::string module;
+  bool progress = false;
+};
+
+struct Panel_options {
+  std::string scene;
+  std::string item;
+  std::vector<std::string> sets;
+  bool save = false;
+  std::string module;
+};
+
+// --module, else $TARSEL_MODULE, else the module built with this program.
+std::string module_path(const std::string& option) {
+  if (!option.empty()) return option;
+  const char* env = std::getenv("TARSEL_MODULE");
+  if (env != nullptr && *env != '\0') return env;
+  return TARSEL_DEFAULT_MODULE;
+}
+
+void load_module(stage::Host& host, const std::string& path) {
+  if (access(path.c_str(), R_OK) != 0)
+    throw stage::Error("module not found: " + path + " (give --module PATH or set TARSEL_MODULE)");
+  host.load_module(path);
+}
+
+void print_warnings(const stage::Host& host) {
+  for (const std::string& w : host.warnings())
+    std::fprintf(stderr, "%s: warning: %s\n", program, w.c_str());
+}
+
+bool ends_with(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+int run(const Run_options& options) {
+  runner::Format format = runner::Format::table;
+  if (!options.format.empty()) {
+    if (!runner::parse_format(options.format, format))
+      throw stage::Error("unknown format \"" + options.format + "\" (table, csv or json)");
+  } else if (ends_with(options.output, ".csv")) {
+    format = runner::Format::csv;
+  } else if (ends_with(options.output, ".json")) {
+    format = runner::Format::json;
+  }
+  // A bad range is reported before anything is loaded.
+  runner::Frame_range range;
+  const bool has_range = !options.frames.empty();
+  if (has_range) range = runner::parse_frame_range(options.frames);
+
+  // An unwritable output is reported before the run, not after it.
+  std::unique_ptr<runner::Output_file> output;
+  if (!options.output.empty()) output = std::make_unique<runner::Output_file>(options.output);
+
+  stage::Host host;
+  runner::Report report;
+  report.module = module_path(options.module);
+  load_module(host, report.module);
+  report.scene = options.scene;
+  report.description = runner::load_scene_file(host, options.scene);
+  print_warnings(host);
+  report.fps = host.scene().fps;
+  if (!has_range) range = {host.scene().frame_start, host.scene().frame_end};
+
+  const std::vector<LWItemID> items = runner::reported_items(host.scene());
+  const std::vector<runner::Chain> chains = runner::find_chains(host);
+  {
+    runner::Progress progress(range.count(), options.progress);
+    report.frames.reserve(static_cast<std::size_t>(std::min<long long>(range.count(), 1 << 20)));
+    long long done = 0;
+    for (long long f = range.first; f <= range.last; ++f) {
+      report.frames.push_back(runner::sample_frame(host, static_cast<int>(f), items, chains));
+      progress.update(++done, static_cast<int>(f));
+    }
+  }
+
+  const std::string text = runner::format_report(report, format);
+  if (output) {
+    output->commit(text);
+  } else if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+             std::fflush(stdout) != 0) {
+    throw stage::Error("cannot write the report to standard output");
+  }
+  return 0;
+}
+
+std::string trim(const std::string& s) {
+  const auto first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool parse_number(const std::string& text, double& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size();
+}
+
+// Applies one "Label=value" edit as a user would make it in the panel.
+void apply_setting(stage::Panel& panel, const std::string& setting) {
+  const auto eq = setting.find('=');
+  if (eq == std::string::npos)
+    throw stage::Error("--set \"" + setting + "\": expected \"Label=value\"");
+  const std::string label = trim(setting.substr(0, eq));
+  const std::string text = trim(setting.substr(eq + 1));
+  const stage::Panel_control* control = panel.control(label);
+  if (control == nullptr) {
+    for (const stage::Panel_control& c : panel.controls())
+      if (lower(c.label) == lower(label)) control = &c;
+  }
+  if (control == nullptr) {
+    std::string labels;
+    for (const stage::Panel_control& c : panel.controls())
+      labels += (labels.empty() ? "" : ", ") + c.label;
+    throw stage::Error("no control \"" + label + "\" in the panel (controls: " + labels + ")");
+  }
+  const std::string where = "--set \"" + setting + "\": ";
+  double number = 0;
+  switch (panel.value(control->id).kind) {
+    case stage::Control_kind::popup: {
+      const std::vector<std::string> entries = panel.entries(control->id);
+      for (const std::string& e : entries) {
+        if (e == text) {
+          panel.choose(control->id, e);
+          return;
+        }
+      }
+      if (parse_number(text, number) && number >= 0 && number < entries.size() &&
+          number == static_cast<int>(number)) {
+        panel.set(control->id, number);
+        return;
+      }
+      std::string names;
+      for (const std::string& e : entries) names += (names.empty() ? "\"" : ", \"") + e + "\"";
+      throw stage::Error(where + "no entry \"" + text + "\" (entries: " + names + ")");
+    }
+    case stage::Control_kind::boolean: {
+      const std::string v = lower(text);
+      if (v == "on" || v == "yes" || v == "true" || v == "1") {
+        panel.set(control->id, 1);
+      } else if (v == "off" || v == "no" || v == "false" || v == "0") {
+        panel.set(control->id, 0);
+      } else {
+        throw stage::Error(where + "expected on or off");
+      }
+      return;
+    }
+    default:
+      if (!parse_number(text, number)) throw stage::Error(where + "expected a number");
+      panel.set(control->id, number);
+      return;
+  }
+}
+
+int panel(const Panel_options& options) {
+  stage::Host host;
+  load_module(host, module_path(options.module));
+  const std::string description = runner::load_scene_file(host, options.scene);
+  print_warnings(host);
+
+  std::vector<LWItemID> roots;
+  for (const runner::Chain& chain : runner::find_chains(host)) {
+    if (options.item.empty() || host.scene().at(chain.root).name == options.item)
+      roots.push_back(chain.root);
+  }
+  if (roots.empty()) {
+    throw stage::Error(options.item.empty() ? options.scene + ": no item carries Tarsel_Top"
+                                            : options.scene + ": no item named \"" + options.item +
+                                                  "\" carries Tarsel_Top");
+  }
+  if (!options.sets.empty() && roots.size() > 1) {
+    throw stage::Error(options.scene + ": several chain roots; name the one to edit with --item");
+  }
+
+  for (std::size_t r = 0; r < roots.size(); ++r) {
+    stage::Panel& p = host.open_panel(roots[r], "Tarsel_Top");
+    for (const std::string& s : options.sets) apply_setting(p, s);
+    std::printf("%sTarsel_Top on \"%s\"\n", r > 0 ? "\n" : "",
+                host.scene().at(roots[r]).name.c_str());
+    std::size_t width = 0;
+    const std::vector<stage::Control_value> values = p.values();
+    for (const stage::Control_value& v : values) width = std::max(width, v.label.size());
+    for (const stage::Control_value& v : values) {
+      std::printf("  %-*s  %s\n", static_cast<int>(width), v.label.c_str(),
+                  stage::format_value(v).c_str());
+    }
+  }
+  if (options.save) {
+    runner::save_scene_file(host, options.scene, description);
+    std::fprintf(stderr, "%s: saved %s\n", program, options.scene.c_str());
+  } else if (!options.sets.empty()) {
+    std::fprintf(stderr, "%s: not saved (add --save to write the changes to %s)\n", program,
+                 options.scene.c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Runs Tarsel inverse-kinematics rigs headless: loads the Tarsel module (tarsel.p) into a\n"
+      "stand-in host, opens a scene file (JSON; see docs/scene-format.md and examples/),\n"
+      "evaluates frames and reports every chain's rotations, positions and distance to its goal."};
+  app.name(program);
+  app.require_subcommand(1);
+  app.footer(
+      "Examples:\n"
+      "  tarsel-stage run examples/two_bone_arm.json\n"
+      "  tarsel-stage run examples/leg_limits.json --frames 0-24 --format csv -o leg.csv\n"
+      "  tarsel-stage panel examples/two_bone_arm.json\n"
+      "  tarsel-stage panel examples/two_bone_arm.json --set \"Posture Weight=0.5\" --save\n"
+      "\n"
+      "The module is the one built with this program unless --module or the environment\n"
+      "variable TARSEL_MODULE names another.");
+
+  Run_options run_options;
+  CLI::App* run_cmd = app.add_subcommand(
+      "run",
+      "Evaluate a range of frames and report, per frame and per item carrying a motion\n"
+      "handler, its heading, pitch and bank (degrees) and world position, and for each\n"
+      "chain the distance from its end to its goal.");
+  run_cmd->add_option("scene", run_options.scene, "Scene file (JSON)")
+      ->required()
+      ->type_name("SCENE");
+  run_cmd
+      ->add_option("-f,--frames", run_options.frames,
+                   "Frames to evaluate: FRAME or FIRST-LAST, e.g. 0-48 (default: the scene's "
+                   "own range)")
+      ->type_name("RANGE");
+  run_cmd
+      ->add_option("--format", run_options.format,
+                   "table (default), csv or json; with --output FILE.csv or FILE.json the "
+                   "extension chooses")
+      ->type_name("FORMAT");
+  run_cmd
+      ->add_option("-o,--output", run_options.output,
+                   "Write the report to FILE (written whole or not at all) instead of "
+                   "standard output")
+      ->type_name("FILE");
+  run_cmd
+      ->add_option("-m,--module", run_options.module,
+                   "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
+      ->type_name("PATH");
+  run_cmd->add_flag("--progress", run_options.progress,
+                    "Show progress on stderr even when it is not a terminal");
+
+  Panel_options panel_options;
+  CLI::App* panel_cmd = app.add_subcommand(
+      "panel",
+      "Show the options panel of each chain root (items carrying Tarsel_Top), and\n"
+      "change its settings with --set.");
+  panel_cmd->add_option("scene", panel_options.scene, "Scene file (JSON)")
+      ->required()
+      ->type_name("SCENE");
+  panel_cmd->add_option("-i,--item", panel_options.item, "Only the chain root of this name")
+      ->type_name("NAME");
+  panel_cmd
+      ->add_option("-s,--set", panel_options.sets,
+                   "Set a control: \"Label=value\", e.g. \"Posture Weight=0.5\", "
+                   "\"Arbitrary Limit=on\", \"Twist Target=elbow_pole\" (repeatable)")
+      ->type_name("SETTING")
+      ->allow_extra_args(false);
+  panel_cmd->add_flag("--save", panel_options.save,
+                      "Write the changed settings back to the scene file");
+  panel_cmd
+      ->add_option("-m,--module", panel_options.module,
+                   "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
+      ->type_name("PATH");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    std::fprintf(stderr, "%s: error: %s (see %s --help)\n", program, e.what(), program);
+    return 2;  // a usage error
+  }
+
+  try {
+    if (run_cmd->parsed()) return run(run_options);
+    return panel(panel_options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: error: %s\n", program, e.what());
+  }
+  return 1;
+}

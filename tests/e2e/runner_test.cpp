@@ -1,0 +1,291 @@
+// The command-line runner: its frame ranges, its three report forms, scene files with a
+// description, and the built program run on every example scene and on broken input.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "stage/error.h"
+#include "stage/runner/frames.h"
+#include "stage/runner/report.h"
+#include "stage/runner/scene_text.h"
+
+namespace {
+
+const char* const examples[] = {"two_bone_arm", "leg_limits", "tail_cone", "branching",
+                                "plugin_effect"};
+
+std::string example(const std::string& name) {
+  return std::string(TARSEL_EXAMPLES_DIR) + "/" + name + ".json";
+}
+
+std::string temp_path(const std::string& suffix) {
+  const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
+  return std::string(E2E_TEST_DIR) + "/" + t->test_suite_name() + "_" + t->name() + suffix;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(FrameRange, ParsesSingleFramesAndRanges) {
+  const struct {
+    const char* text;
+    int first, last;
+  } good[] = {
+      {"0-48", 0, 48},
+      {"7", 7, 7},
+      {"-10--2", -10, -2},
+      {"-5-5", -5, 5},
+      {"+3-4", 3, 4},
+      {"12-12", 12, 12},
+      {"-2147483648-2147483647", std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}};
+  for (const auto& g : good) {
+    SCOPED_TRACE(g.text);
+    const runner::Frame_range r = runner::parse_frame_range(g.text);
+    EXPECT_EQ(r.first, g.first);
+    EXPECT_EQ(r.last, g.last);
+  }
+  EXPECT_EQ(runner::parse_frame_range("-2147483648-2147483647").count(), 4294967296LL);
+}
+
+TEST(FrameRange, RejectsMalformedRangesWithAMessageNamingThem) {
+  for (const char* bad : {"", "5-2", "abc", "1-", "-", "1-2-3", "2147483648", "1..5", " 1-2",
+                          "1-2 ", "0x10", "3-a", "--1"}) {
+    SCOPED_TRACE(std::string("\"") + bad + "\"");
+    try {
+      runner::parse_frame_range(bad);
+      ADD_FAILURE() << "accepted";
+    } catch (const stage::Error& e) {
+      EXPECT_NE(std::string(e.what()).find(std::string("\"") + bad + "\""), std::string::npos)
+          << e.what();
+    }
+  }
+}
+
+runner::Report sample_report() {
+  runner::Report report;
+  report.scene = "scene.json";
+  report.description = "two frames";
+  report.fps = 24;
+  for (int f = 3; f <= 4; ++f) {
+    runner::Frame_sample frame;
+    frame.frame = f;
+    frame.time = f / 24.0;
+    runner::Item_sample root;
+    root.name = "arm, \"left\"";
+    root.hpb_deg = {10.5, -0.00001, 180};
+    root.position = {1, 2, 3};
+    root.is_chain_root = true;
+    root.has_goal = f == 3;
+    root.end_name = "hand";
+    root.goal_name = "target";
+    root.goal_distance = f == 3 ? 1.5e-7 : 0;
+    runner::Item_sample bone;
+    bone.name = "hand";
+    bone.hpb_deg = {std::nan(""), 0, 0};
+    bone.position = {-1, 0.25, 1e6};
+    frame.items = {root, bone};
+    report.frames.push_back(frame);
+  }
+  return report;
+}
+
+TEST(Report, CsvHasOneQuotedRecordPerFrameAndItem) {
+  const std::vector<std::string> lines = lines_of(runner::format_csv(sample_report()));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "frame,time,item,heading,pitch,bank,x,y,z,goal_distance");
+  EXPECT_EQ(lines[1].rfind("3,0.125,\"arm, \"\"left\"\"\",10.5,", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[1].substr(lines[1].rfind(',') + 1), "1.5e-07");
+  EXPECT_EQ(lines[2].substr(lines[2].rfind(',')), ",");  // not a chain root: empty distance
+  EXPECT_EQ(lines[3].substr(lines[3].rfind(',')), ",");  // a chain without goal: empty too
+  EXPECT_EQ(lines[2].rfind("3,0.125,hand,nan,0,0,-1,0.25,1000000,", 0), 0u) << lines[2];
+}
+
+TEST(Report, JsonCarriesFramesItemsAndChainsWithNullForMissingValues) {
+  const nlohmann::json j = nlohmann::json::parse(runner::format_json(sample_report()));
+  EXPECT_EQ(j["scene"], "scene.json");
+  EXPECT_EQ(j["description"], "two frames");
+  EXPECT_EQ(j["fps"], 24.0);
+  ASSERT_EQ(j["frames"].size(), 2u);
+  const nlohmann::json& f0 = j["frames"][0];
+  EXPECT_EQ(f0["frame"], 3);
+  ASSERT_EQ(f0["items"].size(), 2u);
+  EXPECT_EQ(f0["items"][0]["name"], "arm, \"left\"");
+  EXPECT_EQ(f0["items"][0]["heading"], 10.5);
+  EXPECT_EQ(f0["items"][0]["position"], nlohmann::json::array({1.0, 2.0, 3.0}));
+  EXPECT_TRUE(f0["items"][1]["heading"].is_null());  // NaN has no JSON form
+  ASSERT_EQ(f0["chains"].size(), 1u);
+  EXPECT_EQ(f0["chains"][0]["root"], "arm, \"left\"");
+  EXPECT_EQ(f0["chains"][0]["end"], "hand");
+  EXPECT_EQ(f0["chains"][0]["goal"], "target");
+  EXPECT_EQ(f0["chains"][0]["goal_distance"], 1.5e-7);
+  EXPECT_TRUE(j["frames"][1]["chains"][0]["goal"].is_null());
+  EXPECT_TRUE(j["frames"][1]["chains"][0]["goal_distance"].is_null());
+}
+
+TEST(Report, TableAlignsColumnsAndMarksChainsWithoutGoal) {
+  const std::vector<std::string> lines = lines_of(runner::format_table(sample_report()));
+  ASSERT_EQ(lines.size(), 8u);  // title, units, blank, header, four rows
+  EXPECT_EQ(lines[0], "scene scene.json: two frames");
+  const std::string& header = lines[3];
+  const std::size_t heading_end = header.find("heading") + 7;
+  for (std::size_t i = 4; i < lines.size(); ++i) {
+    SCOPED_TRACE(lines[i]);
+    EXPECT_NE(lines[i][heading_end - 1], ' ');  // numbers end under their header
+    EXPECT_EQ(lines[i][heading_end], ' ');
+  }
+  EXPECT_NE(lines[4].find("1.500e-07"), std::string::npos);
+  EXPECT_EQ(lines[4].find("-0.000"), std::string::npos);  // no negative zero
+  EXPECT_EQ(lines[6].back(), '-');                        // frame 4's chain has no goal
+}
+
+// --- The built program ------------------------------------------------------------------------
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Result run_runner(const std::string& args) {
+  const std::string out = temp_path(".stdout"), err = temp_path(".stderr");
+  const std::string command =
+      std::string("'") + TARSEL_STAGE_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
+  const int raw = std::system(command.c_str());
+  Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  return r;
+}
+
+TEST(RunnerProgram, EveryExampleRunsInEveryFormat) {
+  for (const char* name : examples) {
+    SCOPED_TRACE(name);
+    const nlohmann::json scene = nlohmann::json::parse(read_file(example(name)));
+    ASSERT_TRUE(scene["description"].is_string());
+    const int frames = scene["frames"][1].get<int>() - scene["frames"][0].get<int>() + 1;
+
+    const Result table = run_runner("run '" + example(name) + "'");
+    ASSERT_EQ(table.status, 0) << table.err;
+    // The module may write its own diagnostics there; the runner adds nothing on success.
+    EXPECT_EQ(table.err.find("tarsel-stage"), std::string::npos) << table.err;
+    EXPECT_NE(table.out.find(scene["description"].get<std::string>()), std::string::npos);
+
+    const std::string json_file = temp_path(std::string("_") + name + ".json");
+    const Result json_run = run_runner("run '" + example(name) + "' -o '" + json_file + "'");
+    ASSERT_EQ(json_run.status, 0) << json_run.err;
+    EXPECT_EQ(json_run.out, "");
+    const nlohmann::json report = nlohmann::json::parse(read_file(json_file));
+    std::remove(json_file.c_str());
+    ASSERT_EQ(report["frames"].size(), static_cast<std::size_t>(frames));
+    for (const nlohmann::json& frame : report["frames"]) {
+      ASSERT_FALSE(frame["items"].empty());
+      ASSERT_EQ(frame["chains"].size(), 1u);
+      for (const nlohmann::json& item : frame["items"]) {
+        for (const char* angle : {"heading", "pitch", "bank"}) EXPECT_TRUE(item[angle].is_number());
+      }
+      EXPECT_TRUE(frame["chains"][0]["goal_distance"].is_number());
+    }
+
+    const Result csv = run_runner("run '" + example(name) + "' --frames 0-4 --format csv");
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const std::vector<std::string> lines = lines_of(csv.out);
+    ASSERT_GT(lines.size(), 5u);
+    for (const std::string& line : lines) {
+      EXPECT_EQ(std::count(line.begin(), line.end(), ','), 9) << line;
+    }
+  }
+}
+
+TEST(RunnerProgram, FailuresAreOneLineOnStderrAndNoOutputFile) {
+  const std::string bad_json = temp_path(".json");
+  std::ofstream(bad_json) << "{\"items\": [ {\"id\": 1, \"type\": \"object\"} ";
+  const std::string output = temp_path(".csv");
+  std::remove(output.c_str());
+  const std::string arm = "'" + example("two_bone_arm") + "'";
+  const struct {
+    const char* name;
+    std::string args;
+    const char* says;
+  } cases[] = {
+      {"missing module", "run " + arm + " --module /nonexistent/tarsel.p", "module not found"},
+      {"range backwards", "run " + arm + " --frames 5-2", "5-2"},
+      {"range not a number", "run " + arm + " --frames abc", "abc"},
+      {"unknown format", "run " + arm + " --format xml", "xml"},
+      {"missing scene", "run /nonexistent/scene.json", "/nonexistent/scene.json"},
+      {"broken scene", "run '" + bad_json + "' -o '" + output + "'", "not valid JSON"},
+      {"unwritable output", "run " + arm + " -o /nonexistent/out.csv", "/nonexistent/out.csv"},
+      {"no subcommand", "", "subcommand"},
+      {"unknown option", "run " + arm + " --frame 3", "--frame"},
+      {"unknown panel control", "panel " + arm + " --set 'Elbow=1'", "Elbow"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Result r = run_runner(c.args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    const std::vector<std::string> lines = lines_of(r.err);
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    EXPECT_EQ(lines[0].rfind("tarsel-stage: error: ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(c.says), std::string::npos) << lines[0];
+  }
+  EXPECT_FALSE(std::ifstream(output).good());  // nothing half-written
+  std::remove(bad_json.c_str());
+}
+
+TEST(RunnerProgram, FramesOutsideTheScenesRangeAndTheEnvironmentModuleAreAccepted) {
+  const Result r =
+      run_runner("run '" + example("two_bone_arm") + "' --frames 100-101 --format csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines_of(r.out).size(), 1u + 2 * 2);  // header, two frames of two items
+  const Result env = run_runner("run '" + example("two_bone_arm") + "' --frames 0");
+  ASSERT_EQ(env.status, 0);
+  const std::string with_env = std::string("TARSEL_MODULE=/nonexistent/x.p ");
+  const int raw = std::system((with_env + "'" + TARSEL_STAGE_EXE + "' run '" +
+                               example("two_bone_arm") + "' --frames 0 >/dev/null 2>&1")
+                                  .c_str());
+  EXPECT_NE(WEXITSTATUS(raw), 0);  // the environment's module is the one looked for
+}
+
+TEST(RunnerProgram, PanelEditsAreSavedWithTheDescription) {
+  const std::string copy = temp_path(".json");
+  std::ofstream(copy) << read_file(example("two_bone_arm"));
+  const Result shown = run_runner("panel '" + copy + "'");
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  EXPECT_NE(shown.out.find("Posture Weight"), std::string::npos);
+  EXPECT_NE(shown.out.find("elbow_pole"), std::string::npos);
+
+  const Result edited = run_runner("panel '" + copy +
+                                   "' --set 'Posture Weight=0.5' --set 'Arbitrary Limit=on' "
+                                   "--set 'Twist Target=(none)' --save");
+  ASSERT_EQ(edited.status, 0) << edited.err;
+  const nlohmann::json saved = nlohmann::json::parse(read_file(copy));
+  EXPECT_EQ(saved["description"],
+            nlohmann::json::parse(read_file(example("two_bone_arm")))["description"]);
+  const Result again = run_runner("panel '" + copy + "'");
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.out.find("0.5"), std::string::npos) << again.out;
+  EXPECT_EQ(again.out.find("elbow_pole"), std::string::npos) << again.out;
+  std::remove(copy.c_str());
+}
+
+}  // namespace
