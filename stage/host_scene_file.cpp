@@ -13,6 +13,7 @@ namespace stage {
 
 Scene_record Host::scene_record() {
   Scene_record record;
+  record.description = scene_.description;
   record.fps = scene_.fps;
   record.frame_start = scene_.frame_start;
   record.frame_end = scene_.frame_end;
@@ -70,6 +71,7 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
   evaluation_ = Evaluation();
   warnings_.clear();
   try {
+    scene_.description = record.description;
     scene_.fps = record.fps;
     scene_.frame_start = record.frame_start;
     scene_.frame_end = record.frame_end;

@@ -101,6 +101,7 @@ class Scene {
   // Item indices with every parent before its children, otherwise in creation order.
   std::vector<std::size_t> evaluation_order() const;
 
+  std::string description;  // one line telling a user what the scene shows
   double fps = 30;      // frames per second
   int frame_start = 0;  // the frame range a run evaluates
   int frame_end = 0;

@@ -1,9 +1,5 @@
 #include "stage/scene_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -15,6 +11,7 @@
 #include <sstream>
 
 #include "stage/error.h"
+#include "stage/output_file.h"
 
 namespace stage {
 
@@ -384,11 +381,15 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
     throw Error(file_name + ": not valid JSON: " + strip_json_prefix(e.what()));
   }
   p.object(root, "");
-  p.only_fields(root, "", {"version", "fps", "frames", "items"});
+  p.only_fields(root, "", {"version", "description", "fps", "frames", "items"});
   if (root.contains("version") && p.integer(root["version"], "/version") != format_version)
     p.fail("/version", "unknown format version (this host reads version " +
                            std::to_string(format_version) + ")");
   Scene_record scene;
+  if (root.contains("description")) {
+    if (!root["description"].is_string()) p.fail("/description", "expected a string");
+    scene.description = root["description"].get<std::string>();
+  }
   if (root.contains("fps")) {
     scene.fps = p.number(root["fps"], "/fps");
     if (!(scene.fps > 0)) p.fail("/fps", "the frame rate must be above 0");
@@ -420,6 +421,7 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
 std::string format_scene(const Scene_record& scene) {
   ordered_json root = ordered_json::object();
   root["version"] = format_version;
+  if (!scene.description.empty()) root["description"] = scene.description;
   root["fps"] = scene.fps;
   root["frames"] = ordered_json::array({scene.frame_start, scene.frame_end});
   ordered_json items = ordered_json::array();
@@ -474,29 +476,7 @@ Scene_record read_scene_file(const std::string& path) {
 }
 
 void write_scene_file(const std::string& path, const Scene_record& scene) {
-  const std::string text = format_scene(scene);
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) throw Error(path + ": cannot save: " + std::strerror(errno));
-  // Keep the permissions of the file being replaced; a new file gets rw-r--r--.
-  struct stat old_file;
-  fchmod(fd, stat(path.c_str(), &old_file) == 0 ? (old_file.st_mode & 07777) : 0644);
-  int error = 0;
-  for (std::size_t done = 0; error == 0 && done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n == 0 || errno != EINTR) {
-      error = n == 0 ? EIO : errno;
-    }
-  }
-  if (error == 0 && fsync(fd) != 0) error = errno;
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    std::remove(temp.c_str());
-    throw Error(path + ": cannot save: " + std::strerror(error));
-  }
+  write_file_whole(path, format_scene(scene));
 }
 
 }  // namespace stage

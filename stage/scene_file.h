@@ -39,6 +39,7 @@ struct Item_record {
 };
 
 struct Scene_record {
+  std::string description;
   double fps = 30;
   int frame_start = 0;
   int frame_end = 0;

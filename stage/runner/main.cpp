@@ -15,10 +15,9 @@
 #include "stage/host.h"
 #include "stage/runner/chains.h"
 #include "stage/runner/frames.h"
-#include "stage/runner/output_file.h"
+#include "stage/output_file.h"
 #include "stage/runner/progress.h"
 #include "stage/runner/report.h"
-#include "stage/runner/scene_text.h"
 
 #ifndef TARSEL_DEFAULT_MODULE
 #define TARSEL_DEFAULT_MODULE "tarsel.p"
@@ -85,15 +84,16 @@ int run(const Run_options& options) {
   if (has_range) range = runner::parse_frame_range(options.frames);
 
   // An unwritable output is reported before the run, not after it.
-  std::unique_ptr<runner::Output_file> output;
-  if (!options.output.empty()) output = std::make_unique<runner::Output_file>(options.output);
+  std::unique_ptr<stage::Output_file> output;
+  if (!options.output.empty()) output = std::make_unique<stage::Output_file>(options.output);
 
   stage::Host host;
   runner::Report report;
   report.module = module_path(options.module);
   load_module(host, report.module);
   report.scene = options.scene;
-  report.description = runner::load_scene_file(host, options.scene);
+  host.load_scene(options.scene);
+  report.description = host.scene().description;
   print_warnings(host);
   report.fps = host.scene().fps;
   if (!has_range) range = {host.scene().frame_start, host.scene().frame_end};
@@ -197,7 +197,7 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
 int panel(const Panel_options& options) {
   stage::Host host;
   load_module(host, module_path(options.module));
-  const std::string description = runner::load_scene_file(host, options.scene);
+  host.load_scene(options.scene);
   print_warnings(host);
 
   std::vector<LWItemID> roots;
@@ -228,7 +228,7 @@ int panel(const Panel_options& options) {
     }
   }
   if (options.save) {
-    runner::save_scene_file(host, options.scene, description);
+    host.save_scene(options.scene);
     std::fprintf(stderr, "%s: saved %s\n", program, options.scene.c_str());
   } else if (!options.sets.empty()) {
     std::fprintf(stderr, "%s: not saved (add --save to write the changes to %s)\n", program,

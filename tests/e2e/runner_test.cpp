@@ -16,7 +16,6 @@
 #include "stage/error.h"
 #include "stage/runner/frames.h"
 #include "stage/runner/report.h"
-#include "stage/runner/scene_text.h"
 
 namespace {
 

@@ -345,7 +345,7 @@ TEST_F(Rig_scene, FailedSaveLeavesNoTraceAndSavesReplaceWhole) {
     host.save_scene(dir);
     ADD_FAILURE() << "saved over a directory";
   } catch (const stage::Error& e) {
-    EXPECT_EQ(std::string(e.what()).rfind(dir + ": cannot save", 0), 0u) << e.what();
+    EXPECT_EQ(std::string(e.what()).rfind(dir + ": cannot write", 0), 0u) << e.what();
   }
   EXPECT_EQ(read_text(dir + "/keep"), "x");
   EXPECT_THROW(host.save_scene(dir + "/no/such/folder/scene.json"), stage::Error);

@@ -1,4 +1,4 @@
-#include "stage/runner/output_file.h"
+#include "stage/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,11 +10,11 @@
 
 #include "stage/error.h"
 
-namespace runner {
+namespace stage {
 
 Output_file::Output_file(const std::string& path) : path_(path), temp_(path + ".XXXXXX") {
   fd_ = mkstemp(temp_.data());
-  if (fd_ < 0) throw stage::Error(path + ": cannot write: " + std::strerror(errno));
+  if (fd_ < 0) throw Error(path + ": cannot write: " + std::strerror(errno));
   struct stat old_file;
   if (stat(path.c_str(), &old_file) == 0) {
     fchmod(fd_, old_file.st_mode & 07777);
@@ -31,7 +31,7 @@ Output_file::~Output_file() {
 }
 
 void Output_file::commit(const std::string& text) {
-  if (committed_ || fd_ < 0) throw stage::Error(path_ + ": written already");
+  if (committed_ || fd_ < 0) throw Error(path_ + ": written already");
   int error = 0;
   for (std::size_t done = 0; error == 0 && done < text.size();) {
     const ssize_t n = write(fd_, text.data() + done, text.size() - done);
@@ -45,7 +45,7 @@ void Output_file::commit(const std::string& text) {
   if (close(fd_) != 0 && error == 0) error = errno;
   fd_ = -1;
   if (error == 0 && std::rename(temp_.c_str(), path_.c_str()) != 0) error = errno;
-  if (error != 0) throw stage::Error(path_ + ": cannot write: " + std::strerror(error));
+  if (error != 0) throw Error(path_ + ": cannot write: " + std::strerror(error));
   committed_ = true;
 }
 
@@ -54,4 +54,4 @@ void write_file_whole(const std::string& path, const std::string& text) {
   file.commit(text);
 }
 
-}  // namespace runner
+}  // namespace stage
