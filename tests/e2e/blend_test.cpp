@@ -8,13 +8,13 @@
 namespace e2e {
 namespace {
 
-Rig_spec three_bone_chain() {
-  Rig_spec spec;
-  spec.lengths = {1.0, 0.8, 0.5};
-  spec.rest_rotations = {V3{}, V3{0, deg(30), 0}, V3{0, deg(20), 0}};
-  spec.parent_position = {0, 1, 0};
-  spec.root_rotation = {deg(10), deg(-20), deg(5)};
-  return spec;
+Rig_plan three_bone_chain() {
+  Rig_plan plan;
+  plan.lengths = {1.0, 0.8, 0.5};
+  plan.rest_rotations = {V3{}, V3{0, deg(30), 0}, V3{0, deg(20), 0}};
+  plan.parent_position = {0, 1, 0};
+  plan.root_rotation = {deg(10), deg(-20), deg(5)};
+  return plan;
 }
 
 M4 root_rotation(const Rig& rig) {
@@ -23,11 +23,11 @@ M4 root_rotation(const Rig& rig) {
 }
 
 TEST(EffectWeight, PluginEffectBlendsTheRootAlongTheShorterArc) {
-  Rig_spec spec = three_bone_chain();
-  spec.plugin_effect = true;
-  Rig rig(spec);
+  Rig_plan plan = three_bone_chain();
+  plan.plugin_effect = true;
+  Rig rig(plan);
   rig.set_position(rig.goal, {1.2, 1.9, 0.8});
-  const M4 host_rotation = rotation_hpb(spec.root_rotation);
+  const M4 host_rotation = rotation_hpb(plan.root_rotation);
   rig.set_position(rig.effect, {1, 0, 0});
   rig.evaluate();
   const M4 solved = root_rotation(rig);
@@ -54,14 +54,14 @@ TEST(EffectWeight, PluginEffectBlendsTheRootAlongTheShorterArc) {
 }
 
 TEST(EffectWeight, ChainWithoutGoalKeepsTheHostsRotations) {
-  Rig_spec spec = three_bone_chain();
-  spec.has_goal = false;
-  Rig rig(spec);
+  Rig_plan plan = three_bone_chain();
+  plan.has_goal = false;
+  Rig rig(plan);
   rig.evaluate();
   for (std::size_t k = 0; k < rig.bones.size(); ++k) {
     SCOPED_TRACE("bone " + std::to_string(k));
     const stage::Vec3 r = rig.host.param(rig.bones[k], LWIP_ROTATION, 0.0);
-    const V3 expected = k == 0 ? spec.root_rotation : spec.rest_rotations[k];
+    const V3 expected = k == 0 ? plan.root_rotation : plan.rest_rotations[k];
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(r[i], expected[i], 1e-12);
   }
 }

@@ -13,13 +13,13 @@ namespace {
 
 constexpr double tolerance = 1e-3;  // radians
 
-Rig_spec four_bone_chain() {
-  Rig_spec spec;
-  spec.lengths = {1.0, 0.8, 0.6, 0.4};
-  spec.rest_rotations = {V3{}, V3{0, deg(20), 0}, V3{0, deg(25), 0}, V3{0, deg(15), 0}};
-  spec.parent_position = {0.5, 1.0, -0.3};
-  spec.parent_rotation = {deg(10), deg(-20), deg(35)};
-  return spec;
+Rig_plan four_bone_chain() {
+  Rig_plan plan;
+  plan.lengths = {1.0, 0.8, 0.6, 0.4};
+  plan.rest_rotations = {V3{}, V3{0, deg(20), 0}, V3{0, deg(25), 0}, V3{0, deg(15), 0}};
+  plan.parent_position = {0.5, 1.0, -0.3};
+  plan.parent_rotation = {deg(10), deg(-20), deg(35)};
+  return plan;
 }
 
 stage::Limits limits(bool heading, double h0, double h1, bool pitch, double p0, double p1) {
@@ -93,9 +93,9 @@ TEST(RootLimits, HeadingAndPitchLimitsHoldTheRootsDirection) {
       {"heading and pitch -30..30", limits(true, -30, 30, true, -30, 30)},
   };
   for (const auto& c : cases) {
-    Rig_spec spec = four_bone_chain();
-    spec.root_limits = c.limits;
-    Rig rig(spec);
+    Rig_plan plan = four_bone_chain();
+    plan.root_limits = c.limits;
+    Rig rig(plan);
     const std::vector<V3> goals = goals_around(rig, 4242, 40);
     int on_boundary = 0;  // goals that hold the root on its limit: the limit was in play
     for (std::size_t g = 0; g < goals.size(); ++g) {
@@ -148,11 +148,11 @@ TEST(RootLimits, MarkerConeHoldsTheRootsDirection) {
   const V3 centre = row(rotation_hpb(centre_hpb), 2);
   const double half_angle = deg(35);
   for (const bool arbitrary_limit : {true, false}) {
-    Rig_spec spec = four_bone_chain();
-    spec.parent_rotation = {};  // markers and the origin are read in the parent's frame
-    spec.siblings = cone_markers(centre_hpb, half_angle, 8);
-    spec.options = {arbitrary_limit ? "ArbitraryLimit 1" : "ArbitraryLimit 0"};
-    Rig rig(spec);
+    Rig_plan plan = four_bone_chain();
+    plan.parent_rotation = {};  // markers and the origin are read in the parent's frame
+    plan.siblings = cone_markers(centre_hpb, half_angle, 8);
+    plan.options = {arbitrary_limit ? "ArbitraryLimit 1" : "ArbitraryLimit 0"};
+    Rig rig(plan);
     const std::vector<V3> goals = goals_around(rig, 99, 40);
     double widest = 0;
     int on_boundary = 0;

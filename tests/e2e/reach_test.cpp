@@ -27,19 +27,19 @@ const Parent_case parent_cases[] = {
 // A chain of n bones bending in one plane about X: random lengths, rest pitches of one sign
 // adding up to at most 120 degrees, and a random rotation channel on the root (which the solve
 // replaces).
-Rig_spec random_chain(std::mt19937& rng, int n, const Parent_case& parent) {
+Rig_plan random_chain(std::mt19937& rng, int n, const Parent_case& parent) {
   std::uniform_real_distribution<double> length(0.5, 2.0), share(0.5, 1.0), angle(-3.0, 3.0);
   const double sign = rng() % 2 == 0 ? 1.0 : -1.0;
-  Rig_spec spec;
+  Rig_plan plan;
   for (int k = 0; k < n; ++k) {
-    spec.lengths.push_back(length(rng));
-    spec.rest_rotations.push_back(k == 0 ? V3{} : V3{0, sign * share(rng) * deg(120) / (n - 1), 0});
+    plan.lengths.push_back(length(rng));
+    plan.rest_rotations.push_back(k == 0 ? V3{} : V3{0, sign * share(rng) * deg(120) / (n - 1), 0});
   }
-  spec.parent_position = parent.position;
-  spec.parent_rotation = parent.rotation;
-  spec.parent_scale = {parent.scale, parent.scale, parent.scale};
-  spec.root_rotation = {angle(rng), angle(rng) / 3, angle(rng)};
-  return spec;
+  plan.parent_position = parent.position;
+  plan.parent_rotation = parent.rotation;
+  plan.parent_scale = {parent.scale, parent.scale, parent.scale};
+  plan.root_rotation = {angle(rng), angle(rng) / 3, angle(rng)};
+  return plan;
 }
 
 std::string describe(const char* what, int n, const Parent_case& parent, int rig, int sample) {
@@ -58,21 +58,21 @@ TEST(ChainReach, GoalsInsideReachAreReached) {
   for (int n = 2; n <= 6; ++n) {
     for (const Parent_case& parent : parent_cases) {
       for (int r = 0; r < 3; ++r) {
-        Rig_spec spec = random_chain(rng, n, parent);
-        spec.twist_target = r == 2;  // a twist target turns the chain about the goal line only
-        Rig rig(spec);
+        Rig_plan plan = random_chain(rng, n, parent);
+        plan.twist_target = r == 2;  // a twist target turns the chain about the goal line only
+        Rig rig(plan);
         rig.evaluate();
         const V3 origin = rig.root_origin();
         for (int s = 0; s < 6; ++s) {
           SCOPED_TRACE(
-              describe(spec.twist_target ? "with twist target" : "plain", n, parent, r, s));
+              describe(plan.twist_target ? "with twist target" : "plain", n, parent, r, s));
           std::vector<double> fractions(n);
           for (double& f : fractions) f = fraction(rng);
           const V3 posed = rig.posed_end(fractions);
           const V3 goal =
               origin + transform(posed - origin, rotation_axis(random_direction(rng), turn(rng)));
           rig.set_position(rig.goal, goal);
-          if (spec.twist_target)
+          if (plan.twist_target)
             rig.set_position(rig.twist_target,
                              origin + random_direction(rng) * (rig.world_length() * spread(rng)));
           rig.evaluate();
@@ -93,9 +93,9 @@ TEST(ChainReach, TwistTargetTurnsTheBendPlaneOntoItself) {
   std::uniform_real_distribution<double> spread(0.5, 1.5);
   for (int n = 2; n <= 4; ++n) {
     for (const Parent_case& parent : parent_cases) {
-      Rig_spec spec = random_chain(rng, n, parent);
-      spec.twist_target = true;
-      Rig rig(spec);
+      Rig_plan plan = random_chain(rng, n, parent);
+      plan.twist_target = true;
+      Rig rig(plan);
       rig.evaluate();
       const V3 origin = rig.root_origin();
       for (int s = 0; s < 6; ++s) {
@@ -128,9 +128,9 @@ TEST(ChainReach, GoalsBeyondReachArePointedAt) {
   for (int n = 2; n <= 6; ++n) {
     for (const Parent_case& parent : parent_cases) {
       for (const char* stretch : {"ExcessStretch 1", "ExcessStretch 0"}) {
-        Rig_spec spec = random_chain(rng, n, parent);
-        spec.options = {stretch};
-        Rig rig(spec);
+        Rig_plan plan = random_chain(rng, n, parent);
+        plan.options = {stretch};
+        Rig rig(plan);
         rig.evaluate();
         const V3 origin = rig.root_origin();
         for (int s = 0; s < 6; ++s) {
@@ -149,13 +149,13 @@ TEST(ChainReach, GoalsBeyondReachArePointedAt) {
 TEST(ChainReach, OneBoneChainAimsAtItsGoal) {
   std::mt19937 rng(31);
   for (const Parent_case& parent : parent_cases) {
-    Rig_spec spec;
-    spec.lengths = {1.3};
-    spec.rest_rotations = {V3{}};
-    spec.parent_position = parent.position;
-    spec.parent_rotation = parent.rotation;
-    spec.parent_scale = {parent.scale, parent.scale, parent.scale};
-    Rig rig(spec);
+    Rig_plan plan;
+    plan.lengths = {1.3};
+    plan.rest_rotations = {V3{}};
+    plan.parent_position = parent.position;
+    plan.parent_rotation = parent.rotation;
+    plan.parent_scale = {parent.scale, parent.scale, parent.scale};
+    Rig rig(plan);
     rig.evaluate();
     const V3 origin = rig.root_origin();
     for (double distance : {0.4, 1.3, 5.0}) {
@@ -172,14 +172,14 @@ TEST(ChainReach, OneBoneChainAimsAtItsGoal) {
 TEST(ChainReach, DegenerateGoalsGiveFinitePoses) {
   // Goals on the boundaries of what a chain can do: at the root, at exactly the full stretch, at
   // the rest pose, straight behind the rest pose, and a chain whose bones have no rest bend.
-  Rig_spec bent;
+  Rig_plan bent;
   bent.lengths = {1.0, 0.8, 0.6};
   bent.rest_rotations = {V3{}, V3{0, deg(30), 0}, V3{0, deg(40), 0}};
-  Rig_spec straight = bent;
+  Rig_plan straight = bent;
   straight.rest_rotations = {V3{}, V3{}, V3{}};
   const std::vector<double> rest(3, 1.0), flat(3, 0.0);
-  for (const Rig_spec* spec : {&bent, &straight}) {
-    Rig rig(*spec);
+  for (const Rig_plan* plan : {&bent, &straight}) {
+    Rig rig(*plan);
     rig.evaluate();
     const V3 origin = rig.root_origin();
     const V3 rest_end = rig.posed_end(rest);
@@ -194,7 +194,7 @@ TEST(ChainReach, DegenerateGoalsGiveFinitePoses) {
         {"beside the root", origin + V3{1e-9, 0, 0}},
     };
     for (const auto& g : goals) {
-      SCOPED_TRACE(std::string(spec == &bent ? "bent chain, goal " : "straight chain, goal ") +
+      SCOPED_TRACE(std::string(plan == &bent ? "bent chain, goal " : "straight chain, goal ") +
                    g.name);
       rig.set_position(rig.goal, g.goal);
       rig.evaluate();

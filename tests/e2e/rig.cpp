@@ -106,7 +106,7 @@ V3 random_direction(std::mt19937& rng) {
   }
 }
 
-Rig::Rig(const Rig_spec& spec) : spec_(spec) {
+Rig::Rig(const Rig_plan& plan) : plan_(plan) {
   host.load_module(TARSEL_MODULE_PATH);
   stage::Scene_record record;
   const auto object = [&](uint32_t id, const std::string& name) {
@@ -117,28 +117,28 @@ Rig::Rig(const Rig_spec& spec) : spec_(spec) {
     return r;
   };
   stage::Item_record parent_record = object(1, "rig");
-  parent_record.channels[stage::ch_position].value = vec(spec.parent_position);
-  parent_record.channels[stage::ch_rotation].value = vec(spec.parent_rotation);
-  parent_record.channels[stage::ch_scaling].value = vec(spec.parent_scale);
+  parent_record.channels[stage::ch_position].value = vec(plan.parent_position);
+  parent_record.channels[stage::ch_rotation].value = vec(plan.parent_rotation);
+  parent_record.channels[stage::ch_scaling].value = vec(plan.parent_scale);
   record.items.push_back(parent_record);
   record.items.push_back(object(2, "goal"));
-  std::vector<std::string> options = spec.options;
-  if (spec.twist_target) {
+  std::vector<std::string> options = plan.options;
+  if (plan.twist_target) {
     record.items.push_back(object(3, "twist_target"));
     options.push_back("TwistTarget 3");
   }
-  if (spec.plugin_effect) {
+  if (plan.plugin_effect) {
     record.items.push_back(object(4, "effect"));
     options.push_back("PluginEffect 4");
   }
   options.push_back("EndEnd");
-  for (std::size_t i = 0; i < spec.siblings.size(); ++i) {
-    stage::Item_record r = object(static_cast<uint32_t>(100 + i), spec.siblings[i].first);
+  for (std::size_t i = 0; i < plan.siblings.size(); ++i) {
+    stage::Item_record r = object(static_cast<uint32_t>(100 + i), plan.siblings[i].first);
     r.parent = 1;
-    r.channels[stage::ch_rotation].value = vec(spec.siblings[i].second);
+    r.channels[stage::ch_rotation].value = vec(plan.siblings[i].second);
     record.items.push_back(r);
   }
-  const std::size_t n = spec.lengths.size();
+  const std::size_t n = plan.lengths.size();
   for (std::size_t k = 0; k < n; ++k) {
     stage::Item_record r;
     r.id = static_cast<uint32_t>(10 + k);
@@ -146,16 +146,16 @@ Rig::Rig(const Rig_spec& spec) : spec_(spec) {
     r.name = "bone_" + std::to_string(k);
     r.owner = 1;
     r.parent = k == 0 ? 0 : static_cast<uint32_t>(10 + k - 1);
-    const V3 position = k == 0 ? V3{} : V3{0, 0, spec.lengths[k - 1]};
+    const V3 position = k == 0 ? V3{} : V3{0, 0, plan.lengths[k - 1]};
     r.channels[stage::ch_position].value = vec(position);
     r.rest_position = vec(position);
-    r.rest_rotation = vec(spec.rest_rotations[k]);
+    r.rest_rotation = vec(plan.rest_rotations[k]);
     r.channels[stage::ch_rotation].value =
-        vec(k == 0 ? spec.root_rotation : spec.rest_rotations[k]);
-    r.rest_length = spec.lengths[k];
+        vec(k == 0 ? plan.root_rotation : plan.rest_rotations[k]);
+    r.rest_length = plan.lengths[k];
     stage::Handler_record h;
     if (k == 0) {
-      r.limits = spec.root_limits;
+      r.limits = plan.root_limits;
       h.server = "Tarsel_Top";
       h.has_data = true;
       h.data = options;
@@ -163,7 +163,7 @@ Rig::Rig(const Rig_spec& spec) : spec_(spec) {
       h.server = "Tarsel";
     }
     r.handlers.push_back(h);
-    if (k + 1 == n && spec.has_goal) r.goal = 2;
+    if (k + 1 == n && plan.has_goal) r.goal = 2;
     record.items.push_back(r);
   }
   host.load_scene_record(record, "rig");
@@ -197,13 +197,13 @@ M4 Rig::world(LWItemID item) const {
 V3 Rig::chain_end() const {
   const LWItemID last = bones.back();
   const V3 pivot = triple(host.param(last, LWIP_PIVOT, 0.0));
-  return transform(V3{0, 0, spec_.lengths.back()} - pivot, world(last));
+  return transform(V3{0, 0, plan_.lengths.back()} - pivot, world(last));
 }
 
 double Rig::world_length() const {
   double sum = 0;
-  for (double l : spec_.lengths) sum += l;
-  return sum * spec_.parent_scale[0];  // rigs are scaled uniformly
+  for (double l : plan_.lengths) sum += l;
+  return sum * plan_.parent_scale[0];  // rigs are scaled uniformly
 }
 
 V3 Rig::root_z_in_parent() const {
@@ -211,14 +211,14 @@ V3 Rig::root_z_in_parent() const {
 }
 
 V3 Rig::posed_end(const std::vector<double>& fractions) const {
-  M4 w = local_transform(spec_.parent_scale, spec_.parent_rotation, spec_.parent_position, {}, {});
+  M4 w = local_transform(plan_.parent_scale, plan_.parent_rotation, plan_.parent_position, {}, {});
   const V3 one{1, 1, 1};
   w = local_transform(one, {}, {}, {}, {}) * w;
-  for (std::size_t k = 1; k < spec_.lengths.size(); ++k) {
-    const V3 r = spec_.rest_rotations[k] * fractions[k];
-    w = local_transform(one, r, {0, 0, spec_.lengths[k - 1]}, {}, {}) * w;
+  for (std::size_t k = 1; k < plan_.lengths.size(); ++k) {
+    const V3 r = plan_.rest_rotations[k] * fractions[k];
+    w = local_transform(one, r, {0, 0, plan_.lengths[k - 1]}, {}, {}) * w;
   }
-  return transform({0, 0, spec_.lengths.back()}, w);
+  return transform({0, 0, plan_.lengths.back()}, w);
 }
 
 bool Rig::finite_pose() const {

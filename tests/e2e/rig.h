@@ -55,7 +55,7 @@ V3 random_direction(std::mt19937& rng);
 // A serial chain of bones under one parent object: bone 0 carries "Tarsel_Top", the others
 // "Tarsel", each bone sits at the tip of the one before, and the last bone's goal is the "goal"
 // object (top level). Angles in radians.
-struct Rig_spec {
+struct Rig_plan {
   std::vector<double> lengths;     // rest length of each bone, root first
   std::vector<V3> rest_rotations;  // rest rotation (and starting rotation channel) per bone
   V3 parent_position{};
@@ -74,7 +74,7 @@ struct Rig_spec {
 // A host with the module loaded and the rig's scene in it.
 class Rig {
  public:
-  explicit Rig(const Rig_spec& spec);
+  explicit Rig(const Rig_plan& plan);
   Rig(const Rig&) = delete;
   Rig& operator=(const Rig&) = delete;
 
@@ -95,7 +95,7 @@ class Rig {
   double world_length() const;  // the sum of bone lengths, scaled as the parent is
   V3 root_z_in_parent() const;  // the root's Z axis in its parent's frame
   // The world end of the chain posed at rest rotation * per-bone fractions (root unrotated),
-  // computed from the spec alone.
+  // computed from the plan alone.
   V3 posed_end(const std::vector<double>& fractions) const;
   // All bones' rotation channels and the chain end are finite.
   bool finite_pose() const;
@@ -103,7 +103,7 @@ class Rig {
   static V3 translation(const M4& m) { return {m.m[3][0], m.m[3][1], m.m[3][2]}; }
 
  private:
-  Rig_spec spec_;
+  Rig_plan plan_;
 };
 
 }  // namespace e2e
