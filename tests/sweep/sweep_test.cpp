@@ -1,0 +1,139 @@
+// The seeded random-rig sweep: every rig through the stand-in host and the loaded module.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+#include "stage/host.h"
+#include "tests/sweep/rig_checks.h"
+
+#ifndef SWEEP_RIGS
+#define SWEEP_RIGS 2000
+#endif
+
+namespace sweep {
+namespace {
+
+constexpr uint64_t sweep_seed = 20240611;
+constexpr double kPi = 3.14159265358979323846;
+
+// The first failing rigs of a property, each as a scene file that reproduces it.
+std::string describe_failures(const Property_tally& t, const char* unit) {
+  std::ostringstream out;
+  out << t.failed << " of " << t.checked << " rigs fail; worst " << t.worst << ' ' << unit
+      << " at rig " << t.worst_rig << "; failing rigs:";
+  for (long i : t.failures) out << ' ' << i;
+  if (!t.failures.empty()) {
+    const Rig_pair pair = sweep_rigs(sweep_seed, t.failures.front());
+    out << "\nfirst failing rig (" << rig_class_name(pair.rig.kind) << "):\n"
+        << rig_json(pair.rig) << "\nits carried copy:\n"
+        << rig_json(pair.carried);
+  }
+  return out.str();
+}
+
+// One test for the whole sweep, so that the rigs are solved once per run of the suite.
+TEST(Sweep, RandomRigsKeepEveryProperty) {
+  Rig_solver solver(TARSEL_MODULE_PATH);
+  const Sweep_summary s = run_sweep(solver, sweep_seed, 0, SWEEP_RIGS);
+  EXPECT_EQ(s.rigs, SWEEP_RIGS);
+  {
+    SCOPED_TRACE("no NaN or infinite rotation");
+    EXPECT_EQ(s.non_finite, 0) << describe_failures(s.finite, "");
+  }
+  {
+    SCOPED_TRACE("a serial unlimited chain meets a goal inside its reach");
+    EXPECT_GT(s.reach.checked, SWEEP_RIGS / 5);
+    EXPECT_EQ(s.reach.failed, 0) << describe_failures(s.reach, "of the chain length");
+  }
+  {
+    SCOPED_TRACE("a limited root ends inside its limit");
+    EXPECT_GT(s.limit.checked, SWEEP_RIGS / 5);
+    EXPECT_EQ(s.limit.failed, 0) << describe_failures(s.limit, "rad");
+  }
+  {
+    SCOPED_TRACE("a carrier's rotation, translation and scale leave local rotations alone");
+    EXPECT_GT(s.invariance.checked, SWEEP_RIGS / 2);
+    EXPECT_EQ(s.invariance.failed, 0) << describe_failures(s.invariance, "rad");
+  }
+}
+
+// --- The checker's cone: a periodic spline through the knots -----------------------------------
+
+TEST(ConeHalfAngle, PassesThroughItsKnotsAndWrapsRound) {
+  const double d = kPi / 180;
+  const std::map<double, double> box = {
+      {0, 60 * d}, {kPi / 2, 20 * d}, {kPi, 30 * d}, {3 * kPi / 2, 40 * d}};
+  for (const auto& [angle, radius] : box) {
+    SCOPED_TRACE(angle);
+    EXPECT_NEAR(cone_half_angle(box, angle), radius, 1e-12);
+  }
+  EXPECT_NEAR(cone_half_angle(box, 2 * kPi - 1e-9), 60 * d, 1e-8);
+  const double between = cone_half_angle(box, kPi / 4);
+  EXPECT_GT(between, 20 * d);
+  EXPECT_LT(between, 60 * d);
+
+  EXPECT_DOUBLE_EQ(cone_half_angle({{1.0, 0.4}}, 4.0), 0.4);
+  const std::map<double, double> round = {{0.5, 0.3}, {2.0, 0.3}, {4.0, 0.3}};
+  for (double a = 0; a < 2 * kPi; a += 0.1) EXPECT_NEAR(cone_half_angle(round, a), 0.3, 1e-12);
+}
+
+TEST(ConeHalfAngle, StaysWithinZeroAndTheLargestHalfAngle) {
+  // Bunched knots leave a long gap in which the cubic swings far out.
+  const std::map<double, double> bunched = {{0.0, 0.05}, {0.1, 1.2}, {0.2, 0.05}, {0.3, 3.1}};
+  for (double a = 0; a < 2 * kPi; a += 0.01) {
+    SCOPED_TRACE(a);
+    const double r = cone_half_angle(bunched, a);
+    EXPECT_GE(r, 0.0);
+    EXPECT_LE(r, max_half_angle);
+  }
+}
+
+// --- The generator itself --------------------------------------------------------------------
+
+TEST(RigGenerator, SameSeedGivesSameRig) {
+  for (long i = 0; i < 8; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(rig_json(sweep_rigs(7, i).rig), rig_json(sweep_rigs(7, i).rig));
+    EXPECT_EQ(rig_json(sweep_rigs(7, i).carried), rig_json(sweep_rigs(7, i).carried));
+  }
+  EXPECT_NE(rig_json(sweep_rigs(7, 2).rig), rig_json(sweep_rigs(8, 2).rig));
+}
+
+TEST(RigGenerator, RigsStayWithinTheirClass) {
+  for (long i = 0; i < 400; ++i) {
+    SCOPED_TRACE(i);
+    const Rig rig = sweep_rigs(3, i).rig;
+    ASSERT_GE(rig.bones.size(), 1u);
+    ASSERT_LE(rig.bones.size(), 8u);
+    ASSERT_GE(rig.goal, 0);
+    // Every rig loads as a scene (here without the module: its handlers stay inactive).
+    stage::Host host;
+    EXPECT_NO_THROW(host.load_scene_record(rig_scene(rig), "rig"));
+    EXPECT_EQ(host.scene().size(), 1 + rig.bones.size() + rig.items.size());
+    if (rig.kind == Rig_class::reachable) {
+      for (const Rig_bone& b : rig.bones) {
+        EXPECT_EQ(b.limits.flags, 0u);
+        EXPECT_EQ(b.scaling, (Vec3{1, 1, 1}));
+      }
+      EXPECT_GT(rig.chain_length(), 0);
+    }
+    if (rig.kind == Rig_class::limited_root) {
+      EXPECT_TRUE(rig.bones[0].limits.flags != 0 || rig.arbitrary_limit);
+    }
+  }
+}
+
+TEST(RigGenerator, ExhaustedBytesGiveZeros) {
+  const uint8_t bytes[] = {0x12, 0x34, 0x56};
+  Byte_source source(bytes, sizeof bytes);
+  EXPECT_EQ(source.next(), 0x12345600u);
+  EXPECT_EQ(source.next(), 0u);
+  // Any input, even an empty one, decodes to a rig.
+  Byte_source empty(nullptr, 0);
+  const Rig rig = generate_rig(empty, Rig_class::general);
+  EXPECT_GE(rig.bones.size(), 1u);
+}
+
+}  // namespace
+}  // namespace sweep
