@@ -42,9 +42,9 @@ typedef struct st_LWItemFuncs {
 
 /* Filled by an interface server's activation (local argument). */
 typedef struct st_LWInterface {
-  LWInstance inst;   /* set by the host: the instance whose panel is wanted */
-  LWXPanelID panel;  /* set by the module: a panel bound to the instance, or null */
-  LWError (*options)(LWInstance inst);          /* set by the module; may be null */
+  LWInstance inst;  /* set by the host: the instance whose panel is wanted */
+  LWXPanelID panel; /* set by the module: a panel bound to the instance, or null */
+  LWError (*options)(LWInstance inst);                      /* set by the module; may be null */
   LWError (*command)(LWInstance inst, const char* command); /* set by the module; may be null */
 } LWInterface;
 #define LWINTERFACE_VERSION 4

@@ -19,7 +19,7 @@ typedef struct st_LWBlockIdent {
 } LWBlockIdent;
 
 typedef struct st_LWLoadState {
-  int ioMode; /* LWIO_ASCII or LWIO_BINARY */
+  int ioMode;     /* LWIO_ASCII or LWIO_BINARY */
   void* readData; /* the host's reader; passed back as the first argument of every call */
   /* Reads up to n 4-byte integers; returns how many were read. On a short or malformed value the
    * remaining outputs are left unchanged. */

@@ -1,5 +1,5 @@
-/* Module descriptor, server records and activation: how the host finds and starts a module's servers.
- * Plain C. */
+/* Module descriptor, server records and activation: how the host finds and starts a module's
+ * servers. Plain C. */
 #ifndef TARSEL_SDK_LWMODULE_H
 #define TARSEL_SDK_LWMODULE_H
 

@@ -61,9 +61,12 @@ typedef struct st_LWXPanelHint {
   XpPopNameFunc* name;   /* XPTAG_POPFUNC */
 } LWXPanelHint;
 
-#define XpLABEL(id, text) {XPTAG_LABEL, (id), (text), 0, 0}
-#define XpPOPFUNC(id, countFn, nameFn) {XPTAG_POPFUNC, (id), 0, (countFn), (nameFn)}
-#define XpEND {XPTAG_END, 0, 0, 0, 0}
+#define XpLABEL(id, text) \
+  { XPTAG_LABEL, (id), (text), 0, 0 }
+#define XpPOPFUNC(id, countFn, nameFn) \
+  { XPTAG_POPFUNC, (id), 0, (countFn), (nameFn) }
+#define XpEND \
+  { XPTAG_END, 0, 0, 0, 0 }
 
 typedef struct st_LWXPanelFuncs {
   int version;

@@ -102,8 +102,8 @@ class Scene {
   std::vector<std::size_t> evaluation_order() const;
 
   std::string description;  // one line telling a user what the scene shows
-  double fps = 30;      // frames per second
-  int frame_start = 0;  // the frame range a run evaluates
+  double fps = 30;          // frames per second
+  int frame_start = 0;      // the frame range a run evaluates
   int frame_end = 0;
 
  private:

@@ -13,9 +13,9 @@
 
 #include "stage/error.h"
 #include "stage/host.h"
+#include "stage/output_file.h"
 #include "stage/runner/chains.h"
 #include "stage/runner/frames.h"
-#include "stage/output_file.h"
 #include "stage/runner/progress.h"
 #include "stage/runner/report.h"
 
