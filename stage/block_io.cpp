@@ -117,39 +117,32 @@ bool Block_writer::takes_values() const {
   return dropped_depth_ == 0 && !open_.empty() && (binary_ || open_.back().header_open);
 }
 
-void Block_writer::write_i4(void* self, const int32_t* vals, int n) {
-  auto& w = *static_cast<Block_writer*>(self);
-  if (vals == nullptr || n <= 0 || !w.takes_values()) return;
+// Both value types are four bytes: binary files hold their bits, text files the shortest decimal
+// text that reads back as exactly the same value.
+template <typename T>
+void Block_writer::write_values(const T* vals, int n) {
+  static_assert(sizeof(T) == 4, "block values are four bytes");
+  if (vals == nullptr || n <= 0 || !takes_values()) return;
   for (int i = 0; i < n; ++i) {
-    if (w.binary_) {
+    if (binary_) {
       uint32_t bits;
       std::memcpy(&bits, &vals[i], sizeof bits);
-      w.put_u32(bits);
+      put_u32(bits);
     } else {
-      char buf[16];
+      char buf[32];
       const auto res = std::to_chars(buf, buf + sizeof buf, vals[i]);
-      w.out_ += ' ';
-      w.out_.append(buf, res.ptr);
+      out_ += ' ';
+      out_.append(buf, res.ptr);
     }
   }
 }
 
+void Block_writer::write_i4(void* self, const int32_t* vals, int n) {
+  static_cast<Block_writer*>(self)->write_values(vals, n);
+}
+
 void Block_writer::write_fp(void* self, const float* vals, int n) {
-  auto& w = *static_cast<Block_writer*>(self);
-  if (vals == nullptr || n <= 0 || !w.takes_values()) return;
-  for (int i = 0; i < n; ++i) {
-    if (w.binary_) {
-      uint32_t bits;
-      std::memcpy(&bits, &vals[i], sizeof bits);
-      w.put_u32(bits);
-    } else {
-      // Shortest text that reads back as exactly this float.
-      char buf[32];
-      const auto res = std::to_chars(buf, buf + sizeof buf, vals[i]);
-      w.out_ += ' ';
-      w.out_.append(buf, res.ptr);
-    }
-  }
+  static_cast<Block_writer*>(self)->write_values(vals, n);
 }
 
 void Block_writer::begin_blk(void* self, const LWBlockIdent* ident, int leaf) {

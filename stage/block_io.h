@@ -73,6 +73,8 @@ class Block_writer {
   void indent(std::size_t depth);
   void close_header(Open_block& block);
   bool takes_values() const;
+  template <typename T>
+  void write_values(const T* vals, int n);
 
   bool binary_;
   std::string out_;
