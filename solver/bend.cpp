@@ -12,19 +12,32 @@ using vk_3dla::vec3;
 
 namespace {
 
+// `ends` when it serves this chain, else null.
+inline Chain_ends* ends_for(const std::vector<Work>& chain, Chain_ends* ends) {
+  return ends && &ends->works() == &chain ? ends : nullptr;
+}
+
+// chain_end of the chain, through `ends` when that serves this chain.
+inline vec3 end_of(const std::vector<Work>& chain, double s, Chain_ends* ends) {
+  ends = ends_for(chain, ends);
+  return ends ? (*ends)(s) : chain_end(chain, s);
+}
+
 // Distance from the chain's end at bend fraction x (clamped to the range) to the target point.
 struct Bend_distance : Func {
-  Bend_distance(const std::vector<Work>* chain, const vec3* target, double s_min, double s_max)
-      : chain(chain), target(target), s_min(s_min), s_max(s_max) {}
+  Bend_distance(const std::vector<Work>* chain, const vec3* target, double s_min, double s_max,
+                Chain_ends* ends)
+      : chain(chain), target(target), s_min(s_min), s_max(s_max), ends(ends_for(*chain, ends)) {}
   double operator()(double x) override {
     if (x < s_min) x = s_min;
     if (x > s_max) x = s_max;
-    return vk_3dla::abs(*target - chain_end(*chain, x));
+    return vk_3dla::abs(*target - (ends ? (*ends)(x) : chain_end(*chain, x)));
   }
   const std::vector<Work>* chain;
   const vec3* target;
   double s_min;
   double s_max;
+  Chain_ends* ends;  // serves *chain, or null
 };
 
 double clamp_fraction(double s, double s_min, double s_max) {
@@ -46,7 +59,7 @@ double placement_cost(double error, const m33& joint, double dist_scale, double 
 
 double approach_by_bend(double* error, const std::vector<Work>& chain, const vec3& goal,
                         double step, double tolerance, double s_min, double s_max, double s0,
-                        const c_2items_ik& two_items, const m33& joint) {
+                        const c_2items_ik& two_items, const m33& joint, Chain_ends* ends) {
   const vec3 g_joint = goal * vk_3dla::transposed(joint);
   if (two_items.valid) {
     // The second link's in-plane angle from its direction at s_mid gives the fraction directly.
@@ -58,10 +71,10 @@ double approach_by_bend(double* error, const std::vector<Work>& chain, const vec
       s = std::atan2(b, a) / std::fabs(chain[1].bend_angle) + two_items.s_mid;
       s = clamp_fraction(s, s_min, s_max);
     }
-    if (error) *error = vk_3dla::abs(g_joint - chain_end(chain, s));
+    if (error) *error = vk_3dla::abs(g_joint - end_of(chain, s, ends));
     return s;
   }
-  Bend_distance f(&chain, &g_joint, s_min, s_max);
+  Bend_distance f(&chain, &g_joint, s_min, s_max, ends);
   double x_up;
   double d_up = step_search(&x_up, f, step, s0, tolerance);
   x_up = clamp_fraction(x_up, s_min, s_max);
@@ -75,22 +88,24 @@ double approach_by_bend(double* error, const std::vector<Work>& chain, const vec
 double pick_twist(m33* joint, double* error, const std::vector<Work>& chain, const Work& first,
                   const vec3& goal, double step, double tolerance, double s_min, double s_max,
                   double s0, const c_2items_ik& two_items, double dist_scale, double posture_weight,
-                  const quat& q0, const m33& a, const m33& b) {
+                  const quat& q0, const m33& a, const m33& b, Chain_ends* ends) {
   m33 ja = a;
   clamp_twist(first, ja);
   double e_a = 0.0;
   double s_a =
-      approach_by_bend(&e_a, chain, goal, step, tolerance, s_min, s_max, s0, two_items, ja);
+      approach_by_bend(&e_a, chain, goal, step, tolerance, s_min, s_max, s0, two_items, ja, ends);
   double cost_a = placement_cost(e_a, ja, dist_scale, posture_weight, q0);
 
   m33 jb = b;
   clamp_twist(first, jb);
   double e_b = 0.0;
   double s_b =
-      approach_by_bend(&e_b, chain, goal, step, tolerance, s_min, s_max, s0, two_items, jb);
+      approach_by_bend(&e_b, chain, goal, step, tolerance, s_min, s_max, s0, two_items, jb, ends);
   double cost_b = placement_cost(e_b, jb, dist_scale, posture_weight, q0);
 
-  if (cost_b <= cost_a) {
+  // Costs within rounding of each other tie. Where the twist cannot move the chain's end (an end on
+  // the joint's axis, no posture weight) they differ only by noise, which must not pick the side.
+  if (!clearly_below(cost_a, cost_b)) {
     *joint = jb;
     *error = e_b;
     return s_b;
@@ -104,7 +119,7 @@ double solve_twist(m33* joint, bool* solved, double* error, const std::vector<Wo
                    const vec3& goal, double step, double tolerance, double s_min, double s_max,
                    const c_2items_ik& two_items, IK_kind kind, const vec3& twist_plane,
                    const vec2& twist_dir, double s0, double dist_scale, double posture_weight,
-                   const quat& q0) {
+                   const quat& q0, Chain_ends* ends) {
   *solved = false;
   if (kind == IK_free) return s0;
   const vec3 g_joint = goal * vk_3dla::transposed(*joint);
@@ -118,7 +133,7 @@ double solve_twist(m33* joint, bool* solved, double* error, const std::vector<Wo
     double psi = std::atan2(vk_3dla::dot(p, h), vk_3dla::dot(twist_dir, h));
     *joint = vk_3dla::rot_z(psi) * *joint;
     vec3 g_new = goal * vk_3dla::transposed(*joint);
-    *error = vk_3dla::abs(g_new - chain_end(chain, s0));
+    *error = vk_3dla::abs(g_new - end_of(chain, s0, ends));
     *solved = true;
     return s0;
   }
@@ -132,7 +147,7 @@ double solve_twist(m33* joint, bool* solved, double* error, const std::vector<Wo
     m33 a = vk_3dla::rot_z(delta) * *joint;
     m33 b = vk_3dla::rot_z(pi + delta) * *joint;
     double s = pick_twist(joint, error, chain, chain[0], goal, step, tolerance, s_min, s_max, s0,
-                          two_items, dist_scale, posture_weight, q0, a, b);
+                          two_items, dist_scale, posture_weight, q0, a, b, ends);
     *solved = true;
     return s;
   }
@@ -150,12 +165,13 @@ double solve_twist(m33* joint, bool* solved, double* error, const std::vector<Wo
     m33 a = vk_3dla::rot_z(psi + kappa) * *joint;
     m33 b = vk_3dla::rot_z(psi - kappa) * *joint;
     s = pick_twist(joint, error, chain, chain[0], goal, step, tolerance, s_min, s_max, s0,
-                   two_items, dist_scale, posture_weight, q0, a, b);
+                   two_items, dist_scale, posture_weight, q0, a, b, ends);
   } else {
     // The line lies beyond the goal: turn the goal as close to it as possible.
     *joint = vk_3dla::rot_z(std::atan2(b0, a0)) * *joint;
     clamp_twist(chain[0], *joint);
-    s = approach_by_bend(error, chain, goal, step, tolerance, s_min, s_max, s0, two_items, *joint);
+    s = approach_by_bend(error, chain, goal, step, tolerance, s_min, s_max, s0, two_items, *joint,
+                         ends);
   }
   *solved = true;
   return s;
@@ -168,12 +184,13 @@ double Boundary_cost::evaluate(double u, m33* joint_out, double* s_out) const {
   bool solved = false;
   double e = 0.0;
   double s = solve_twist(&joint, &solved, &e, chain, goal, step, tolerance, s_min, s_max, two_items,
-                         kind, twist_plane, twist_dir, s0, dist_scale, posture_weight, *q0);
+                         kind, twist_plane, twist_dir, s0, dist_scale, posture_weight, *q0, ends);
   if (!solved) {
     // No twist solve: the minimal turn of the previous rotation onto the boundary.
     joint = *joint_before * vk_3dla::rotation_between(joint_before->row(2), d);
     clamp_twist(chain[0], joint);
-    s = approach_by_bend(&e, chain, goal, step, tolerance, s_min, s_max, s0, two_items, joint);
+    s = approach_by_bend(&e, chain, goal, step, tolerance, s_min, s_max, s0, two_items, joint,
+                         ends);
   }
   double cost = placement_cost(e, joint, dist_scale, posture_weight, *q0);
   if (joint_out) *joint_out = joint;

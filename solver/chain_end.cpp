@@ -8,42 +8,30 @@ using vk_3dla::vec3;
 
 namespace {
 
-// Row vector times rot_x(a), rot_y(a), rot_z(a), with the sine and cosine given. Turning by
+// Row vector times rot_x(a), rot_y(a), rot_z(a), with the turn's cosine and sine given. Turning by
 // exactly 0 is skipped: it would leave the vector unchanged anyway.
-inline void turn_x(vec3& p, double a) {
-  if (a == 0.0) return;
-  double c = std::cos(a), s = std::sin(a);
-  double y = p.y * c - p.z * s;
-  p.z = p.y * s + p.z * c;
+inline void turn_x(vec3& p, const Turn& t) {
+  if (t.none) return;
+  double y = p.y * t.c - p.z * t.s;
+  p.z = p.y * t.s + p.z * t.c;
   p.y = y;
 }
 
-inline void turn_y(vec3& p, double a) {
-  if (a == 0.0) return;
-  double c = std::cos(a), s = std::sin(a);
-  double x = p.x * c + p.z * s;
-  p.z = p.z * c - p.x * s;
+inline void turn_y(vec3& p, const Turn& t) {
+  if (t.none) return;
+  double x = p.x * t.c + p.z * t.s;
+  p.z = p.z * t.c - p.x * t.s;
   p.x = x;
 }
 
-inline void turn_z(vec3& p, double a) {
-  if (a == 0.0) return;
-  double c = std::cos(a), s = std::sin(a);
-  double x = p.x * c - p.y * s;
-  p.y = p.x * s + p.y * c;
+inline void turn_z(vec3& p, const Turn& t) {
+  if (t.none) return;
+  double x = p.x * t.c - p.y * t.s;
+  p.y = p.x * t.s + p.y * t.c;
   p.x = x;
 }
 
-// p * m33_from_hpb(h): bank first, then pitch, then heading.
-inline void turn_hpb(vec3& p, const vec3& h) {
-  turn_z(p, h.z);
-  turn_x(p, h.y);
-  turn_y(p, h.x);
-}
-
-}  // namespace
-
-double clamp_joint_angle(double theta, const Work& w) {
+inline double clamped_angle(double theta, const Work& w) {
   unsigned bit = w.channel == 1 ? 2u : w.channel == 2 ? 4u : 1u;
   if (w.limit_flags & bit) {
     if (!(theta > w.limit_min[w.channel])) theta = w.limit_min[w.channel];
@@ -53,6 +41,26 @@ double clamp_joint_angle(double theta, const Work& w) {
   return theta;
 }
 
+// The turn by theta, taken from the previous joint's when the angle is the same (a common rest
+// pose bends every joint alike). A zero is always worked out afresh: its sign is its sine's.
+inline const Turn& bend_turn(double theta, double* last_theta, Turn* last) {
+  if (!(theta == *last_theta) || theta == 0.0) {
+    *last = turn_of(theta);
+    *last_theta = theta;
+  }
+  return *last;
+}
+
+// The root contributes its scale and offset only: the frame of the result is the root's own,
+// before its bend and pivot rotation.
+inline vec3 into_root(const vec3& p, const Work& root) {
+  return vec3(p.x * root.scale.x, p.y * root.scale.y, p.z * root.scale.z) + root.offset;
+}
+
+}  // namespace
+
+double clamp_joint_angle(double theta, const Work& w) { return clamped_angle(theta, w); }
+
 // Each joint's link transform is L_k = [diag(scale_k) * R_k * pivot_k, offset_k], and the chain's
 // transform is L_{n-1} * ... * L_0. Carrying the last end point through it from the last joint back
 // to the root needs only vector products: p = ((p .* scale_k) * R_k) * pivot_k + offset_k, with
@@ -60,32 +68,114 @@ double clamp_joint_angle(double theta, const Work& w) {
 vec3 chain_end(const std::vector<Work>& works, double s) {
   const std::size_t n = works.size();
   vec3 p = works[n - 1].end_point;
+  double last_theta = 0.0;
+  Turn last = turn_of(0.0);
   for (std::size_t k = n; k-- > 1;) {
     const Work& w = works[k];
     p = vec3(p.x * w.scale.x, p.y * w.scale.y, p.z * w.scale.z);
-    double theta = clamp_joint_angle(s * w.bend_angle, w);
+    const Turn& bend = bend_turn(clamped_angle(s * w.bend_angle, w), &last_theta, &last);
     if (w.flipped) {
       // rot_z(fk bank) * rot_x(theta) * rot_y(rest heading)
-      turn_z(p, w.fk_rot.z);
-      turn_x(p, theta);
-      turn_y(p, w.rest_rot.x);
+      turn_z(p, turn_of(w.fk_rot.z));
+      turn_x(p, bend);
+      turn_y(p, turn_of(w.rest_rot.x));
     } else if (w.one_channel) {
-      vec3 h = w.fk_rot;
-      h[w.channel] = theta;
-      turn_hpb(p, h);
+      // m33_from_hpb(h), h = fk_rot with the channel's angle set to theta: bank first, then
+      // pitch, then heading.
+      turn_z(p, w.channel == 2 ? bend : turn_of(w.fk_rot.z));
+      turn_x(p, w.channel == 1 ? bend : turn_of(w.fk_rot.y));
+      turn_y(p, w.channel == 0 ? bend : turn_of(w.fk_rot.x));
     } else {
-      p = p * vk_3dla::rot_axis(w.bend_axis, theta);
+      p = p * vk_3dla::rot_axis(w.bend_axis, bend.s, bend.c);
     }
     p = p * w.pivot_mat + w.offset;
   }
-  // The first joint contributes its scale and offset only.
-  const Work& root = works[0];
-  return vec3(p.x * root.scale.x, p.y * root.scale.y, p.z * root.scale.z) + root.offset;
+  return into_root(p, works[0]);
 }
 
 void joint_angles(std::vector<double>* out, double s, const std::vector<Work>& works) {
   out->assign(works.size(), 0.0);
   for (std::size_t i = 0; i < works.size(); ++i) {
-    (*out)[i] = clamp_joint_angle(s * works[i].bend_angle, works[i]);
+    (*out)[i] = clamped_angle(s * works[i].bend_angle, works[i]);
   }
+}
+
+// The plans and the table, made once the chain is evaluated again and again.
+void Chain_ends::prepare() {
+  slots_.reset(new Slot[slot_count]);  // left unset: used_ says which slots hold a value
+  plans_.resize(works_.size());
+  for (std::size_t k = 1; k < works_.size(); ++k) {
+    const Work& w = works_[k];
+    Plan& j = plans_[k];
+    const unsigned bit = w.channel == 1 ? 2u : w.channel == 2 ? 4u : 1u;
+    j.limited = (w.limit_flags & bit) != 0;
+    j.lo = w.limit_min[w.channel];
+    j.hi = w.limit_max[w.channel];
+    j.flipped = w.flipped;
+    j.mirror = w.rest_rot.y > 0.0 ? pi : -pi;
+    // The plane turns in the order applied (Z, X, Y), the bend's slot left to the evaluation.
+    j.bend_slot = w.flipped ? 1 : 2 - w.channel;
+    j.turns[0] = turn_of(w.flipped ? w.fk_rot.z : (j.bend_slot == 0 ? 0.0 : w.fk_rot.z));
+    j.turns[1] = turn_of(j.bend_slot == 1 ? 0.0 : w.fk_rot.y);
+    j.turns[2] = turn_of(w.flipped ? w.rest_rot.x : (j.bend_slot == 2 ? 0.0 : w.fk_rot.x));
+    if (!w.flipped && !w.one_channel) {
+      j.kind = Plan::free_axis;
+    } else if (j.turns[0].none && j.turns[1].none && j.turns[2].none) {
+      j.kind = static_cast<Plan::Kind>(Plan::only_z + j.bend_slot);
+    } else {
+      j.kind = Plan::three_turns;
+    }
+  }
+}
+
+vec3 Chain_ends::evaluate(double s) const {
+  const std::size_t n = works_.size();
+  vec3 p = works_[n - 1].end_point;
+  double last_theta = 0.0;
+  Turn last = turn_of(0.0);
+  for (std::size_t k = n; k-- > 1;) {
+    const Work& w = works_[k];
+    const Plan& j = plans_[k];
+    p = vec3(p.x * w.scale.x, p.y * w.scale.y, p.z * w.scale.z);
+    double theta = s * w.bend_angle;
+    if (j.limited) {
+      if (!(theta > j.lo)) theta = j.lo;
+      if (!(theta < j.hi)) theta = j.hi;
+    }
+    if (j.flipped) theta = j.mirror - theta;
+    const Turn& bend = bend_turn(theta, &last_theta, &last);
+    switch (j.kind) {
+      case Plan::only_z:
+        turn_z(p, bend);
+        break;
+      case Plan::only_x:
+        turn_x(p, bend);
+        break;
+      case Plan::only_y:
+        turn_y(p, bend);
+        break;
+      case Plan::three_turns:
+        turn_z(p, j.bend_slot == 0 ? bend : j.turns[0]);
+        turn_x(p, j.bend_slot == 1 ? bend : j.turns[1]);
+        turn_y(p, j.bend_slot == 2 ? bend : j.turns[2]);
+        break;
+      case Plan::free_axis:
+        p = p * vk_3dla::rot_axis(w.bend_axis, bend.s, bend.c);
+        break;
+    }
+    p = p * w.pivot_mat + w.offset;
+  }
+  return into_root(p, works_[0]);
+}
+
+vec3 Chain_ends::remember(std::size_t i, std::uint64_t key, double s) {
+  if (!slots_) {
+    // A chain solved in closed form asks for one or two ends: no table for those.
+    if (++unprepared_calls_ <= 2) return chain_end(works_, s);
+    prepare();
+  }
+  used_[i / 64] |= std::uint64_t{1} << (i % 64);
+  slots_[i].key = key;
+  slots_[i].end = evaluate(s);
+  return slots_[i].end;
 }

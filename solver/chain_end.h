@@ -2,6 +2,11 @@
 #ifndef TARSEL_SOLVER_CHAIN_END_H
 #define TARSEL_SOLVER_CHAIN_END_H
 
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "la3d/vk_3dla.h"
@@ -17,5 +22,68 @@ vk_3dla::vec3 chain_end(const std::vector<Work>& works, double s);
 
 // Resizes *out to works.size() and writes each joint's clamped channel angle for the bend s.
 void joint_angles(std::vector<double>* out, double s, const std::vector<Work>& works);
+
+// A plane turn by an angle: its cosine and sine; `none` for an angle of exactly 0 (whose sine is
+// the angle itself, signed zero included).
+struct Turn {
+  double c;
+  double s;
+  bool none;
+};
+inline Turn turn_of(double a) {
+  if (a == 0.0) return {1.0, a, true};
+  return {std::cos(a), std::sin(a), false};
+}
+
+// chain_end of one chain, for the searches of one solve: how each joint turns is worked out once,
+// and the end points already computed are remembered by bend fraction (the step searches of
+// every bend approach walk the same fractions from the same start). A value returned is bit for
+// bit the one chain_end(works, s) gives. `works` must outlive the object and stay unchanged.
+class Chain_ends {
+ public:
+  explicit Chain_ends(const std::vector<Work>& works) : works_(works) {}
+  const std::vector<Work>& works() const { return works_; }
+  vk_3dla::vec3 operator()(double s) {
+    std::uint64_t key;
+    std::memcpy(&key, &s, sizeof key);
+    const std::size_t i = (key * 0x9E3779B97F4A7C15ull) >> (64 - slot_bits);
+    const std::uint64_t bit = std::uint64_t{1} << (i % 64);
+    if ((used_[i / 64] & bit) && slots_[i].key == key) return slots_[i].end;
+    return remember(i, key, s);
+  }
+
+ private:
+  // How a joint k >= 1 turns, worked out once: the clamp of its bend, and its plane turns (Z, X, Y
+  // in the order applied; the bend's slot is filled in by the evaluation).
+  struct Plan {
+    enum Kind { only_z, only_x, only_y, three_turns, free_axis };
+    Kind kind;
+    bool limited;  // the bend's channel is limited to [lo, hi]
+    double lo;
+    double hi;
+    bool flipped;  // the channel angle is mirror - (the clamped bend)
+    double mirror;
+    int bend_slot;  // 0 Z, 1 X, 2 Y
+    Turn turns[3];
+  };
+  void prepare();
+  vk_3dla::vec3 evaluate(double s) const;
+  vk_3dla::vec3 remember(std::size_t i, std::uint64_t key, double s);
+
+  // A table indexed by a hash of the fraction's bits; a new fraction takes its slot over. Its slots
+  // are left unset until used (the bits of used_ say which are), so that a solve that needs few
+  // of them pays little for the rest.
+  static constexpr int slot_bits = 11;
+  static constexpr std::size_t slot_count = std::size_t{1} << slot_bits;
+  struct Slot {
+    std::uint64_t key;  // the bits of s
+    vk_3dla::vec3 end;
+  };
+  const std::vector<Work>& works_;
+  std::vector<Plan> plans_;        // element 0 unused: the root does not bend
+  std::unique_ptr<Slot[]> slots_;  // with plans_, made by prepare()
+  int unprepared_calls_ = 0;
+  std::array<std::uint64_t, slot_count / 64> used_{};
+};
 
 #endif

@@ -281,16 +281,16 @@ void build_limit(Root_limit* limit, const Chain_setup& setup, LWTime time) {
 // The chain end's distance from the root as a function of the bend fraction, signed so that the
 // search for a minimum finds the nearest (+1) or the farthest (-1) reach.
 struct End_distance : Func {
-  End_distance(const std::vector<Work>& works, double sign) : works(works), sign(sign) {}
-  double operator()(double s) override { return sign * vk_3dla::abs(chain_end(works, s)); }
-  const std::vector<Work>& works;
+  End_distance(Chain_ends* ends, double sign) : ends(ends), sign(sign) {}
+  double operator()(double s) override { return sign * vk_3dla::abs((*ends)(s)); }
+  Chain_ends* ends;
   double sign;
 };
 
 // Range [s_lo, s_hi] of the bend fraction with the shortest and longest reach: closed form for
 // two items, else a step search for the farthest reach from s_min and then for the nearest from
 // there.
-void measure_reach(Chain_setup* setup) {
+void measure_reach(Chain_setup* setup, Chain_ends* ends) {
   setup->s_lo = setup->s_hi = setup->s_min;
   if (setup->works.size() < 2 || !(setup->largest_arc > 0.0)) return;
   setup->range_measured = true;
@@ -298,14 +298,14 @@ void measure_reach(Chain_setup* setup) {
                  &setup->s_far, setup->works, setup->s_min, &setup->two_items);
   if (setup->two_items.valid) return;
 
-  End_distance farther(setup->works, -1.0);
+  End_distance farther(ends, -1.0);
   setup->longest =
       -step_search(&setup->s_far, farther, setup->step, setup->s_min, setup->fraction_tolerance);
-  End_distance nearer(setup->works, 1.0);
+  End_distance nearer(ends, 1.0);
   setup->shortest =
       step_search(&setup->s_near, nearer, setup->step, setup->s_far, setup->fraction_tolerance);
   if (setup->s_far != setup->s_min) {
-    const double at_min = vk_3dla::abs(chain_end(setup->works, setup->s_min));
+    const double at_min = vk_3dla::abs((*ends)(setup->s_min));
     if (at_min < setup->shortest) {
       setup->s_near = setup->s_min;
       setup->shortest = at_min;
@@ -323,7 +323,7 @@ bool nearly_rigid(const Chain_setup& setup) {
 
 // s_sol: the farthest reach (or the stretch beyond it) for a goal out of reach, the nearest for one
 // too close, else the fraction whose end lies at the goal's distance.
-void choose_fraction(Chain_setup* setup, bool excess_stretch) {
+void choose_fraction(Chain_setup* setup, bool excess_stretch, Chain_ends* ends) {
   setup->s_sol = 0.0;
   if (!setup->range_measured) return;
   if (nearly_rigid(*setup)) {
@@ -343,9 +343,9 @@ void choose_fraction(Chain_setup* setup, bool excess_stretch) {
   } else if (distance <= setup->shortest) {
     setup->s_sol = setup->s_near;
   } else {
-    setup->s_sol =
-        fraction_for_distance(setup->s_min, setup->s_lo, setup->s_hi, setup->s_near, setup->s_far,
-                              setup->fraction_tolerance, distance, setup->two_items, setup->works);
+    setup->s_sol = fraction_for_distance(setup->s_min, setup->s_lo, setup->s_hi, setup->s_near,
+                                         setup->s_far, setup->fraction_tolerance, distance,
+                                         setup->two_items, setup->works, ends);
   }
 }
 
@@ -426,7 +426,8 @@ void set_up_chain(Chain_setup* setup, Root_limit* limit, const tarsel::UserData&
   set_search_measures(setup);
   if (arbitrary_limit != 0) find_limit_items(setup, setup->works[0].item);
   build_limit(limit, *setup, access.time);
-  measure_reach(setup);
-  choose_fraction(setup, options.excess_stretch != 0);
+  Chain_ends ends(setup->works);  // the searches below revisit fractions
+  measure_reach(setup, &ends);
+  choose_fraction(setup, options.excess_stretch != 0, &ends);
   choose_kind(setup);
 }

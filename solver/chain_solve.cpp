@@ -7,6 +7,7 @@
 #include "solver/chain_end.h"
 #include "solver/chain_setup.h"
 #include "solver/joint_solve.h"
+#include "solver/limits.h"
 #include "solver/process.h"
 
 using vk_3dla::m33;
@@ -121,13 +122,33 @@ struct Joint_solve_inputs {
 };
 
 void solve_root(m33* joint, std::vector<double>* angles, const Joint_solve_inputs& in,
-                bool has_twist_target) {
+                bool has_twist_target, Chain_ends* ends) {
   const Chain_setup& s = in.setup;
   const Root_limit& l = in.limit;
   process2(joint, angles, s.works, s.goal_local, in.end_root, has_twist_target, in.twist_target,
            in.twist_ref, s.step, s.fraction_tolerance, s.s_min, s.s_hi, s.two_items, s.s_sol,
            s.kind, in.line, in.twist_dir, l.cone_limit, l.heading_limited, l.planes, l.knots,
-           l.marks, l.period, l.from_limit, l.to_limit, s.total_length, in.posture_weight, in.base);
+           l.marks, l.period, l.from_limit, l.to_limit, s.total_length, in.posture_weight, in.base,
+           ends);
+}
+
+// Keeps the blended root inside its direction limit. Each solve ends inside, but the blend of two
+// rotations inside a limit that is not convex (a wedge of heading limits, a cone with a dent) can
+// point outside: then the root's Z row is turned onto the nearest boundary point by the smallest
+// rotation, as the joint solve does before its boundary search.
+void keep_inside_limit(m33* root, const Work& root_work, const Root_limit& limit) {
+  const vec3 w = root->row(2);
+  double pos = 0.0;
+  vec3 nearest;
+  if (limit.cone_limit) {
+    if (!cone_violated(w, limit.knots, limit.to_limit)) return;
+    nearest = nearest_cone_point(&pos, w, limit.knots, limit.from_limit);
+  } else {
+    if (!(heading_excess(w, root_work) > 0.0 || pitch_excess(w, root_work) > 0.0)) return;
+    nearest = nearest_plane_point(&pos, w, limit.planes[limit.heading_limited ? 0 : 1],
+                                  limit.heading_limited);
+  }
+  *root = *root * vk_3dla::rotation_between(w, nearest);
 }
 
 // A bone's host rotation for its solved channel angle a.
@@ -180,19 +201,21 @@ m33 solve_chain(std::vector<Result>* results, tarsel::UserData* instance,
 
   m33 root = proposal.rotation;
   std::vector<double> angles;
-  solve_root(&root, &angles, inputs, target.active);
+  Chain_ends ends(setup.works);  // shared by both solves of a partial twist target
+  solve_root(&root, &angles, inputs, target.active, &ends);
 
   const double w = target.effect;
   if (target.item_set && w > 0.0 && w < 1.0) {
     // A partial twist target: blend with the solve that ignores it, joint by joint.
     m33 root_free = proposal.rotation;
     std::vector<double> angles_free;
-    solve_root(&root_free, &angles_free, inputs, false);
+    solve_root(&root_free, &angles_free, inputs, false, &ends);
     for (std::size_t k = 1; k < angles.size() && k < angles_free.size(); ++k) {
       angles[k] = w * angles[k] + (1.0 - w) * angles_free[k];
     }
     root = vk_3dla::m33_from_quat(
         vk_3dla::slerp(vk_3dla::quat_from_m33(root_free), vk_3dla::quat_from_m33(root), w));
+    if (!setup.works.empty()) keep_inside_limit(&root, setup.works[0], limit);
   }
 
   write_results(results, setup, angles);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
+#include <optional>
 
 #include "solver/bend.h"
 #include "solver/chain_end.h"
@@ -22,16 +24,56 @@ namespace {
 
 double clamp01(double t) { return t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t); }
 
-// Minus the alignment of w with the boundary point at fraction t of one cone piece.
+// t taken round a closed piece: its fraction in [0, 1).
+double wrap01(double t) { return t - std::floor(t); }
+
+// Minus the alignment of w with the boundary point at fraction t of one cone piece. A closed piece
+// (the only piece of a single knot, once round the cone) wraps t; any other piece clamps it.
 struct Cone_alignment : Func {
-  Cone_alignment(const Limit_work* piece, const vec3& w, const m33& from_limit)
-      : piece(piece), w(w), from_limit(from_limit) {}
+  Cone_alignment(const Limit_work* piece, const vec3& w, const m33& from_limit, bool closed)
+      : piece(piece), w(w), from_limit(from_limit), closed(closed) {}
   double operator()(double t) override {
-    return -vk_3dla::dot(w, cone_point(piece[0], piece[1], clamp01(t), from_limit));
+    t = closed ? wrap01(t) : clamp01(t);
+    return -vk_3dla::dot(w, cone_point(piece[0], piece[1], t, from_limit));
   }
   const Limit_work* piece;
   const vec3& w;
   const m33& from_limit;
+  bool closed;
+};
+
+// The boundary cost, remembering what each position gave: the search ends on a position it has
+// evaluated, whose joint and bend fraction are then taken as they were rather than worked out
+// again.
+struct Remembered_cost : Func {
+  explicit Remembered_cost(const Boundary_cost& cost) : cost(cost) { seen.reserve(64); }
+  double operator()(double u) override {
+    Evaluation e;
+    e.u = u;
+    e.value = cost.evaluate(u, &e.joint, &e.s);
+    seen.push_back(e);
+    return e.value;
+  }
+  // The joint and bend fraction of the boundary position u.
+  void result(double u, m33* joint, double* s) const {
+    for (const Evaluation& e : seen) {
+      if (std::memcmp(&e.u, &u, sizeof u) == 0) {
+        *joint = e.joint;
+        *s = e.s;
+        return;
+      }
+    }
+    cost.evaluate(u, joint, s);
+  }
+
+  struct Evaluation {
+    double u;
+    double value;
+    m33 joint;
+    double s;
+  };
+  const Boundary_cost& cost;
+  std::vector<Evaluation> seen;
 };
 
 // A limit boundary that has shrunk to a single direction: every position gives that direction.
@@ -61,11 +103,15 @@ double nearest_on_arc(const vec3& w, const vec3& p_a, const vec3& p_b) {
   return g < 0.0 ? 0.0 : 1.0;
 }
 
-// The joint's turn about twist_axis that brings twist_ref towards the twist target.
+// The joint's turn about twist_axis that brings twist_ref towards the twist target. A reference
+// along the axis (or a zero one) has no direction about it to turn: the joint stays, as it would
+// stay for a target without one.
 void turn_to_twist_target(m33* joint, const vec3& twist_axis, const vec3& twist_target,
                           const vec3& twist_ref) {
   vec3 t_joint = twist_target * vk_3dla::transposed(*joint);
-  vec3 u = vk_3dla::normalized(vk_3dla::cross(twist_axis, twist_ref));
+  double across = 0.0;
+  vec3 u = vk_3dla::normalized(vk_3dla::cross(twist_axis, twist_ref), &across);
+  if (across == 0.0) return;
   double d1 = vk_3dla::dot(t_joint, twist_ref);
   double d2 = vk_3dla::dot(t_joint, u);
   if (d1 == 0.0 && d2 == 0.0) return;
@@ -93,10 +139,13 @@ vec3 nearest_cone_point(double* pos, const vec3& w, const std::vector<Limit_work
   vec3 best_point = vec3(0.0, 0.0, 1.0) * from_limit;
   double best = DBL_MAX;
   const double ten_degrees = vk_3dla::deg2rad(10.0);
+  // A single knot's piece ends where it starts: the search may cross that seam, which a clamped
+  // piece would turn into a flat step that stops it on the wrong side.
+  const bool closed = knots.size() == 3;
   for (std::size_t k = 1; k + 1 < knots.size(); ++k) {
     const Limit_work* piece = &knots[k];
     const double length = std::isfinite(piece->length) ? piece->length : 0.0;
-    Cone_alignment f1(piece, w, from_limit);
+    Cone_alignment f1(piece, w, from_limit, closed);
 
     // Coarse: the nearest point of each short arc between samples.
     const int n = sample_count(length, ten_degrees) + 1;
@@ -128,7 +177,7 @@ vec3 nearest_cone_point(double* pos, const vec3& w, const std::vector<Limit_work
     }
     if (v < best) {
       best = v;
-      t_best = clamp01(t_best);
+      t_best = closed ? wrap01(t_best) : clamp01(t_best);
       best_point = cone_point(piece[0], piece[1], t_best, from_limit);
       *pos = piece->start + t_best * length;
     }
@@ -157,7 +206,8 @@ void process2(m33* joint, std::vector<double>* angles, const std::vector<Work>& 
               const vec3& twist_plane, const vec2& twist_dir, bool cone_limit, bool heading_planes,
               const Limit_plane (*planes)[2], const std::vector<Limit_work>& knots,
               const std::vector<D_lim>& marks, double perimeter, const m33& from_limit,
-              const m33& to_limit, double dist_scale, double posture_weight, const m33& base) {
+              const m33& to_limit, double dist_scale, double posture_weight, const m33& base,
+              Chain_ends* ends) {
   joint_angles(angles, s0, works);
   if (has_twist_target) turn_to_twist_target(joint, twist_axis, twist_target, twist_ref);
   if (works.empty()) return;
@@ -178,7 +228,7 @@ void process2(m33* joint, std::vector<double>* angles, const std::vector<Work>& 
     double s = s0;
     if (clamp_twist(works[0], *joint) && works.size() >= 2 && kind == IK_free) {
       s = approach_by_bend(nullptr, works, goal, step, tolerance, s_min, s_max, s0, two_items,
-                           *joint);
+                           *joint, ends);
     }
     joint_angles(angles, s, works);
     return;
@@ -199,10 +249,14 @@ void process2(m33* joint, std::vector<double>* angles, const std::vector<Work>& 
   const Limit_dir* dir = &plane_dir;
   if (cone_limit) dir = collapsed ? static_cast<const Limit_dir*>(&point_dir) : &cone_dir;
 
+  // The boundary searches approach the bend from s0 again and again.
+  std::optional<Chain_ends> own_ends;
+  if (!ends || &ends->works() != &works) ends = &own_ends.emplace(works);
+
   if (has_twist_target) {
     double s = limit_with_twist_target(joint, works, goal, twist_target, twist_ref, step, tolerance,
                                        s_min, s_max, two_items, cone_limit, pair, marks,
-                                       boundary_span, from_limit, *dir, s0);
+                                       boundary_span, from_limit, *dir, s0, ends);
     joint_angles(angles, s, works);
     return;
   }
@@ -217,6 +271,8 @@ void process2(m33* joint, std::vector<double>* angles, const std::vector<Work>& 
   *joint = *joint * vk_3dla::rotation_between(joint->row(2), nearest);
   Boundary_cost cost(*dir, works, goal, step, tolerance, s_min, s_max, two_items, kind, twist_plane,
                      twist_dir, s0, dist_scale, posture_weight, &q0, &joint_before);
+  cost.ends = ends;
+  Remembered_cost remembered(cost);
   double u_best = pos;
   if (!collapsed) {
     // Samples over a quarter of the boundary on each side of the nearest point, then a refinement.
@@ -227,15 +283,17 @@ void process2(m33* joint, std::vector<double>* angles, const std::vector<Work>& 
     double best = DBL_MAX;
     for (int i = 1; i <= n; ++i) {
       double u = first + i * spacing;
-      double c = cost(u);
-      if (c < best) {
+      double c = remembered(u);
+      // Samples as good to within rounding (a boundary symmetric about the nearest point): the
+      // first one counts.
+      if (clearly_below(c, best)) {
         best = c;
         u_best = u;
       }
     }
-    find_minimum(&u_best, cost, u_best, u_best + vk_3dla::deg2rad(1.0), angle_tolerance);
+    find_minimum(&u_best, remembered, u_best, u_best + vk_3dla::deg2rad(1.0), angle_tolerance);
   }
   double s = s0;
-  cost.evaluate(u_best, joint, &s);
+  remembered.result(u_best, joint, &s);
   joint_angles(angles, s, works);
 }

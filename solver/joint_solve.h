@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "la3d/vk_3dla.h"
+#include "solver/chain_end.h"
 #include "solver/records.h"
 
 // Settles the root's rotation and the bend of the rest of the chain.
@@ -22,7 +23,8 @@
 //      planes[heading_planes ? 0 : 1]. marks, perimeter: boundary marks of the active limit and
 //      the span over which their positions repeat. from_limit / to_limit: limit frame <-> parent.
 //      dist_scale, posture_weight: weights of the boundary cost (end distance / dist_scale plus
-//      posture_weight per half-turn of change).
+//      posture_weight per half-turn of change). ends: when given for `works`, serves the
+//      chain-end evaluations (several solves of one chain may share it).
 // Out: *joint: the solved rotation. *angles: every joint's channel angle for the chosen bend.
 //
 // A cone whose boundary has no length (a single point) holds the root's direction on that point:
@@ -35,7 +37,8 @@ void process2(vk_3dla::m33* joint, std::vector<double>* angles, const std::vecto
               bool cone_limit, bool heading_planes, const Limit_plane (*planes)[2],
               const std::vector<Limit_work>& knots, const std::vector<D_lim>& marks,
               double perimeter, const vk_3dla::m33& from_limit, const vk_3dla::m33& to_limit,
-              double dist_scale, double posture_weight, const vk_3dla::m33& base);
+              double dist_scale, double posture_weight, const vk_3dla::m33& base,
+              Chain_ends* ends = nullptr);
 
 // Stages of the joint solve, exposed for the tests.
 

@@ -53,16 +53,15 @@ class Limit_dir {
   ~Limit_dir() = default;  // never deleted through the base
 };
 
-// Boundary made of Limit_plane half-circles (one limited root channel).
+// Boundary made of Limit_plane half-circles (one limited root channel). The planes are given in
+// the parent frame already, so the limit frame is taken for symmetry with Limit_dir2 but not kept.
 class Limit_dir1 final : public Limit_dir {
  public:
-  Limit_dir1(const std::vector<D_lim>& marks, const vk_3dla::m33& from_limit)
-      : marks_(marks), from_limit_(from_limit) {}
+  Limit_dir1(const std::vector<D_lim>& marks, const vk_3dla::m33& /*from_limit*/) : marks_(marks) {}
   void operator()(vk_3dla::vec3* out, double* u) const override;
 
  private:
   const std::vector<D_lim>& marks_;
-  const vk_3dla::m33& from_limit_;  // unused by plane pieces, kept for symmetry with Limit_dir2
 };
 
 // Boundary of the spline cone (Limit_work knots).

@@ -3,6 +3,8 @@
 #ifndef TARSEL_SOLVER_MINIMISE_H
 #define TARSEL_SOLVER_MINIMISE_H
 
+#include <cmath>
+
 #include "la3d/vk_3dla.h"
 
 // A function of one real variable. Search routines only call operator(); they never copy, keep or
@@ -15,6 +17,15 @@ class Func {
 
 // Tolerance of the solver's angle searches: 2 pi * 1e-5 rad.
 constexpr double angle_tolerance = 6.283185307179587e-05;
+
+// Values that close (relative to the larger one) differ by rounding only: a choice between two
+// candidates whose values are that close is left to the caller's tie rule, not to the noise.
+constexpr double rounding_tie = 1e-12;
+
+// Whether a lies below b by more than rounding.
+inline bool clearly_below(double a, double b) {
+  return a < b - rounding_tie * std::fmax(std::fabs(a), std::fabs(b));
+}
 
 // Golden-section search: R and C = 1 - R, and the bracket expansion factor.
 constexpr double golden_r = 0.61803399;

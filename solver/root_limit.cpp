@@ -19,12 +19,13 @@ bool finite(const vec3& v) {
   return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
-// Polar angle of (x, y) in [0, 2 pi). A small negative angle whose shift by 2 pi rounds to 2 pi
-// becomes 0, so that it meets a knot at 0 rather than a gap of zero width at the end of the cycle.
+// Polar angle of (x, y) in [0, 2 pi). An angle within knot_merge_tolerance below 2 pi becomes 0:
+// a direction a rounding step either side of the frame's X axis then starts the cycle of knots
+// both times, rather than ending it once, which would shift every boundary position.
 double azimuth(double y, double x) {
   double a = std::atan2(y, x);
   if (a < 0.0) a += two_pi;
-  if (a >= two_pi) a = 0.0;
+  if (a >= two_pi - knot_merge_tolerance) a = 0.0;
   return a;
 }
 
@@ -44,11 +45,15 @@ void insert_knot(std::vector<Limit_work>* knots, double angle, double radius) {
 }
 
 // Inserts the knot of a limit-frame direction d. Directions without a usable azimuth are skipped:
-// zero or non-finite ones, and (for limit items) those within limit_item_axis_tolerance of +Z.
-void insert_direction(std::vector<Limit_work>* knots, const vec3& d, bool skip_near_axis) {
+// zero or non-finite ones, and those within limit_item_axis_tolerance of +Z or -Z. The first
+// direction skipped on the axis leaves its half-angle (0 or pi) in *on_axis, if that is negative.
+void insert_direction(std::vector<Limit_work>* knots, const vec3& d, double* on_axis) {
   if (!finite(d) || vk_3dla::abs(d) == 0.0) return;
   double half_angle = vk_3dla::angle_between(d, vec3(0.0, 0.0, 1.0));
-  if (skip_near_axis && half_angle < limit_item_axis_tolerance) return;
+  if (half_angle < limit_item_axis_tolerance || half_angle > pi - limit_item_axis_tolerance) {
+    if (*on_axis < 0.0) *on_axis = half_angle < pi / 2.0 ? 0.0 : pi;
+    return;
+  }
   insert_knot(knots, azimuth(d.y, d.x), half_angle);
 }
 
@@ -82,7 +87,8 @@ void set_frame(Root_limit* limit, const vec3& z_root) {
 
 // Knots of a box of heading and pitch limits that does not hold the rest direction: the limit
 // frame is centred between the planes and each plane contributes its point nearest the centre.
-void off_centre_knots(Root_limit* limit, const Work& root, std::vector<Limit_work>* real) {
+void off_centre_knots(Root_limit* limit, const Work& root, std::vector<Limit_work>* real,
+                      double* on_axis) {
   double m_h = (root.limit_min.x + root.limit_max.x) / 2.0;
   double m_p = (root.limit_min.y + root.limit_max.y) / 2.0;
   vec3 n_h = vk_3dla::cross(vec3(0.0, 1.0, 0.0), vec3(std::sin(m_h), 0.0, std::cos(m_h)));
@@ -97,7 +103,7 @@ void off_centre_knots(Root_limit* limit, const Work& root, std::vector<Limit_wor
                                  &limit->planes[1][1]};
   for (const Limit_plane* p : order) {
     vec3 near = vk_3dla::normalized(w_c - p->normal * vk_3dla::dot(w_c, p->normal));
-    insert_direction(real, near * limit->to_limit, false);
+    insert_direction(real, near * limit->to_limit, on_axis);
   }
 }
 
@@ -286,10 +292,11 @@ void build_root_limit(Root_limit* limit, const Work& root, const m33& inv_w0,
   }
 
   std::vector<Limit_work> real;
+  double on_axis = -1.0;  // half-angle of the first direction skipped on the frame's axis
   if (!limit_z_world.empty()) {
     const m33 world_to_limit = inv_w0 * limit->to_limit;
     for (const vec3& z_world : limit_z_world)
-      insert_direction(&real, z_world * world_to_limit, true);
+      insert_direction(&real, z_world * world_to_limit, &on_axis);
   } else if (root.limit_min.x < 0.0 && 0.0 < root.limit_max.x && root.limit_min.y < 0.0 &&
              0.0 < root.limit_max.y) {
     // The box of limits holds the rest direction: a knot on each half-axis of the limit frame.
@@ -298,10 +305,11 @@ void build_root_limit(Root_limit* limit, const Work& root, const m33& inv_w0,
     insert_knot(&real, pi, std::fabs(root.limit_min.x));
     insert_knot(&real, 3.0 * pi / 2.0, std::fabs(root.limit_max.y));
   } else {
-    off_centre_knots(limit, root, &real);
+    off_centre_knots(limit, root, &real, &on_axis);
   }
-  // Nothing usable (every limit item on the frame's axis): the cone shrinks to that axis.
-  if (real.empty()) insert_knot(&real, 0.0, 0.0);
+  // Nothing usable: a round cone whose half-angle the first direction on the axis gives: shrunk to
+  // the axis for one on +Z (or for none), the widest cone for one on -Z.
+  if (real.empty()) insert_knot(&real, 0.0, on_axis < 0.0 ? 0.0 : on_axis);
 
   limit->period = make_cone_knots(&limit->knots, real, limit->from_limit);
   spline_marks(limit);

@@ -31,8 +31,9 @@ struct Root_limit {
   Root_limit& operator=(const Root_limit& other);
 };
 
-// Limit items closer than this (rad) to the limit frame's Z axis are skipped: their azimuth is
-// rounding noise and carries no information.
+// Limit items and box knots closer than this (rad) to the limit frame's +Z or -Z axis are skipped:
+// their azimuth is rounding noise and carries no information. When nothing else is left, the
+// first one skipped sets the round cone: shrunk to the axis (+Z) or as wide as a cone goes (-Z).
 constexpr double limit_item_axis_tolerance = 1e-6;
 
 // Knots whose polar angles (rad, around the circle) are closer than this are one knot; the first

@@ -15,6 +15,9 @@ using vk_3dla::vec3;
 
 namespace {
 
+// Tolerance of the closer look at a candidate, as a fraction of angle_tolerance.
+constexpr double fine_search_factor = 1e-3;
+
 double clamp_turn(double x) {
   if (x < -two_pi) x = -two_pi;
   if (x > two_pi) x = two_pi;
@@ -169,7 +172,7 @@ double limit_with_twist_target(m33* joint, const std::vector<Work>& chain, const
                                const c_2items_ik& two_items, bool cone_limit,
                                const Limit_plane* planes, const std::vector<D_lim>& marks,
                                double perimeter, const m33& from_limit, const Limit_dir& dir,
-                               double s0) {
+                               double s0, Chain_ends* ends) {
   // A twist about Z keeps the target's z in the joint frame, so an exact twist needs the joint's
   // Z row p with dot(p, target) = ref.z.
   const double rho = std::atan2(twist_ref.y, twist_ref.x);
@@ -190,12 +193,25 @@ double limit_with_twist_target(m33* joint, const std::vector<Work>& chain, const
   bool found = false;
   for (double& u : candidates) {
     double value = find_minimum(&u, f, u, u + one_degree, angle_tolerance);
+    if (!(value < 0.0001)) {
+      // Where a pure twist meets the target the error has a steep V-shaped minimum of 0, and a
+      // search stopped within its tolerance of the kink can still read above the threshold:
+      // look closer before turning the candidate down.
+      double u_fine = u;
+      const double fine =
+          find_minimum(&u_fine, f, u, u + angle_tolerance, angle_tolerance * fine_search_factor);
+      if (fine < 0.0001) {
+        value = fine;
+        u = u_fine;
+      }
+    }
     if (value < 0.0001) {
       m33 m_u;
       place_on_boundary(&m_u, twist_target, twist_ref, rho, dir, &u);
       double e_u = DBL_MAX;
-      approach_by_bend(&e_u, chain, goal, step, tolerance, s_min, s_max, s0, two_items, m_u);
-      if (e_u < best) {
+      approach_by_bend(&e_u, chain, goal, step, tolerance, s_min, s_max, s0, two_items, m_u, ends);
+      // Of candidates as good to within rounding (a symmetric boundary), the first one counts.
+      if (clearly_below(e_u, best)) {
         best = e_u;
         *joint = m_u;
         found = true;
@@ -230,5 +246,5 @@ double limit_with_twist_target(m33* joint, const std::vector<Work>& chain, const
 
   double scratch_error;
   return approach_by_bend(&scratch_error, chain, goal, step, tolerance, s_min, s_max, s0, two_items,
-                          *joint);
+                          *joint, ends);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "la3d/vk_3dla.h"
+#include "solver/chain_end.h"
 #include "solver/limits.h"
 #include "solver/records.h"
 
@@ -32,13 +33,15 @@ bool arc_candidates(const vk_3dla::vec3& m, const vk_3dla::vec3& e, const vk_3dl
 // For a joint outside its direction limit with a twist target: places *joint on the boundary where
 // a pure twist meets the target (the best of those for the end distance), or failing that where
 // the twist error is least, and returns the bend fraction from the bend approach. `planes` is the
-// plane pair in use (two elements) when cone_limit is false.
+// plane pair in use (two elements) when cone_limit is false. `ends`, when given for this chain,
+// serves the chain-end evaluations.
 double limit_with_twist_target(vk_3dla::m33* joint, const std::vector<Work>& chain,
                                const vk_3dla::vec3& goal, const vk_3dla::vec3& twist_target,
                                const vk_3dla::vec3& twist_ref, double step, double tolerance,
                                double s_min, double s_max, const c_2items_ik& two_items,
                                bool cone_limit, const Limit_plane* planes,
                                const std::vector<D_lim>& marks, double perimeter,
-                               const vk_3dla::m33& from_limit, const Limit_dir& dir, double s0);
+                               const vk_3dla::m33& from_limit, const Limit_dir& dir, double s0,
+                               Chain_ends* ends = nullptr);
 
 #endif

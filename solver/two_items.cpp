@@ -155,13 +155,14 @@ double closed_form(double s_min, double s_lo, double s_hi, double h, const c_2it
 
 double fraction_for_distance(double s_min, double s_lo, double s_hi, double s_near, double s_far,
                              double tolerance, double distance, const c_2items_ik& record,
-                             const std::vector<Work>& works) {
+                             const std::vector<Work>& works, Chain_ends* ends) {
   if (record.valid) return closed_form(s_min, s_lo, s_hi, distance, record);
   double near = s_near;  // end too short
   double far = s_far;    // end too long
   for (int i = 0; i < bisection_limit && !(std::fabs(near - far) <= tolerance); ++i) {
     double mid = (near + far) / 2.0;
-    if (vk_3dla::abs(chain_end(works, mid)) < distance) {
+    const vec3 end = ends && &ends->works() == &works ? (*ends)(mid) : chain_end(works, mid);
+    if (vk_3dla::abs(end) < distance) {
       near = mid;
     } else {
       far = mid;

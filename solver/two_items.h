@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "solver/chain_end.h"
 #include "solver/records.h"
 
 // Fills *record for a two-item chain and writes the admissible bend-fraction range, the shortest
@@ -17,10 +18,11 @@ void two_item_setup(double* s_lo, double* s_hi, double* shortest, double* s_near
 
 // Bend fraction whose chain end lies at `distance` from the root: closed form when the record is
 // valid, else bisection between s_near (too short) and s_far (too long), stopping when the two are
-// within `tolerance` or after 1000 halvings.
+// within `tolerance` or after 1000 halvings. `ends`, when given for `works`, serves the chain-end
+// evaluations.
 double fraction_for_distance(double s_min, double s_lo, double s_hi, double s_near, double s_far,
                              double tolerance, double distance, const c_2items_ik& record,
-                             const std::vector<Work>& works);
+                             const std::vector<Work>& works, Chain_ends* ends = nullptr);
 
 // Most halvings the bisection makes.
 constexpr int bisection_limit = 1000;

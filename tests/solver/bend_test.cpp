@@ -145,6 +145,35 @@ TEST(PickTwist, EqualCostsTakeTheSecondCandidate) {
   EXPECT_M33_NEAR(joint, a, 0.0);
 }
 
+// Repro: a straight chain along the joint's axis, so that no twist moves its end; the two
+// candidates' costs came out a rounding step apart either way, and the twist with them.
+TEST(PickTwist, CostsWithinRoundingTakeTheSecondCandidate) {
+  std::vector<Work> works = planar_chain(3, 1.0, 0.0);
+  c_2items_ik none;
+  const vec3 goal = vk_3dla::normalized(vec3(-0.3, 0.7, 0.2)) * 2.1;
+  quat q0 = vk_3dla::quat_from_m33(m33(1.0));
+  Measures m = measures(works);
+  int firsts_cheaper = 0;
+  for (double psi = 0.05; psi < pi; psi += 0.1) {
+    SCOPED_TRACE(psi);
+    const m33 a = vk_3dla::rot_z(psi) * kJoint, b = vk_3dla::rot_z(psi + pi) * kJoint;
+    for (int order = 0; order < 2; ++order) {
+      const m33& first = order == 0 ? a : b;
+      const m33& second = order == 0 ? b : a;
+      double e_first = 0.0, e_second = 0.0;
+      approach_by_bend(&e_first, works, goal, m.step, m.tolerance, 0.0, 1.0, 0.5, none, first);
+      approach_by_bend(&e_second, works, goal, m.step, m.tolerance, 0.0, 1.0, 0.5, none, second);
+      if (e_first < e_second) ++firsts_cheaper;
+      m33 joint(0.0);
+      double error = -1.0;
+      pick_twist(&joint, &error, works, works[0], goal, m.step, m.tolerance, 0.0, 1.0, 0.5, none,
+                 3.0, 0.0, q0, first, second);
+      EXPECT_M33_NEAR(joint, second, 0.0);
+    }
+  }
+  EXPECT_GT(firsts_cheaper, 0) << "no candidate pair differed by rounding: the case tests nothing";
+}
+
 TEST(SolveTwist, AlignXTurnsTheGoalOntoTheXAxis) {
   // A chain bending about Y (heading) bends in its XZ plane.
   std::vector<Work> works;

@@ -118,6 +118,29 @@ TEST(JointSolve, InsideTheLimitOnlyTurnsToTheTwistTarget) {
   }
 }
 
+// Repro: a chain whose end lies on the root's X axis, aligned by direction, takes X as its twist
+// reference, along the twist axis; the target's noise component along it turned the root by a
+// half turn or not at all.
+TEST(JointSolve, TwistReferenceAlongTheTwistAxisLeavesTheJoint) {
+  Root_limit limit = limit_of(0u, vec3(0.0), vec3(0.0));
+  const vec3 along_axis[] = {vec3(1e-17, -0.63, -0.78), vec3(-1e-17, -0.63, -0.78),
+                             vec3(-0.3, 0.6, -0.74), vec3(0.3, 0.6, -0.74)};
+  for (const vec3& target : along_axis) {
+    SCOPED_TRACE(target.x);
+    Solve in;
+    in.works = root_and_bone();
+    in.has_twist_target = true;
+    in.twist_axis = vec3(-1.95, 0.0, 0.0);
+    in.twist_ref = vec3(1.0, 0.0, 0.0);
+    in.twist_target = vk_3dla::normalized(target);
+    const m33 start = pointing(direction(0.2, 0.1));
+    m33 joint = start;
+    std::vector<double> angles;
+    in.run(limit, &joint, &angles);
+    EXPECT_M33_NEAR(joint, start, 0.0);
+  }
+}
+
 TEST(JointSolve, DirectionOutsideOneHeadingPlaneEndsOnThatPlane) {
   const vec3 lo(deg2rad(-30), 0, 0), hi(deg2rad(30), 0, 0);
   Root_limit limit = limit_of(1u, lo, hi);
@@ -218,17 +241,23 @@ TEST(JointSolve, AlignDirWithoutDirectionTurnsTheBaseOntoTheBoundary) {
 TEST(JointSolve, NearestPointOnASingleKnotConeIsAtTheDirectionsAzimuth) {
   const double r = 0.5;
   Root_limit limit = limit_of(0u, vec3(0.0), vec3(0.0), {direction(r, 0.0)});
-  ASSERT_EQ(limit.knots.size(), 3u);  // one piece
-  for (double azimuth : {0.0, 0.7, 2.0, 3.5, 5.9}) {
-    SCOPED_TRACE("azimuth " + std::to_string(azimuth));
-    const vec3 w(std::sin(1.4) * std::cos(azimuth), std::sin(1.4) * std::sin(azimuth),
-                 std::cos(1.4));
-    double pos = -1.0;
-    vec3 p = nearest_cone_point(&pos, w, limit.knots, limit.from_limit);
-    EXPECT_VEC3_NEAR(
-        p, vec3(std::sin(r) * std::cos(azimuth), std::sin(r) * std::sin(azimuth), std::cos(r)),
-        1e-4);
-    EXPECT_NEAR(pos, limit.period * azimuth / two_pi, 2e-4);
+  ASSERT_EQ(limit.knots.size(), 3u);  // one piece, once round from the knot at azimuth 0
+  // Directions far behind the cone (polar angles past 90 deg) land the coarse search on the piece's
+  // seam; the search must still cross it to either side.
+  for (double polar : {1.4, 2.1, 2.6}) {
+    for (double azimuth : {0.0, 0.08, 0.7, 2.0, 3.5, 5.9, 6.2}) {
+      SCOPED_TRACE("polar " + std::to_string(polar) + ", azimuth " + std::to_string(azimuth));
+      const vec3 w(std::sin(polar) * std::cos(azimuth), std::sin(polar) * std::sin(azimuth),
+                   std::cos(polar));
+      double pos = -1.0;
+      vec3 p = nearest_cone_point(&pos, w, limit.knots, limit.from_limit);
+      EXPECT_VEC3_NEAR(
+          p, vec3(std::sin(r) * std::cos(azimuth), std::sin(r) * std::sin(azimuth), std::cos(r)),
+          1e-4);
+      EXPECT_GE(pos, 0.0);
+      EXPECT_LT(pos, limit.period);
+      EXPECT_NEAR(std::remainder(pos - limit.period * azimuth / two_pi, limit.period), 0.0, 2e-4);
+    }
   }
 }
 

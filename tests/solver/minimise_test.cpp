@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -147,6 +148,35 @@ TEST(StepSearch, NegativeToleranceIsBoundedByTheStepCount) {
   step_search(&x, f, 0.5, 0.0, -1.0);
   EXPECT_EQ(x, 0.0);
   EXPECT_EQ(f.calls, 1001);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ClearlyBelow, IgnoresDifferencesOfRounding) {
+  const double big = std::numeric_limits<double>::max();
+  struct Case {
+    double a, b;
+    bool below;
+  } cases[] = {
+      {1.0, 2.0, true},
+      {2.0, 1.0, false},
+      {3.2933454050977184, 3.2933454050977189, false},  // one rounding step apart
+      {3.2933454050977189, 3.2933454050977184, false},
+      {1.0, 1.0 + 1e-9, true},
+      {0.0, 0.0, false},
+      {0.0, 1e-300, true},
+      {-1.0, -1.0 + 1e-15, false},
+      {1.0, big, true},  // a first candidate against the "nothing yet" value
+      {big, big, false},
+      {std::nan(""), 1.0, false},
+      {1.0, std::nan(""), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.a) + " vs " + std::to_string(c.b));
+    EXPECT_EQ(clearly_below(c.a, c.b), c.below);
+  }
 }
 
 }  // namespace

@@ -255,12 +255,93 @@ TEST(RootLimit, LimitItemsOnTheFrameAxisAreSkipped) {
   }
   // Nothing but axis items (or the repro's single item along Z): a cone shrunk to the axis.
   for (const auto& items : {std::vector<vec3>{vec3(0.0, 0.0, 1.0)},
-                            std::vector<vec3>{cone_dir(0.3, 1e-9, m33(1.0)), vec3(0, 0, 2)}}) {
+                            std::vector<vec3>{cone_dir(0.3, 1e-9, m33(1.0)), vec3(0, 0, 2)},
+                            std::vector<vec3>{vec3(0.0, 0.0, 1.0), vec3(0.0, 0.0, -1.0)}}) {
     Root_limit limit = build_items(items);
     ASSERT_EQ(limit.knots.size(), 3u);
     EXPECT_EQ(limit.knots[1].radius, 0.0);
     EXPECT_EQ(limit.period, 0.0);
     for (const D_lim& m : limit.marks) EXPECT_EQ(m.pos, 0.0);
+    expect_sound(limit);
+  }
+}
+
+// Repro: markers with no rotation under a root whose pivot is turned half round point along the
+// limit frame's -Z, where their polar angle is as much noise as on +Z.
+TEST(RootLimit, LimitItemsOnTheFramesNegativeAxisAreSkipped) {
+  const std::vector<vec3> others = {item_z(0.5, 0.0), item_z(-0.2, 0.6), item_z(2.8, -0.4)};
+  Root_limit reference = build_items(others);
+  const m33 half_turn = vk_3dla::m33_from_hpb(vec3(0.0, pi, 0.0));  // the repro's pivot rotation
+  for (double azimuth : {0.0, 1.0, 2.5, -2.0}) {
+    SCOPED_TRACE("noise at azimuth " + std::to_string(azimuth));
+    std::vector<vec3> items = {cone_dir(azimuth, pi - 1e-12, m33(1.0))};
+    items.insert(items.end(), others.begin(), others.end());
+    items.push_back(vec3(0.0, 0.0, 1.0) * half_turn);  // exactly -Z, up to the turn's rounding
+    Root_limit limit = build_items(items);
+    ASSERT_EQ(limit.knots.size(), reference.knots.size());
+    for (std::size_t i = 0; i < limit.knots.size(); ++i) {
+      EXPECT_EQ(limit.knots[i].angle, reference.knots[i].angle);
+      EXPECT_EQ(limit.knots[i].radius, reference.knots[i].radius);
+    }
+  }
+  // Nothing but items on -Z (the first axis item on -Z): the widest round cone, as one such item
+  // gave before, its azimuth being irrelevant there.
+  for (const auto& items :
+       {std::vector<vec3>{vec3(0.0, 0.0, -1.0)},
+        std::vector<vec3>{cone_dir(0.3, pi - 1e-9, m33(1.0)), vec3(0.0, 0.0, 1.0)}}) {
+    Root_limit limit = build_items(items);
+    ASSERT_EQ(limit.knots.size(), 3u);
+    EXPECT_EQ(limit.knots[1].radius, max_cone_radius());
+    EXPECT_GT(limit.period, 0.0);
+    expect_sound(limit);
+  }
+}
+
+// Repro: a carried copy of a rig put one limit item's polar angle at 2 pi - 9e-16 instead of 0, so
+// that its knot ended the cycle instead of starting it and every boundary position moved.
+TEST(RootLimit, KnotJustBelowAFullTurnStartsTheCycle) {
+  const std::vector<vec3> others = {item_z(-0.3, 0.2), item_z(0.1, -0.5), item_z(-0.2, -0.4)};
+  std::vector<vec3> at_zero = {item_z(0.3, 0.0)}, below = {item_z(0.3, 1e-15)};
+  at_zero.insert(at_zero.end(), others.begin(), others.end());
+  below.insert(below.end(), others.begin(), others.end());
+  const vec3 d = below.front();
+  ASSERT_LT(std::atan2(d.y, d.x) + two_pi, two_pi);  // the rounding the repro needs
+  const Root_limit a = build_items(at_zero), b = build_items(below);
+  ASSERT_EQ(a.knots.size(), b.knots.size());
+  EXPECT_EQ(b.knots[1].angle, 0.0);
+  for (std::size_t i = 0; i < a.knots.size(); ++i) {
+    SCOPED_TRACE("knot " + std::to_string(i));
+    EXPECT_NEAR(a.knots[i].angle, b.knots[i].angle, 1e-12);
+    EXPECT_NEAR(a.knots[i].radius, b.knots[i].radius, 1e-12);
+    EXPECT_NEAR(a.knots[i].start, b.knots[i].start, 1e-9);
+  }
+  EXPECT_NEAR(a.period, b.period, 1e-9);
+}
+
+// Repro: heading limits [0, 0] with pitch limited; the box's centre lies on both heading planes,
+// whose knots then sit on the frame's axis with polar angles of noise.
+TEST(RootLimit, OffCentreBoxSkipsKnotsOnItsAxis) {
+  struct Case {
+    const char* name;
+    vec3 lo, hi;
+    std::size_t knots;
+    double radius;  // of every real knot
+  } cases[] = {
+      {"heading 0..0, pitch -79.5..0 deg", vec3(0.0, -1.3875, 0.0), vec3(0.0), 4, 1.3875 / 2.0},
+      {"heading 0..0, pitch 0.2..0.9", vec3(0.0, 0.2, 0.0), vec3(0.0, 0.9, 0.0), 4, 0.35},
+      {"pitch 0..0, heading 0.1..0.7", vec3(0.1, 0.0, 0.0), vec3(0.7, 0.0, 0.0), 4, 0.3},
+      {"a single direction", vec3(0.4, 0.0, 0.0), vec3(0.4, 0.0, 0.0), 3, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Root_limit limit;
+    build_root_limit(&limit, limited_root(3u, c.lo, c.hi), m33(1.0), {}, nullptr);
+    ASSERT_EQ(limit.knots.size(), c.knots);
+    for (std::size_t i = 1; i + 1 < limit.knots.size(); ++i)
+      EXPECT_NEAR(limit.knots[i].radius, c.radius, 1e-9);
+    if (c.knots == 4) {  // the two knots face each other across the axis
+      EXPECT_NEAR(limit.knots[2].angle - limit.knots[1].angle, pi, 1e-9);
+    }
     expect_sound(limit);
   }
 }

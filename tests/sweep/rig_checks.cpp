@@ -88,7 +88,11 @@ class Cone {
  public:
   // Adds a knot unless one lies within 1e-9 rad of its polar angle (the first one counts).
   void add(const Vec3& d_limit) {
-    if (angle_between(d_limit, {0, 0, 1}) < 1e-6) return;  // on the axis: no azimuth
+    const double half = angle_between(d_limit, {0, 0, 1});
+    if (half < 1e-6 || half > pi - 1e-6) {  // on the axis (either way): no azimuth
+      if (on_axis_ < 0) on_axis_ = half < pi / 2 ? 0 : max_half_angle;
+      return;
+    }
     double a = std::atan2(d_limit[1], d_limit[0]);
     if (a < 0) a += 2 * pi;
     if (a >= 2 * pi) a = 0;
@@ -100,11 +104,14 @@ class Cone {
     knots_.emplace(angle, std::min(radius, max_half_angle));
   }
   bool empty() const { return knots_.empty(); }
+  // Half-angle of the round cone left when every direction lay on the axis: that of the first.
+  double on_axis_radius() const { return std::max(0.0, on_axis_); }
 
   double radius(double a) const { return cone_half_angle(knots_, a); }
 
  private:
   std::map<double, double> knots_;
+  double on_axis_ = -1;
 };
 
 bool is_marker(const std::string& name) {
@@ -293,7 +300,7 @@ double root_limit_excess(Rig_solver& solver, const Rig& rig) {
   }
   const Vec3 w_limit = into_frame(w, frame);
   const double theta = angle_between(w_limit, {0, 0, 1});
-  if (cone.empty()) return theta;  // the cone has shrunk to its axis
+  if (cone.empty()) return std::max(0.0, theta - cone.on_axis_radius());  // a round cone
   double a = std::atan2(w_limit[1], w_limit[0]);
   if (a < 0) a += 2 * pi;
   return std::max(0.0, theta - cone.radius(a));

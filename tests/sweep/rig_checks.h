@@ -17,10 +17,13 @@ namespace sweep {
 // Tolerances of the properties.
 constexpr double reach_tolerance = 1e-4;  // end-to-goal distance per unit of chain length
 constexpr double limit_tolerance = 2e-3;  // radians outside the root's limit
-// Radians between local rotations. Rounding differs under a carrier, and a search over a flat
-// minimum may then stop elsewhere within its own tolerance (2 pi 1e-5 rad): most rigs agree to
-// 1e-9 rad, those settled by a search only to about 1e-4 rad.
-constexpr double invariance_tolerance = 2.5e-4;
+// Radians between local rotations. Rounding differs under a carrier: most rigs agree to 1e-9 rad.
+// A boundary search settles only to its tolerance (2 pi 1e-5 rad of boundary position), or
+// anywhere along a minimum that is flat to rounding, and where the root's twist turns fast with
+// its place on the boundary (a goal near the root's axis, aligned by direction, turns the twist
+// ten times as far) the two solves then differ by up to about 2e-3 rad (1.9e-3 the most in 8e5
+// rigs of four seeds). Faults show as differences of 1e-2 rad and more.
+constexpr double invariance_tolerance = 2e-3;
 
 // The host with the module loaded; solves one rig at a time.
 class Rig_solver {
