@@ -23,12 +23,8 @@ struct Chain_options {
 
 // Appends one chain under its own parent object, with item ids from `base` up.
 void add_chain(stage::Scene_record& scene, uint32_t base, const Chain_options& o, double x) {
-  const auto object = [&](uint32_t id, const std::string& name) {
-    stage::Item_record r;
-    r.id = id;
-    r.type = stage::Item_type::object;
-    r.name = name;
-    return r;
+  const auto object = [](uint32_t id, const std::string& name) {
+    return stage::item_record(id, stage::Item_type::object, name);
   };
   const std::string tag = std::to_string(base);
   stage::Item_record parent = object(base, "rig" + tag);
@@ -63,10 +59,8 @@ void add_chain(stage::Scene_record& scene, uint32_t base, const Chain_options& o
   options.push_back("EndEnd");
   const double length = 1.0 / o.bones;
   for (int k = 0; k < o.bones; ++k) {
-    stage::Item_record b;
-    b.id = base + 20 + k;
-    b.type = stage::Item_type::bone;
-    b.name = "bone" + tag + "_" + std::to_string(k);
+    stage::Item_record b = stage::item_record(base + 20 + k, stage::Item_type::bone,
+                                              "bone" + tag + "_" + std::to_string(k));
     b.owner = base;
     b.parent = k == 0 ? 0 : base + 20 + k - 1;
     const stage::Vec3 position{0, 0, k == 0 ? 0 : length};

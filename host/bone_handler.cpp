@@ -4,6 +4,7 @@
 
 #include "host/bone_results.h"
 #include "host/chain_walk.h"
+#include "host/rotation_blend.h"
 #include "la3d/vk_3dla.h"
 
 namespace tarsel {
@@ -16,12 +17,9 @@ void set_rotation(const LWItemMotionAccess& access, const vec3& hpb) {
   access.setParam(LWIP_ROTATION, value);
 }
 
-// The rotation a fraction w of the way along the shorter arc from `from` to `to`.
 vec3 blend_hpb(const vec3& from, const vec3& to, double w) {
   using namespace vk_3dla;
-  const quat q0 = quat_from_m33(m33_from_hpb(from));
-  const quat q1 = quat_from_m33(m33_from_hpb(to));
-  return hpb_from_m33(m33_from_quat(slerp(q0, q1, w)));
+  return hpb_from_m33(blend_rotation(m33_from_hpb(from), m33_from_hpb(to), w));
 }
 
 }  // namespace

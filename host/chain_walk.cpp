@@ -21,6 +21,18 @@ bool carries_bone_handler(const LWItemInfo& info, LWItemID item) {
   }
 }
 
+// The last item gather_chain lists from item: the end of its last branch.
+LWItemID last_of_chain(const LWItemInfo& info, LWItemID item) {
+  for (;;) {
+    LWItemID last = LWITEM_NULL;
+    for (LWItemID c = info.firstChild(item); c != LWITEM_NULL; c = info.nextChild(item, c)) {
+      if (carries_bone_handler(info, c)) last = c;
+    }
+    if (last == LWITEM_NULL) return item;
+    item = last;
+  }
+}
+
 }  // namespace
 
 void gather_chain(std::vector<LWItemID>& list, LWItemID item) {
@@ -33,11 +45,10 @@ void gather_chain(std::vector<LWItemID>& list, LWItemID item) {
   }
 }
 
+// Walks only down the last branch, with no list: every bone's evaluation asks this.
 LWItemID chain_goal(LWItemID item) {
-  std::vector<LWItemID> chain;
-  gather_chain(chain, item);
   if (item_info == nullptr) return LWITEM_NULL;
-  return item_info->goal(chain.back());
+  return item_info->goal(last_of_chain(*item_info, item));
 }
 
 }  // namespace tarsel

@@ -4,6 +4,7 @@
 
 #include "host/bone_results.h"
 #include "host/chain_walk.h"
+#include "host/rotation_blend.h"
 #include "host/service_slots.h"
 #include "host/user_data.h"
 #include "la3d/vk_3dla.h"
@@ -47,12 +48,7 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   vec3 out(current);
   if (w != 0.0) {
     m33 solved = process(&results, &options, access, chain, goal, options.arbitrary_limit);
-    if (w < 1.0) {
-      // A fraction w of the way along the shorter arc from the host's rotation to the solved one.
-      const vk_3dla::quat from = vk_3dla::quat_from_m33(vk_3dla::m33_from_hpb(out));
-      const vk_3dla::quat to = vk_3dla::quat_from_m33(solved);
-      solved = vk_3dla::m33_from_quat(vk_3dla::slerp(from, to, w));
-    }
+    if (w < 1.0) solved = blend_rotation(vk_3dla::m33_from_hpb(out), solved, w);
     out = vk_3dla::hpb_from_m33(solved);
   }
 

@@ -37,10 +37,4 @@ int channel_of_param(LWItemParam param) {
   }
 }
 
-LWItemParam param_of_channel(int channel) {
-  static const LWItemParam params[ch_count] = {LWIP_POSITION, LWIP_ROTATION, LWIP_SCALING,
-                                               LWIP_PIVOT, LWIP_PIVOT_ROT};
-  return params[channel];
-}
-
 }  // namespace stage

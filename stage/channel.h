@@ -29,7 +29,6 @@ enum Channel_index { ch_position, ch_rotation, ch_scaling, ch_pivot, ch_pivot_ro
 
 // The channel an LWIP_ parameter names, or ch_count for a parameter the host does not know.
 int channel_of_param(LWItemParam param);
-LWItemParam param_of_channel(int channel);
 
 }  // namespace stage
 

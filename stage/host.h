@@ -84,7 +84,6 @@ class Host {
   // channels from its keys, then its active motion handlers in order.
   void evaluate(double time);
   void evaluate_frame(int frame) { evaluate(frame / scene_.fps); }
-  bool has_evaluation() const { return evaluation_.valid; }
   double evaluated_time() const { return evaluation_.time; }
   // An item's channel triple at a time: as evaluated when the last evaluation was at that time
   // and has finished the item, else from its keys. Zeros for an unknown item or parameter.
@@ -102,7 +101,6 @@ class Host {
   Panel& open_panel(LWItemID item, const std::string& server);
   const std::vector<std::unique_ptr<Panel>>& panels() const { return panels_; }
   const std::vector<Notification>& notifications() const { return notifications_; }
-  void clear_notifications() { notifications_.clear(); }
 
   // --- Scene files (scene_file.h for the format) --------------------------------------------
   // Replaces the scene with the file's. Items get fresh identifiers; instances are created,

@@ -11,12 +11,32 @@
 
 namespace stage {
 
+namespace {
+
+// The fields a scene and its record share, copied either way.
+template <class From, class To>
+void copy_scene_fields(const From& from, To& to) {
+  to.description = from.description;
+  to.fps = from.fps;
+  to.frame_start = from.frame_start;
+  to.frame_end = from.frame_end;
+}
+
+// The fields an item and its record share, copied either way (ids and handlers are mapped apart).
+template <class From, class To>
+void copy_item_fields(const From& from, To& to) {
+  to.channels = from.channels;
+  to.rest_position = from.rest_position;
+  to.rest_rotation = from.rest_rotation;
+  to.rest_length = from.rest_length;
+  to.limits = from.limits;
+}
+
+}  // namespace
+
 Scene_record Host::scene_record() {
   Scene_record record;
-  record.description = scene_.description;
-  record.fps = scene_.fps;
-  record.frame_start = scene_.frame_start;
-  record.frame_end = scene_.frame_end;
+  copy_scene_fields(scene_, record);
   for (std::size_t i = 0; i < scene_.size(); ++i) {
     const Item& item = scene_.item(i);
     Item_record r;
@@ -26,11 +46,7 @@ Scene_record Host::scene_record() {
     r.owner = id_value(item.owner);
     r.parent = id_value(item.parent);
     r.goal = id_value(item.goal);
-    r.channels = item.channels;
-    r.rest_position = item.rest_position;
-    r.rest_rotation = item.rest_rotation;
-    r.rest_length = item.rest_length;
-    r.limits = item.limits;
+    copy_item_fields(item, r);
     for (const Attached_handler& handler : item.handlers) {
       Handler_record h;
       h.server = handler.server;
@@ -71,10 +87,7 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
   evaluation_ = Evaluation();
   warnings_.clear();
   try {
-    scene_.description = record.description;
-    scene_.fps = record.fps;
-    scene_.frame_start = record.frame_start;
-    scene_.frame_end = record.frame_end;
+    copy_scene_fields(record, scene_);
     std::vector<uint32_t> old_ids;
     for (const Item_record& r : record.items) old_ids.push_back(r.id);
     scene_.avoid_ids(old_ids);
@@ -97,11 +110,7 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
       Item& item = scene_.at(new_id(r.id));
       if (r.parent) scene_.set_parent(item.id, mapped(r.parent));
       item.goal = mapped(r.goal);
-      item.channels = r.channels;
-      item.rest_position = r.rest_position;
-      item.rest_rotation = r.rest_rotation;
-      item.rest_length = r.rest_length;
-      item.limits = r.limits;
+      copy_item_fields(r, item);
     }
 
     for (std::size_t i = 0; i < record.items.size(); ++i) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "stage/channel.h"
@@ -37,6 +38,15 @@ struct Item_record {
 
   Item_record() { channels[ch_scaling].value = {1, 1, 1}; }
 };
+
+// A record with the given id, type and name, everything else at its default.
+inline Item_record item_record(uint32_t id, Item_type type, std::string name) {
+  Item_record r;
+  r.id = id;
+  r.type = type;
+  r.name = std::move(name);
+  return r;
+}
 
 struct Scene_record {
   std::string description;

@@ -63,6 +63,17 @@ void print_warnings(const stage::Host& host) {
     std::fprintf(stderr, "%s: warning: %s\n", program, w.c_str());
 }
 
+// The options the subcommands share: the scene file and --module.
+void add_scene_option(CLI::App* cmd, std::string& scene) {
+  cmd->add_option("scene", scene, "Scene file (JSON)")->required()->type_name("SCENE");
+}
+
+void add_module_option(CLI::App* cmd, std::string& module) {
+  cmd->add_option("-m,--module", module,
+                  "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
+      ->type_name("PATH");
+}
+
 bool ends_with(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() &&
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -147,8 +158,9 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
   const std::string text = trim(setting.substr(eq + 1));
   const stage::Panel_control* control = panel.control(label);
   if (control == nullptr) {
+    const std::string wanted = lower(label);
     for (const stage::Panel_control& c : panel.controls())
-      if (lower(c.label) == lower(label)) control = &c;
+      if (lower(c.label) == wanted) control = &c;
   }
   if (control == nullptr) {
     std::string labels;
@@ -262,9 +274,7 @@ int main(int argc, char** argv) {
       "Evaluate a range of frames and report, per frame and per item carrying a motion\n"
       "handler, its heading, pitch and bank (degrees) and world position, and for each\n"
       "chain the distance from its end to its goal.");
-  run_cmd->add_option("scene", run_options.scene, "Scene file (JSON)")
-      ->required()
-      ->type_name("SCENE");
+  add_scene_option(run_cmd, run_options.scene);
   run_cmd
       ->add_option("-f,--frames", run_options.frames,
                    "Frames to evaluate: FRAME or FIRST-LAST, e.g. 0-48 (default: the scene's "
@@ -280,10 +290,7 @@ int main(int argc, char** argv) {
                    "Write the report to FILE (written whole or not at all) instead of "
                    "standard output")
       ->type_name("FILE");
-  run_cmd
-      ->add_option("-m,--module", run_options.module,
-                   "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
-      ->type_name("PATH");
+  add_module_option(run_cmd, run_options.module);
   run_cmd->add_flag("--progress", run_options.progress,
                     "Show progress on stderr even when it is not a terminal");
 
@@ -292,9 +299,7 @@ int main(int argc, char** argv) {
       "panel",
       "Show the options panel of each chain root (items carrying Tarsel_Top), and\n"
       "change its settings with --set.");
-  panel_cmd->add_option("scene", panel_options.scene, "Scene file (JSON)")
-      ->required()
-      ->type_name("SCENE");
+  add_scene_option(panel_cmd, panel_options.scene);
   panel_cmd->add_option("-i,--item", panel_options.item, "Only the chain root of this name")
       ->type_name("NAME");
   panel_cmd
@@ -305,10 +310,7 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
   panel_cmd->add_flag("--save", panel_options.save,
                       "Write the changed settings back to the scene file");
-  panel_cmd
-      ->add_option("-m,--module", panel_options.module,
-                   "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
-      ->type_name("PATH");
+  add_module_option(panel_cmd, panel_options.module);
 
   try {
     app.parse(argc, argv);

@@ -20,50 +20,53 @@ inline ::testing::AssertionResult vec2_near(const char* a_expr, const char* b_ex
                                        << " = " << b << " by more than " << tol;
 }
 
-inline ::testing::AssertionResult vec3_near(const char* a_expr, const char* b_expr, const char*,
-                                            const vk_3dla::vec3& a, const vk_3dla::vec3& b,
-                                            double tol) {
-  for (int i = 0; i < 3; ++i)
+// Component-wise comparison of an N-component vector (vec3, vec4).
+template <int N, class V>
+::testing::AssertionResult components_near(const char* a_expr, const char* b_expr, const V& a,
+                                           const V& b, double tol) {
+  for (int i = 0; i < N; ++i)
     if (!(std::fabs(a[i] - b[i]) <= tol))
       return ::testing::AssertionFailure() << a_expr << " = " << a << " differs from " << b_expr
                                            << " = " << b << " by more than " << tol;
   return ::testing::AssertionSuccess();
 }
 
+inline ::testing::AssertionResult vec3_near(const char* a_expr, const char* b_expr, const char*,
+                                            const vk_3dla::vec3& a, const vk_3dla::vec3& b,
+                                            double tol) {
+  return components_near<3>(a_expr, b_expr, a, b, tol);
+}
+
 inline ::testing::AssertionResult vec4_near(const char* a_expr, const char* b_expr, const char*,
                                             const vk_3dla::vec4& a, const vk_3dla::vec4& b,
                                             double tol) {
-  for (int i = 0; i < 4; ++i)
-    if (!(std::fabs(a[i] - b[i]) <= tol))
-      return ::testing::AssertionFailure() << a_expr << " = " << a << " differs from " << b_expr
-                                           << " = " << b << " by more than " << tol;
+  return components_near<4>(a_expr, b_expr, a, b, tol);
+}
+
+// Element-wise comparison of an N x N matrix (m33, m44), naming the first element that differs.
+template <int N, class M>
+::testing::AssertionResult elements_near(const char* a_expr, const char* b_expr, const M& a,
+                                         const M& b, double tol) {
+  for (int i = 0; i < N; ++i)
+    for (int j = 0; j < N; ++j)
+      if (!(std::fabs(a(i, j) - b(i, j)) <= tol))
+        return ::testing::AssertionFailure()
+               << a_expr << " =\n"
+               << a << "differs from " << b_expr << " =\n"
+               << b << "at (" << i << ", " << j << ") by more than " << tol;
   return ::testing::AssertionSuccess();
 }
 
 inline ::testing::AssertionResult m33_near(const char* a_expr, const char* b_expr, const char*,
                                            const vk_3dla::m33& a, const vk_3dla::m33& b,
                                            double tol) {
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      if (!(std::fabs(a(i, j) - b(i, j)) <= tol))
-        return ::testing::AssertionFailure()
-               << a_expr << " =\n"
-               << a << "differs from " << b_expr << " =\n"
-               << b << "at (" << i << ", " << j << ") by more than " << tol;
-  return ::testing::AssertionSuccess();
+  return elements_near<3>(a_expr, b_expr, a, b, tol);
 }
 
 inline ::testing::AssertionResult m44_near(const char* a_expr, const char* b_expr, const char*,
                                            const vk_3dla::m44& a, const vk_3dla::m44& b,
                                            double tol) {
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j)
-      if (!(std::fabs(a(i, j) - b(i, j)) <= tol))
-        return ::testing::AssertionFailure()
-               << a_expr << " =\n"
-               << a << "differs from " << b_expr << " =\n"
-               << b << "at (" << i << ", " << j << ") by more than " << tol;
-  return ::testing::AssertionSuccess();
+  return elements_near<4>(a_expr, b_expr, a, b, tol);
 }
 
 inline ::testing::AssertionResult quat_near(const char* a_expr, const char* b_expr, const char*,

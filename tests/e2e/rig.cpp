@@ -109,12 +109,8 @@ V3 random_direction(std::mt19937& rng) {
 Rig::Rig(const Rig_plan& plan) : plan_(plan) {
   host.load_module(TARSEL_MODULE_PATH);
   stage::Scene_record record;
-  const auto object = [&](uint32_t id, const std::string& name) {
-    stage::Item_record r;
-    r.id = id;
-    r.type = stage::Item_type::object;
-    r.name = name;
-    return r;
+  const auto object = [](uint32_t id, const std::string& name) {
+    return stage::item_record(id, stage::Item_type::object, name);
   };
   stage::Item_record parent_record = object(1, "rig");
   parent_record.channels[stage::ch_position].value = vec(plan.parent_position);
@@ -140,10 +136,8 @@ Rig::Rig(const Rig_plan& plan) : plan_(plan) {
   }
   const std::size_t n = plan.lengths.size();
   for (std::size_t k = 0; k < n; ++k) {
-    stage::Item_record r;
-    r.id = static_cast<uint32_t>(10 + k);
-    r.type = stage::Item_type::bone;
-    r.name = "bone_" + std::to_string(k);
+    stage::Item_record r = stage::item_record(static_cast<uint32_t>(10 + k), stage::Item_type::bone,
+                                              "bone_" + std::to_string(k));
     r.owner = 1;
     r.parent = k == 0 ? 0 : static_cast<uint32_t>(10 + k - 1);
     const V3 position = k == 0 ? V3{} : V3{0, 0, plan.lengths[k - 1]};

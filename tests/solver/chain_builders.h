@@ -92,6 +92,13 @@ inline void set_limits(Work* w, unsigned flags, const vec3& lo, const vec3& hi) 
   w->limit_max = hi;
 }
 
+// A root at the origin, its end one unit along Z, with the given limits.
+inline Work limited_root(unsigned flags, const vec3& lo, const vec3& hi) {
+  Work w = plain_joint(vec3(0.0), vec3(0.0, 0.0, 1.0));
+  set_limits(&w, flags, lo, hi);
+  return w;
+}
+
 // Links the joints: each joint's end point is the next joint's offset.
 inline std::vector<Work> link(std::vector<Work> works) {
   for (std::size_t k = 0; k + 1 < works.size(); ++k) works[k].end_point = works[k + 1].offset;

@@ -48,10 +48,8 @@ std::vector<Work> root_and_bone() { return planar_chain(2, 1.0, 0.5); }
 
 Root_limit limit_of(unsigned flags, const vec3& lo, const vec3& hi,
                     const std::vector<vec3>& items = {}) {
-  Work root = plain_joint(vec3(0.0), vec3(0.0, 0.0, 1.0));
-  set_limits(&root, flags, lo, hi);
   Root_limit limit;
-  build_root_limit(&limit, root, m33(1.0), items, nullptr);
+  build_root_limit(&limit, limited_root(flags, lo, hi), m33(1.0), items, nullptr);
   return limit;
 }
 

@@ -14,15 +14,13 @@ using namespace chain_builders;
 using vk_3dla::m33;
 using vk_3dla::pi;
 
-Work limited_root(unsigned flags) {
-  Work w = plain_joint(vec3(0.0), vec3(0.0, 0.0, 1.0));
-  set_limits(&w, flags, vec3(-0.3, -0.2, -0.25), vec3(0.5, 0.4, 0.35));
-  return w;
+Work sample_root(unsigned flags) {
+  return limited_root(flags, vec3(-0.3, -0.2, -0.25), vec3(0.5, 0.4, 0.35));
 }
 
 TEST(HeadingPitchExcess, SignedDistanceOutsideTheLimits) {
-  Work both = limited_root(3u);
-  Work none = limited_root(0u);
+  Work both = sample_root(3u);
+  Work none = sample_root(0u);
   struct Case {
     const char* name;
     const Work& w;
@@ -45,7 +43,7 @@ TEST(HeadingPitchExcess, SignedDistanceOutsideTheLimits) {
 }
 
 TEST(TwistExcess, MeasuresTheTwistAfterTheMinimalAlignment) {
-  Work w = limited_root(4u);
+  Work w = sample_root(4u);
   struct Case {
     double twist;
     double tilt;
@@ -63,8 +61,8 @@ TEST(TwistExcess, MeasuresTheTwistAfterTheMinimalAlignment) {
 }
 
 TEST(ClampTwist, TurnsBackOntoTheViolatedLimitOnlyWhenBankIsLimited) {
-  Work limited = limited_root(4u);
-  Work unlimited = limited_root(3u);
+  Work limited = sample_root(4u);
+  Work unlimited = sample_root(3u);
   m33 m = vk_3dla::rot_z(0.9) * vk_3dla::rot_y(0.4);
 
   m33 untouched = m;

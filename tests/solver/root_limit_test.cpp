@@ -18,12 +18,6 @@ using vk_3dla::deg2rad;
 using vk_3dla::pi;
 using vk_3dla::two_pi;
 
-Work limited_root(unsigned flags, const vec3& lo, const vec3& hi) {
-  Work root = plain_joint(vec3(0.0), vec3(0.0, 0.0, 1.0));
-  set_limits(&root, flags, lo, hi);
-  return root;
-}
-
 // World Z axis of an item with the given heading and pitch (no bank).
 vec3 item_z(double heading, double pitch) {
   return vk_3dla::m33_from_hpb(vec3(heading, pitch, 0.0)).row(2);

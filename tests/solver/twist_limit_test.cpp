@@ -19,9 +19,7 @@ using vk_3dla::m33;
 using vk_3dla::pi;
 
 Work bank_limited_root(unsigned flags) {
-  Work w = plain_joint(vec3(0.0), vec3(0.0, 0.0, 1.0));
-  set_limits(&w, flags, vec3(-0.6, -0.5, -0.2), vec3(0.6, 0.5, 0.3));
-  return w;
+  return limited_root(flags, vec3(-0.6, -0.5, -0.2), vec3(0.6, 0.5, 0.3));
 }
 
 TEST(LimitTwistByIkTwist, LeavesJointsInsideTheirLimitsOrWithoutBankLimit) {

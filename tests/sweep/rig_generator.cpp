@@ -447,10 +447,7 @@ stage::Scene_record rig_scene(const Rig& rig) {
   stage::Scene_record scene;
   const auto id_or_none = [](int index) { return index < 0 ? 0u : item_id(index); };
 
-  stage::Item_record carrier;
-  carrier.id = carrier_id;
-  carrier.type = stage::Item_type::object;
-  carrier.name = "carrier";
+  stage::Item_record carrier = stage::item_record(carrier_id, stage::Item_type::object, "carrier");
   carrier.channels[ch_position].value = rig.carrier_position;
   carrier.channels[ch_rotation].value = rig.carrier_rotation;
   carrier.channels[ch_scaling].value = {rig.carrier_scale, rig.carrier_scale, rig.carrier_scale};
@@ -458,10 +455,8 @@ stage::Scene_record rig_scene(const Rig& rig) {
 
   for (std::size_t k = 0; k < rig.bones.size(); ++k) {
     const Rig_bone& b = rig.bones[k];
-    stage::Item_record r;
-    r.id = bone_id(static_cast<int>(k));
-    r.type = stage::Item_type::bone;
-    r.name = "bone " + std::to_string(k);
+    stage::Item_record r = stage::item_record(bone_id(static_cast<int>(k)), stage::Item_type::bone,
+                                              "bone " + std::to_string(k));
     r.owner = carrier_id;
     r.parent = b.parent < 0 ? carrier_id : bone_id(b.parent);
     r.goal = id_or_none(rig.goal);
@@ -499,10 +494,8 @@ stage::Scene_record rig_scene(const Rig& rig) {
 
   for (std::size_t i = 0; i < rig.items.size(); ++i) {
     const Rig_item& it = rig.items[i];
-    stage::Item_record r;
-    r.id = item_id(static_cast<int>(i));
-    r.type = stage::Item_type::object;
-    r.name = it.name;
+    stage::Item_record r =
+        stage::item_record(item_id(static_cast<int>(i)), stage::Item_type::object, it.name);
     r.parent = it.parent < 0 ? carrier_id : bone_id(it.parent);
     r.channels[ch_position].value = it.position;
     r.channels[ch_rotation].value = it.rotation;
