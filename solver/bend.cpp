@@ -89,30 +89,30 @@ double pick_twist(m33* joint, double* error, const std::vector<Work>& chain, con
                   const vec3& goal, double step, double tolerance, double s_min, double s_max,
                   double s0, const c_2items_ik& two_items, double dist_scale, double posture_weight,
                   const quat& q0, const m33& a, const m33& b, Chain_ends* ends) {
-  m33 ja = a;
-  clamp_twist(first, ja);
-  double e_a = 0.0;
-  double s_a =
-      approach_by_bend(&e_a, chain, goal, step, tolerance, s_min, s_max, s0, two_items, ja, ends);
-  double cost_a = placement_cost(e_a, ja, dist_scale, posture_weight, q0);
-
-  m33 jb = b;
-  clamp_twist(first, jb);
-  double e_b = 0.0;
-  double s_b =
-      approach_by_bend(&e_b, chain, goal, step, tolerance, s_min, s_max, s0, two_items, jb, ends);
-  double cost_b = placement_cost(e_b, jb, dist_scale, posture_weight, q0);
+  // One candidate: its twist held inside the bank limit, then the bend that serves it best.
+  struct Placement {
+    m33 joint;
+    double error = 0.0;
+    double s = 0.0;
+    double cost = 0.0;
+  };
+  auto place = [&](const m33& candidate) {
+    Placement p{candidate};
+    clamp_twist(first, p.joint);
+    p.s = approach_by_bend(&p.error, chain, goal, step, tolerance, s_min, s_max, s0, two_items,
+                           p.joint, ends);
+    p.cost = placement_cost(p.error, p.joint, dist_scale, posture_weight, q0);
+    return p;
+  };
+  const Placement pa = place(a);
+  const Placement pb = place(b);
 
   // Costs within rounding of each other tie. Where the twist cannot move the chain's end (an end on
   // the joint's axis, no posture weight) they differ only by noise, which must not pick the side.
-  if (!clearly_below(cost_a, cost_b)) {
-    *joint = jb;
-    *error = e_b;
-    return s_b;
-  }
-  *joint = ja;
-  *error = e_a;
-  return s_a;
+  const Placement& chosen = clearly_below(pa.cost, pb.cost) ? pa : pb;
+  *joint = chosen.joint;
+  *error = chosen.error;
+  return chosen.s;
 }
 
 double solve_twist(m33* joint, bool* solved, double* error, const std::vector<Work>& chain,
