@@ -133,7 +133,15 @@ class Host {
     double time = 0;
     std::vector<Evaluated_item> items;  // by scene index
     std::size_t current = Scene::npos;  // the item being evaluated
+    // World transforms of finished items at the evaluation's time, composed once each, parents
+    // first; they hold while the parent links are those of `links_version`.
+    mutable std::vector<Mat4> world;
+    mutable std::vector<char> world_known;
+    mutable std::vector<std::size_t> walk;  // scratch: items whose transform is being composed
+    std::size_t links_version = 0;
   };
+
+  Mat4 local(std::size_t index, double time) const;
 
   void destroy_instances(Scene& scene);
   void destroy_instance(Attached_handler& handler);

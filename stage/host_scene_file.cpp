@@ -1,6 +1,7 @@
 // The host's side of scene files: turning its scene and the handlers' instances into a record,
 // and building a scene with instances from one.
 #include <map>
+#include <utility>
 
 #include "sdk/lwio.h"
 #include "stage/block_io.h"
@@ -106,12 +107,14 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
       }
     }
     const auto mapped = [&](uint32_t id) { return id ? new_id(id) : LWITEM_NULL; };
+    std::vector<std::pair<LWItemID, LWItemID>> links;
     for (const Item_record& r : record.items) {
       Item& item = scene_.at(new_id(r.id));
-      if (r.parent) scene_.set_parent(item.id, mapped(r.parent));
+      if (r.parent) links.emplace_back(item.id, mapped(r.parent));
       item.goal = mapped(r.goal);
       copy_item_fields(r, item);
     }
+    scene_.set_parents(links);
 
     for (std::size_t i = 0; i < record.items.size(); ++i) {
       const Item_record& r = record.items[i];

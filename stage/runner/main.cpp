@@ -18,6 +18,7 @@
 #include "stage/runner/frames.h"
 #include "stage/runner/progress.h"
 #include "stage/runner/report.h"
+#include "stage/runner/value_range.h"
 
 #ifndef TARSEL_DEFAULT_MODULE
 #define TARSEL_DEFAULT_MODULE "tarsel.p"
@@ -92,11 +93,13 @@ int run(const Run_options& options) {
   // A bad range is reported before anything is loaded.
   runner::Frame_range range;
   const bool has_range = !options.frames.empty();
-  if (has_range) range = runner::parse_frame_range(options.frames);
+  if (has_range) {
+    range = runner::parse_frame_range(options.frames);
+    runner::check_run_length(range, "--frames " + options.frames);
+  }
 
   // An unwritable output is reported before the run, not after it.
-  std::unique_ptr<stage::Output_file> output;
-  if (!options.output.empty()) output = std::make_unique<stage::Output_file>(options.output);
+  stage::Output_file output(options.output.empty() ? "-" : options.output);
 
   stage::Host host;
   runner::Report report;
@@ -106,28 +109,30 @@ int run(const Run_options& options) {
   host.load_scene(options.scene);
   report.description = host.scene().description;
   print_warnings(host);
+  const std::string beyond = runner::beyond_exact_range(host.scene());
+  if (!beyond.empty())
+    std::fprintf(stderr, "%s: warning: %s: %s\n", program, options.scene.c_str(), beyond.c_str());
   report.fps = host.scene().fps;
-  if (!has_range) range = {host.scene().frame_start, host.scene().frame_end};
+  if (!has_range) {
+    range = {host.scene().frame_start, host.scene().frame_end};
+    runner::check_run_length(range, options.scene + ": its frame range");
+  }
 
   const std::vector<LWItemID> items = runner::reported_items(host.scene());
   const std::vector<runner::Chain> chains = runner::find_chains(host);
+  // Frame by frame into the output: memory does not grow with the number of frames.
+  runner::Report_writer writer(format, report,
+                               [&](const std::string& text) { output.write(text); });
   {
     runner::Progress progress(range.count(), options.progress);
-    report.frames.reserve(static_cast<std::size_t>(std::min<long long>(range.count(), 1 << 20)));
     long long done = 0;
     for (long long f = range.first; f <= range.last; ++f) {
-      report.frames.push_back(runner::sample_frame(host, static_cast<int>(f), items, chains));
+      writer.frame(runner::sample_frame(host, static_cast<int>(f), items, chains));
       progress.update(++done, static_cast<int>(f));
     }
   }
-
-  const std::string text = runner::format_report(report, format);
-  if (output) {
-    output->commit(text);
-  } else if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-             std::fflush(stdout) != 0) {
-    throw stage::Error("cannot write the report to standard output");
-  }
+  writer.finish();
+  output.commit();
   return 0;
 }
 
@@ -287,8 +292,9 @@ int main(int argc, char** argv) {
       ->type_name("FORMAT");
   run_cmd
       ->add_option("-o,--output", run_options.output,
-                   "Write the report to FILE (written whole or not at all) instead of "
-                   "standard output")
+                   "Write the report to FILE instead of standard output (\"-\"): a regular "
+                   "file is written whole or not at all, through a symbolic link to the file it "
+                   "leads to; a FIFO or device such as /dev/null is written to directly")
       ->type_name("FILE");
   add_module_option(run_cmd, run_options.module);
   run_cmd->add_flag("--progress", run_options.progress,
