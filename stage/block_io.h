@@ -94,6 +94,9 @@ class Block_reader {
   // A read ran past the data or its block, met a malformed value or corrupt structure, or a block
   // was entered beyond the depth bound. Stays set once set.
   bool failed() const { return failed_; }
+  // Where and why the first failed read failed: "line 3: \"x\" is not a number" (text) or
+  // "byte 12: ..." (binary); empty while nothing failed.
+  const std::string& failure() const { return failure_; }
 
  private:
   // One level of the block structure: the top level, or an entered block. Offsets index data_.
@@ -126,11 +129,13 @@ class Block_reader {
   LWID find_text(const LWBlockIdent* table);
   bool scan_text_block(std::size_t line, std::size_t region_end, Text_block& block) const;
   LWID enter(LWID id, const Level& inner);
+  void fail_at(std::size_t pos, const std::string& why);
 
   bool binary_;
   std::string data_;
   std::vector<Level> levels_;  // [0] is the top level; the last is the block being read
   bool failed_ = false;
+  std::string failure_;
   LWLoadState state_;
 };
 

@@ -154,8 +154,10 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
           Current_host guard(*this);
           error = server->inst.load(inst, reader.state());
         }
-        if (error) throw Error(where + "the handler refused its data: " + error);
-        if (reader.failed()) throw Error(where + "the handler's data is malformed");
+        const std::string whose = "handler \"" + hr.server + "\" of \"" + r.name + "\"";
+        if (error) throw Error(where + whose + " refused its data: " + error);
+        if (reader.failed())
+          throw Error(where + whose + ": its data is malformed: " + reader.failure());
       }
     }
 
