@@ -21,6 +21,7 @@
 namespace stage {
 
 struct Scene_record;
+struct Handler_record;
 
 // An "ItemMotionHandler" server as activated by the host: the tables its activation filled.
 struct Motion_server {
@@ -110,6 +111,8 @@ class Host {
   // Writes the scene to a file through a temporary file, so a failed save leaves the old file.
   void save_scene(const std::string& path);
   Scene_record scene_record();
+  // The index-th handler of an item as a scene file holds it, its instance's data saved now.
+  Handler_record handler_record(LWItemID item, std::size_t handler);
   void load_scene_record(const Scene_record& record, const std::string& file_name);
   // What loading could not honour without failing (e.g. a handler whose server no loaded
   // module offers; it is kept with its data and stays inactive).

@@ -1,6 +1,6 @@
 // The host's side of scene files: turning its scene and the handlers' instances into a record,
 // and building a scene with instances from one.
-#include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "sdk/lwio.h"
@@ -35,9 +35,34 @@ void copy_item_fields(const From& from, To& to) {
 
 }  // namespace
 
+Handler_record Host::handler_record(LWItemID id, std::size_t index) {
+  const Item& item = scene_.at(id);
+  const Attached_handler& handler = item.handlers.at(index);
+  Handler_record h;
+  h.server = handler.server;
+  if (handler.motion && handler.motion->inst.save && handler.instance) {
+    Block_writer writer(LWIO_ASCII);
+    LWError error = nullptr;
+    {
+      Current_host guard(*this);
+      error = handler.motion->inst.save(handler.instance, writer.state());
+    }
+    if (error)
+      throw Error("handler \"" + handler.server + "\" of \"" + item.name +
+                  "\" could not save: " + error);
+    h.has_data = true;
+    h.data = split_lines(writer.text());
+  } else if (handler.has_kept_data) {
+    h.has_data = true;
+    h.data = handler.kept_data;
+  }
+  return h;
+}
+
 Scene_record Host::scene_record() {
   Scene_record record;
   copy_scene_fields(scene_, record);
+  record.items.reserve(scene_.size());
   for (std::size_t i = 0; i < scene_.size(); ++i) {
     const Item& item = scene_.item(i);
     Item_record r;
@@ -48,27 +73,8 @@ Scene_record Host::scene_record() {
     r.parent = id_value(item.parent);
     r.goal = id_value(item.goal);
     copy_item_fields(item, r);
-    for (const Attached_handler& handler : item.handlers) {
-      Handler_record h;
-      h.server = handler.server;
-      if (handler.motion && handler.motion->inst.save && handler.instance) {
-        Block_writer writer(LWIO_ASCII);
-        LWError error = nullptr;
-        {
-          Current_host guard(*this);
-          error = handler.motion->inst.save(handler.instance, writer.state());
-        }
-        if (error)
-          throw Error("handler \"" + handler.server + "\" of \"" + item.name +
-                      "\" could not save: " + error);
-        h.has_data = true;
-        h.data = split_lines(writer.text());
-      } else if (handler.has_kept_data) {
-        h.has_data = true;
-        h.data = handler.kept_data;
-      }
-      r.handlers.push_back(std::move(h));
-    }
+    for (std::size_t h = 0; h < item.handlers.size(); ++h)
+      r.handlers.push_back(handler_record(item.id, h));
     record.items.push_back(std::move(r));
   }
   return record;
@@ -94,7 +100,8 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
     scene_.avoid_ids(old_ids);
 
     // Owners before their bones: objects, lights and cameras first, then bones, in file order.
-    std::map<uint32_t, LWItemID> new_ids;
+    std::unordered_map<uint32_t, LWItemID> new_ids;
+    new_ids.reserve(record.items.size());
     const auto new_id = [&](uint32_t id) {
       const auto it = new_ids.find(id);
       if (it == new_ids.end()) throw Error(file_name + ": no item has id " + std::to_string(id));

@@ -428,6 +428,7 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
   if (root.contains("items")) {
     const json& items = root["items"];
     if (!items.is_array()) p.fail("/items", "expected a list of items");
+    scene.items.reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i)
       scene.items.push_back(p.item(items[i], "/items/" + std::to_string(i), scene.fps));
   }

@@ -61,20 +61,18 @@ std::vector<LWItemID> gather_chain(const stage::Scene& scene, LWItemID root) {
 }
 
 std::vector<Chain> find_chains(stage::Host& host) {
-  const stage::Scene_record record = host.scene_record();
   const stage::Scene& scene = host.scene();
   std::vector<Chain> chains;
   for (std::size_t i = 0; i < scene.size(); ++i) {
-    // The record lists the scene's items in the same order.
     const stage::Item& item = scene.item(i);
     if (!carries(item, root_server)) continue;
     Chain chain;
     chain.root = item.id;
     chain.last = gather_chain(scene, item.id).back();
     chain.goal = scene.at(chain.last).goal;
-    for (const stage::Handler_record& h : record.items[i].handlers) {
-      if (h.server == root_server) {
-        chain.goal_position = goal_position_of(h.data);
+    for (std::size_t h = 0; h < item.handlers.size(); ++h) {
+      if (item.handlers[h].server == root_server) {
+        chain.goal_position = goal_position_of(host.handler_record(item.id, h).data);
         break;
       }
     }
