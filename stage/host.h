@@ -105,7 +105,8 @@ class Host {
 
   // --- Scene files (scene_file.h for the format) --------------------------------------------
   // Replaces the scene with the file's. Items get fresh identifiers; instances are created,
-  // loaded from their stored data, then told the old -> new identifier pairs. Throws Error
+  // loaded from their stored data, then told the old -> new pairs of the identifiers that data
+  // holds. Throws Error
   // naming the file, the place in it and the fault; the current scene is kept then.
   void load_scene(const std::string& path);
   // Writes the scene to a file through a temporary file, so a failed save leaves the old file.

@@ -1,6 +1,11 @@
 // The host's side of scene files: turning its scene and the handlers' instances into a record,
 // and building a scene with instances from one.
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "sdk/lwio.h"
@@ -31,6 +36,30 @@ void copy_item_fields(const From& from, To& to) {
   to.rest_rotation = from.rest_rotation;
   to.rest_length = from.rest_length;
   to.limits = from.limits;
+}
+
+// The distinct whole numbers of a handler's stored lines, as the 32-bit values a module reads
+// them into (a negative one is the same bits as a large identifier), in order of appearance.
+std::vector<uint32_t> numbers_in(const std::vector<std::string>& lines) {
+  std::vector<uint32_t> out;
+  std::unordered_set<uint32_t> seen;
+  for (const std::string& line : lines) {
+    std::size_t pos = 0;
+    while (pos < line.size()) {
+      while (pos < line.size() && std::isspace(static_cast<unsigned char>(line[pos]))) ++pos;
+      const std::size_t start = pos;
+      while (pos < line.size() && !std::isspace(static_cast<unsigned char>(line[pos]))) ++pos;
+      const std::string word = line.substr(start, pos - start);
+      long long value = 0;
+      const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
+      if (ec != std::errc() || end != word.data() + word.size() || value < INT32_MIN ||
+          value > static_cast<long long>(UINT32_MAX))
+        continue;
+      const uint32_t bits = static_cast<uint32_t>(value);
+      if (seen.insert(bits).second) out.push_back(bits);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -169,18 +198,26 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
     }
 
     // As a host does after loading a scene: every instance learns the old -> new identifiers.
+    // An instance can hold an old identifier only from its stored data (all else it learns from
+    // this host, which hands out none of the file's identifiers), so it is told the pairs of the
+    // numbers its data holds, looked up in the map: a list of its own size, not the scene's.
+    Current_host guard(*this);
     std::vector<LWItemID> pairs;
     for (const Item_record& r : record.items) {
-      pairs.push_back(id_from_value(r.id));
-      pairs.push_back(new_id(r.id));
-    }
-    pairs.push_back(LWITEM_NULL);
-    pairs.push_back(LWITEM_NULL);
-    Current_host guard(*this);
-    for (std::size_t i = 0; i < scene_.size(); ++i) {
-      for (const Attached_handler& handler : scene_.item(i).handlers) {
-        if (handler.instance && handler.motion && handler.motion->item.changeID)
-          handler.motion->item.changeID(handler.instance, pairs.data());
+      const Item& item = scene_.at(new_id(r.id));
+      for (std::size_t h = 0; h < r.handlers.size() && h < item.handlers.size(); ++h) {
+        const Attached_handler& handler = item.handlers[h];
+        if (!handler.instance || !handler.motion || !handler.motion->item.changeID) continue;
+        pairs.clear();
+        for (const uint32_t old : numbers_in(r.handlers[h].data)) {
+          const auto found = new_ids.find(old);
+          if (found == new_ids.end()) continue;
+          pairs.push_back(id_from_value(old));
+          pairs.push_back(found->second);
+        }
+        pairs.push_back(LWITEM_NULL);
+        pairs.push_back(LWITEM_NULL);
+        handler.motion->item.changeID(handler.instance, pairs.data());
       }
     }
   } catch (...) {
