@@ -76,6 +76,35 @@ TEST(BigScene, LongChainIsGatheredWithoutRecursion) {
   EXPECT_EQ(chain.back(), last);
 }
 
+// The module gathers and solves a chain of 200,000 bones from its root. The bones' own handlers
+// are left inactive (the host sees them, but does not run them), so only the root's walk runs.
+TEST(BigScene, LongChainIsSolvedByTheModuleWithoutRecursion) {
+  stage::Host host;
+  host.load_module(TARSEL_MODULE_PATH);
+  stage::Scene& s = host.scene();
+  const LWItemID rig = s.add(Item_type::object, "rig");
+  const LWItemID goal = s.add(Item_type::object, "goal");
+  s.at(goal).channels[stage::ch_position].value = {0.3, 0.3, 0.5};
+  std::vector<std::pair<LWItemID, LWItemID>> links;
+  LWItemID last = LWITEM_NULL;
+  for (int i = 0; i < 200000; ++i) {
+    const LWItemID bone = s.add(Item_type::bone, "b", rig);
+    s.at(bone).rest_length = 1e-5;
+    s.at(bone).channels[stage::ch_position].value = {0, 0, i == 0 ? 0.0 : 1e-5};
+    if (i == 0) host.attach_handler(bone, "Tarsel_Top");
+    if (i > 0) {
+      s.at(bone).handlers.push_back({});
+      s.at(bone).handlers.back().server = "Tarsel";
+      links.emplace_back(bone, last);
+    }
+    last = bone;
+  }
+  s.set_parents(links);
+  s.at(last).goal = goal;
+  host.evaluate(0);
+  for (double a : host.param(s.item(2).id, LWIP_ROTATION, 0)) EXPECT_TRUE(std::isfinite(a));
+}
+
 // 20,000 two-bone chains through the module: loaded, their chains found and one frame reported.
 TEST(BigScene, ManyChainsLoadAndReport) {
   constexpr uint32_t chains = 20000;
