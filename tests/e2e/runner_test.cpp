@@ -298,6 +298,32 @@ TEST(RunnerProgram, PanelEditsAreSavedWithTheDescription) {
   std::remove(copy.c_str());
 }
 
+// A rig beyond the exact range: one warning naming it, and distances whose squares would
+// overflow still reported as numbers.
+TEST(RunnerProgram, FarRigsAreWarnedAboutOnceAndKeepFiniteDistances) {
+  nlohmann::json scene = nlohmann::json::parse(read_file(example("two_bone_arm")));
+  scene["items"][0]["position"] = {1e155, 0, 0};
+  const std::string path = temp_path(".json");
+  std::ofstream(path) << scene.dump();
+  const Result r = run_runner("run '" + path + "' --frames 0-3 --format csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> warnings = lines_of(r.err);
+  EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                          [](const std::string& l) {
+                            return l.find("tarsel-stage: warning:") == 0 &&
+                                   l.find("\"shoulder\": its position is beyond 1e+50") !=
+                                       std::string::npos;
+                          }),
+            1);
+  const std::vector<std::string> rows = lines_of(r.out);
+  ASSERT_EQ(rows.size(), 1u + 4 * 2);
+  for (std::size_t i = 1; i < rows.size(); i += 2) {
+    const double d = std::strtod(rows[i].substr(rows[i].rfind(',') + 1).c_str(), nullptr);
+    EXPECT_TRUE(std::isfinite(d) && d > 1e154) << rows[i];
+  }
+  std::remove(path.c_str());
+}
+
 // --- Where a report goes ----------------------------------------------------------------------
 
 std::string fresh_dir(const std::string& suffix) {
