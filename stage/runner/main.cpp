@@ -282,9 +282,10 @@ int main(int argc, char** argv) {
       "chain the distance from its end to its goal.");
   add_scene_option(run_cmd, run_options.scene);
   run_cmd
-      ->add_option("-f,--frames", run_options.frames,
-                   "Frames to evaluate: FRAME or FIRST-LAST, e.g. 0-48 (default: the scene's "
-                   "own range)")
+      ->add_option(
+          "-f,--frames", run_options.frames,
+          "Frames to evaluate: FRAME or FIRST-LAST, e.g. 0-48, at most 10000000 (default: the "
+          "scene's own range)")
       ->type_name("RANGE");
   run_cmd
       ->add_option("--format", run_options.format,
