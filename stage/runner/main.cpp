@@ -20,6 +20,7 @@
 #include "stage/runner/progress.h"
 #include "stage/runner/report.h"
 #include "stage/runner/value_range.h"
+#include "stage/scene_file.h"
 
 #ifndef TARSEL_DEFAULT_MODULE
 #define TARSEL_DEFAULT_MODULE "tarsel.p"
@@ -217,6 +218,9 @@ int panel(const Panel_options& options) {
   load_module(host, module_path(options.module));
   host.load_scene(options.scene);
   print_warnings(host);
+  // A scene that cannot be written back is reported before anything is changed.
+  std::unique_ptr<stage::Output_file> saved;
+  if (options.save) saved = std::make_unique<stage::Output_file>(options.scene);
 
   std::vector<LWItemID> roots;
   for (const runner::Chain& chain : runner::find_chains(host)) {
@@ -246,7 +250,7 @@ int panel(const Panel_options& options) {
     }
   }
   if (options.save) {
-    host.save_scene(options.scene);
+    saved->commit(stage::format_scene(host.scene_record()));
     std::fprintf(stderr, "%s: saved %s\n", program, options.scene.c_str());
   } else if (!options.sets.empty()) {
     std::fprintf(stderr, "%s: not saved (add --save to write the changes to %s)\n", program,
