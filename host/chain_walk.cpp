@@ -45,6 +45,18 @@ void gather_chain(std::vector<LWItemID>& list, LWItemID item) {
   }
 }
 
+void gather_chain(std::vector<LWItemID>& list, std::vector<std::size_t>& last, LWItemID item) {
+  const std::size_t at = list.size();
+  list.push_back(item);
+  last.push_back(at);
+  if (item_info == nullptr) return;
+  const LWItemInfo& info = *item_info;
+  for (LWItemID c = info.firstChild(item); c != LWITEM_NULL; c = info.nextChild(item, c)) {
+    if (carries_bone_handler(info, c)) gather_chain(list, last, c);
+  }
+  last[at] = list.size() - 1;
+}
+
 // Walks only down the last branch, with no list: every bone's evaluation asks this.
 LWItemID chain_goal(LWItemID item) {
   if (item_info == nullptr) return LWITEM_NULL;

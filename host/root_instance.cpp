@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <new>
 
+#include "host/bone_results.h"
 #include "host/chain_walk.h"
 
 namespace tarsel {
@@ -82,7 +83,10 @@ LWInstance root_create(void* /*priv*/, void* context, LWError* /*error*/) {
   return data;
 }
 
-void root_destroy(LWInstance inst) { delete record(inst); }
+void root_destroy(LWInstance inst) {
+  if (inst != nullptr) freeze_entries(record(inst)->chain, 0);
+  delete record(inst);
+}
 
 LWError root_copy(LWInstance to, LWInstance from) {
   if (to == nullptr || from == nullptr) return nullptr;

@@ -102,7 +102,8 @@ void joint_angles(std::vector<double>* out, double s, const std::vector<Work>& w
 
 // The plans and the table, made once the chain is evaluated again and again.
 void Chain_ends::prepare() {
-  slots_.reset(new Slot[slot_count]);  // left unset: used_ says which slots hold a value
+  if (!slots_) slots_.reset(new Slot[slot_count]);  // left unset: used_ says which hold a value
+  prepared_ = true;
   plans_.resize(works_.size());
   for (std::size_t k = 1; k < works_.size(); ++k) {
     const Work& w = works_[k];
@@ -169,7 +170,7 @@ vec3 Chain_ends::evaluate(double s) const {
 }
 
 vec3 Chain_ends::remember(std::size_t i, std::uint64_t key, double s) {
-  if (!slots_) {
+  if (!prepared_) {
     // A chain solved in closed form asks for one or two ends: no table for those.
     if (++unprepared_calls_ <= 2) return chain_end(works_, s);
     prepare();

@@ -86,6 +86,7 @@ void sweep_groups(Run& run, const std::string& module, uint64_t seed, long rigs)
     Digest d = run.start(group);
     for (long i = first; i <= last; ++i) {
       const sweep::Rig_pair pair = sweep::sweep_rigs(seed, i);
+      if (run.dump) std::fprintf(run.dump, "# rig %ld\n", i);
       for (const sweep::Rig* rig : {&pair.rig, &pair.carried}) {
         solver.solve(*rig);
         const int n = static_cast<int>(rig->bones.size());
