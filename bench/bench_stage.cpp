@@ -2,7 +2,9 @@
 // bone's handler, as the animation program would run them for one frame.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "stage/host.h"
 #include "stage/scene_file.h"
@@ -10,11 +12,17 @@
 
 namespace {
 
+// The module built with this program, or the one TARSEL_MODULE names (to compare two builds).
+std::string module_path() {
+  const char* other = std::getenv("TARSEL_MODULE");
+  return other != nullptr && *other != 0 ? other : TARSEL_MODULE_PATH;
+}
+
 using bench_scenes::Chain_options;
 
 std::unique_ptr<stage::Host> host_with(int chains, const Chain_options& o) {
   auto host = std::make_unique<stage::Host>();
-  host->load_module(TARSEL_MODULE_PATH);
+  host->load_module(module_path());
   host->load_scene_record(bench_scenes::chain_scene(chains, o), "bench");
   return host;
 }
@@ -78,7 +86,7 @@ BENCHMARK(BM_ChainLength)
 // pivots, own rotation and a cone marker also moving part of the time (arg 1): per frame.
 void BM_AnimatedChain(benchmark::State& state) {
   auto host = std::make_unique<stage::Host>();
-  host->load_module(TARSEL_MODULE_PATH);
+  host->load_module(module_path());
   const int frames = 3000;
   host->load_scene_record(bench_scenes::animated_scene(frames, state.range(0) != 0), "bench");
   int frame = 0;
@@ -94,7 +102,7 @@ BENCHMARK(BM_AnimatedChain)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 // 60 fps frame is 16 ms.
 void BM_HundredChainRig(benchmark::State& state) {
   auto host = std::make_unique<stage::Host>();
-  host->load_module(TARSEL_MODULE_PATH);
+  host->load_module(module_path());
   host->load_scene_record(bench_scenes::hundred_chain_scene(), "bench");
   evaluate_loop(state, *host, 100);
 }
