@@ -98,6 +98,28 @@ void BM_AnimatedChain(benchmark::State& state) {
 }
 BENCHMARK(BM_AnimatedChain)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
+// The host-side part alone: the chain's effect item at 0, so that the root's evaluation gathers
+// the chain and hands every bone its entry without solving; per bone.
+void BM_HostSideOnly(benchmark::State& state) {
+  Chain_options o;
+  o.bones = static_cast<int>(state.range(0));
+  stage::Scene_record scene = bench_scenes::chain_scene(1, o);
+  scene.items.push_back(stage::item_record(1015, stage::Item_type::object, "effect"));
+  for (stage::Item_record& r : scene.items)
+    if (r.id == 1020) r.handlers[0].data.insert(r.handlers[0].data.begin(), "PluginEffect 1015");
+  auto host = std::make_unique<stage::Host>();
+  host->load_module(module_path());
+  host->load_scene_record(scene, "bench");
+  for (auto _ : state) {
+    host->evaluate(0.0);
+    benchmark::ClobberMemory();
+  }
+  state.counters["per_bone"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * o.bones,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_HostSideOnly)->Arg(5)->Arg(16)->Arg(64)->Unit(benchmark::kMicrosecond);
+
 // A rig of 100 five-bone chains, half of them held by a cone, in one evaluation: the budget of one
 // 60 fps frame is 16 ms.
 void BM_HundredChainRig(benchmark::State& state) {
