@@ -57,6 +57,20 @@ inline vec3 into_root(const vec3& p, const Work& root) {
   return vec3(p.x * root.scale.x, p.y * root.scale.y, p.z * root.scale.z) + root.offset;
 }
 
+bool positive_zeros(const vec3& v) {
+  return !std::signbit(v.x) && !std::signbit(v.y) && !std::signbit(v.z) && v.x == 0.0 &&
+         v.y == 0.0 && v.z == 0.0;
+}
+
+bool has_negative_zero(const vec3& v) {
+  return (v.x == 0.0 && std::signbit(v.x)) || (v.y == 0.0 && std::signbit(v.y)) ||
+         (v.z == 0.0 && std::signbit(v.z));
+}
+
+inline bool finite(const vec3& v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 }  // namespace
 
 double clamp_joint_angle(double theta, const Work& w) { return clamped_angle(theta, w); }
@@ -119,6 +133,8 @@ void Chain_ends::prepare() {
     j.turns[0] = turn_of(w.flipped ? w.fk_rot.z : (j.bend_slot == 0 ? 0.0 : w.fk_rot.z));
     j.turns[1] = turn_of(j.bend_slot == 1 ? 0.0 : w.fk_rot.y);
     j.turns[2] = turn_of(w.flipped ? w.rest_rot.x : (j.bend_slot == 2 ? 0.0 : w.fk_rot.x));
+    j.unit_scale = w.scale.x == 1.0 && w.scale.y == 1.0 && w.scale.z == 1.0;
+    j.identity_pivot = positive_zeros(w.pivot_rot) && !has_negative_zero(w.offset);
     if (!w.flipped && !w.one_channel) {
       j.kind = Plan::free_axis;
     } else if (j.turns[0].none && j.turns[1].none && j.turns[2].none) {
@@ -137,7 +153,7 @@ vec3 Chain_ends::evaluate(double s) const {
   for (std::size_t k = n; k-- > 1;) {
     const Work& w = works_[k];
     const Plan& j = plans_[k];
-    p = vec3(p.x * w.scale.x, p.y * w.scale.y, p.z * w.scale.z);
+    if (!j.unit_scale) p = vec3(p.x * w.scale.x, p.y * w.scale.y, p.z * w.scale.z);
     double theta = s * w.bend_angle;
     if (j.limited) {
       if (!(theta > j.lo)) theta = j.lo;
@@ -164,7 +180,9 @@ vec3 Chain_ends::evaluate(double s) const {
         p = p * vk_3dla::rot_axis(w.bend_axis, bend.s, bend.c);
         break;
     }
-    p = p * w.pivot_mat + w.offset;
+    // The identity's product gives back a finite p up to the sign of a zero component, which the
+    // offset's addition then settles the same way.
+    p = (j.identity_pivot && finite(p) ? p : p * w.pivot_mat) + w.offset;
   }
   return into_root(p, works_[0]);
 }

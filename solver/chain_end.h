@@ -76,6 +76,11 @@ class Chain_ends {
     double mirror;
     int bend_slot;  // 0 Z, 1 X, 2 Y
     Turn turns[3];
+    // Products that leave every finite end point as it is, bit for bit, and are skipped: a scale
+    // of exactly (1, 1, 1), and a pivot rotation of exactly (0, 0, 0) when no component of the
+    // offset added after it is a negative zero.
+    bool unit_scale;
+    bool identity_pivot;
   };
   void prepare();
   vk_3dla::vec3 evaluate(double s) const;
