@@ -2,93 +2,29 @@
 // bone's handler, as the animation program would run them for one frame.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "stage/host.h"
 #include "stage/runner/chains.h"
 #include "stage/scene_file.h"
+#include "tests/sweep/bench_scenes.h"
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
-double deg(double d) { return d * pi / 180; }
-
-struct Chain_options {
-  int bones = 5;
-  bool twist_target = false;
-  bool cone_limit = false;  // markers drawing a 25-degree cone the goal lies far outside
-};
-
-// Appends one chain under its own parent object, with item ids from `base` up.
-void add_chain(stage::Scene_record& scene, uint32_t base, const Chain_options& o, double x) {
-  const auto object = [](uint32_t id, const std::string& name) {
-    return stage::item_record(id, stage::Item_type::object, name);
-  };
-  const std::string tag = std::to_string(base);
-  stage::Item_record parent = object(base, "rig" + tag);
-  parent.channels[stage::ch_position].value = {x, 1, 0};
-  scene.items.push_back(parent);
-  stage::Item_record goal = object(base + 1, "goal" + tag);
-  // Up and to the side: inside reach, and well outside the cone about +Z.
-  goal.channels[stage::ch_position].value = {x + 0.55, 1.6, 0.25};
-  scene.items.push_back(goal);
-  std::vector<std::string> options;
-  if (o.twist_target) {
-    stage::Item_record target = object(base + 2, "target" + tag);
-    target.channels[stage::ch_position].value = {x, 0.5, -0.5};
-    scene.items.push_back(target);
-    options.push_back("TwistTarget " + std::to_string(base + 2));
-  }
-  if (o.cone_limit) {
-    options.push_back("ArbitraryLimit 1");
-    stage::Item_record org = object(base + 3, "cone" + tag + "-ik-limit-org");
-    org.parent = base;
-    scene.items.push_back(org);
-    for (int i = 0; i < 6; ++i) {
-      const double phi = 2 * pi * i / 6, half = deg(25);
-      const double dx = std::sin(half) * std::cos(phi), dy = std::sin(half) * std::sin(phi);
-      stage::Item_record m =
-          object(base + 4 + i, "cone" + tag + "-for-ik-limit-" + std::to_string(i));
-      m.parent = base;
-      m.channels[stage::ch_rotation].value = {std::atan2(dx, std::cos(half)), -std::asin(dy), 0};
-      scene.items.push_back(m);
-    }
-  }
-  options.push_back("EndEnd");
-  const double length = 1.0 / o.bones;
-  for (int k = 0; k < o.bones; ++k) {
-    stage::Item_record b = stage::item_record(base + 20 + k, stage::Item_type::bone,
-                                              "bone" + tag + "_" + std::to_string(k));
-    b.owner = base;
-    b.parent = k == 0 ? 0 : base + 20 + k - 1;
-    const stage::Vec3 position{0, 0, k == 0 ? 0 : length};
-    const stage::Vec3 rest{0, k == 0 ? 0 : deg(120.0 / std::max(1, o.bones - 1)), 0};
-    b.channels[stage::ch_position].value = position;
-    b.channels[stage::ch_rotation].value = rest;
-    b.rest_position = position;
-    b.rest_rotation = rest;
-    b.rest_length = length;
-    stage::Handler_record h;
-    h.server = k == 0 ? "Tarsel_Top" : "Tarsel";
-    if (k == 0) {
-      h.has_data = true;
-      h.data = options;
-    }
-    b.handlers.push_back(h);
-    if (k + 1 == o.bones) b.goal = base + 1;
-    scene.items.push_back(b);
-  }
+// The module built with this program, or the one TARSEL_MODULE names (to compare two builds).
+std::string module_path() {
+  const char* other = std::getenv("TARSEL_MODULE");
+  return other != nullptr && *other != 0 ? other : TARSEL_MODULE_PATH;
 }
+
+using bench_scenes::Chain_options;
 
 std::unique_ptr<stage::Host> host_with(int chains, const Chain_options& o) {
   auto host = std::make_unique<stage::Host>();
-  host->load_module(TARSEL_MODULE_PATH);
-  stage::Scene_record scene;
-  for (int c = 0; c < chains; ++c) add_chain(scene, 1000u * (c + 1), o, 3.0 * c);
-  host->load_scene_record(scene, "bench");
+  host->load_module(module_path());
+  host->load_scene_record(bench_scenes::chain_scene(chains, o), "bench");
   return host;
 }
 
@@ -147,19 +83,50 @@ BENCHMARK(BM_ChainLength)
     ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 
+// One five-bone chain played over 3,000 frames with its goal moving (arg 0), and with its scale,
+// pivots, own rotation and a cone marker also moving part of the time (arg 1): per frame.
+void BM_AnimatedChain(benchmark::State& state) {
+  auto host = std::make_unique<stage::Host>();
+  host->load_module(module_path());
+  const int frames = 3000;
+  host->load_scene_record(bench_scenes::animated_scene(frames, state.range(0) != 0), "bench");
+  int frame = 0;
+  for (auto _ : state) {
+    host->evaluate_frame(frame);
+    frame = frame + 1 < frames ? frame + 1 : 0;
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_AnimatedChain)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// The host-side part alone: the chain's effect item at 0, so that the root's evaluation gathers
+// the chain and hands every bone its entry without solving; per bone.
+void BM_HostSideOnly(benchmark::State& state) {
+  Chain_options o;
+  o.bones = static_cast<int>(state.range(0));
+  stage::Scene_record scene = bench_scenes::chain_scene(1, o);
+  scene.items.push_back(stage::item_record(1015, stage::Item_type::object, "effect"));
+  for (stage::Item_record& r : scene.items)
+    if (r.id == 1020) r.handlers[0].data.insert(r.handlers[0].data.begin(), "PluginEffect 1015");
+  auto host = std::make_unique<stage::Host>();
+  host->load_module(module_path());
+  host->load_scene_record(scene, "bench");
+  for (auto _ : state) {
+    host->evaluate(0.0);
+    benchmark::ClobberMemory();
+  }
+  state.counters["per_bone"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * o.bones,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_HostSideOnly)->Arg(5)->Arg(16)->Arg(64)->Unit(benchmark::kMicrosecond);
+
 // A rig of 100 five-bone chains, half of them held by a cone, in one evaluation: the budget of one
 // 60 fps frame is 16 ms.
 void BM_HundredChainRig(benchmark::State& state) {
   auto host = std::make_unique<stage::Host>();
-  host->load_module(TARSEL_MODULE_PATH);
-  stage::Scene_record scene;
-  for (int c = 0; c < 100; ++c) {
-    Chain_options o;
-    o.cone_limit = c % 2 == 1;
-    o.twist_target = c % 4 == 1;
-    add_chain(scene, 1000u * (c + 1), o, 3.0 * c);
-  }
-  host->load_scene_record(scene, "bench");
+  host->load_module(module_path());
+  host->load_scene_record(bench_scenes::hundred_chain_scene(), "bench");
   evaluate_loop(state, *host, 100);
 }
 BENCHMARK(BM_HundredChainRig)->Unit(benchmark::kMillisecond);

@@ -6,6 +6,7 @@
 #include "host/bone_results.h"
 #include "host/chain_walk.h"
 #include "host/rotation_blend.h"
+#include "host/service_slots.h"
 #include "la3d/vk_3dla.h"
 
 namespace tarsel {
@@ -39,9 +40,12 @@ LWError bone_copy(LWInstance /*to*/, LWInstance /*from*/) { return nullptr; }
 void bone_evaluate(LWInstance /*inst*/, const LWItemMotionAccess* access) {
   if (access == nullptr) return;
   const LWItemID bone = access->item;
-  if (chain_goal(bone) == LWITEM_NULL) return;
   const auto entry = bone_results.find(bone);
   if (entry == bone_results.end()) return;
+  const LWItemID last = entry->second.last;
+  const LWItemID goal =
+      last != LWITEM_NULL ? (item_info ? item_info->goal(last) : LWITEM_NULL) : chain_goal(bone);
+  if (goal == LWITEM_NULL) return;
 
   const vec3 solved = entry->second.hpb;
   const double w = entry->second.weight;

@@ -3,5 +3,14 @@
 namespace tarsel {
 
 BoneResults bone_results;
+unsigned long bone_results_stamp = 0;
+
+void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp) {
+  for (LWItemID bone : bones) {
+    const auto entry = bone_results.find(bone);
+    if (entry != bone_results.end() && (stamp == 0 || entry->second.stamp != stamp))
+      entry->second.last = LWITEM_NULL;
+  }
+}
 
 }  // namespace tarsel

@@ -5,14 +5,35 @@
 #pragma once
 
 #include <map>
+#include <vector>
 
 #include "sdk/lwtypes.h"
 #include "solver/records.h"
 
 namespace tarsel {
 
-using BoneResults = std::map<LWItemID, Result>;
+// A bone's solved rotation and weight, and the last item of the bone's own chain as the root's
+// evaluation gathered it: the bone's goal is that item's, found without walking the chain again.
+// `last` is none when the entry was stored otherwise, and is cleared again once the entry is
+// frozen (its bone left the chain of the root that wrote it, or that root's instance went away):
+// the bone's goal is then found by walking its chain as it is now.
+struct Bone_entry : Result {
+  LWItemID last = LWITEM_NULL;
+  unsigned long stamp = 0;  // the root evaluation that wrote it (see bone_results_stamp)
+  Bone_entry() = default;
+  Bone_entry(const Result& r, LWItemID last_item = LWITEM_NULL, unsigned long written = 0)
+      : Result(r), last(last_item), stamp(written) {}
+};
+
+using BoneResults = std::map<LWItemID, Bone_entry>;
 
 extern BoneResults bone_results;
+
+// Counts root evaluations: each stamps the entries it writes with a new value.
+extern unsigned long bone_results_stamp;
+
+// Clears `last` of the entries of these bones not written by the root evaluation `stamp` (0: of
+// all of them).
+void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp);
 
 }  // namespace tarsel

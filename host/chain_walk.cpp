@@ -1,5 +1,6 @@
 #include "host/chain_walk.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "host/service_slots.h"
@@ -21,6 +22,16 @@ bool carries_bone_handler(const LWItemInfo& info, LWItemID item) {
   }
 }
 
+// The first child of parent after `after` (or the first of all when `after` is null) that
+// carries the bone handler; null when there is none.
+LWItemID first_chain_child(const LWItemInfo& info, LWItemID parent, LWItemID after) {
+  LWItemID c = after == LWITEM_NULL ? info.firstChild(parent) : info.nextChild(parent, after);
+  for (; c != LWITEM_NULL; c = info.nextChild(parent, c)) {
+    if (carries_bone_handler(info, c)) return c;
+  }
+  return LWITEM_NULL;
+}
+
 // The last item gather_chain lists from item: the end of its last branch.
 LWItemID last_of_chain(const LWItemInfo& info, LWItemID item) {
   for (;;) {
@@ -36,25 +47,39 @@ LWItemID last_of_chain(const LWItemInfo& info, LWItemID item) {
 }  // namespace
 
 void gather_chain(std::vector<LWItemID>& list, LWItemID item) {
+  std::vector<std::size_t> last(list.size());
+  gather_chain(list, last, item);
+}
+
+void gather_chain(std::vector<LWItemID>& list, std::vector<std::size_t>& last, LWItemID item) {
+  const std::size_t first = list.size();
+  list.push_back(item);
+  last.push_back(first);
   // Without the item-info service nothing below the item can be seen.
-  if (item_info == nullptr) {
-    list.push_back(item);
-    return;
-  }
+  if (item_info == nullptr) return;
   const LWItemInfo& info = *item_info;
-  // Depth first without recursion, so a chain of any length fits the stack: items still to
-  // list, each item's chain children pushed last to first.
-  std::vector<LWItemID> pending{item};
-  std::vector<LWItemID> children;
-  while (!pending.empty()) {
-    const LWItemID next = pending.back();
-    pending.pop_back();
-    list.push_back(next);
-    children.clear();
-    for (LWItemID c = info.firstChild(next); c != LWITEM_NULL; c = info.nextChild(next, c)) {
-      if (carries_bone_handler(info, c)) children.push_back(c);
+
+  // Depth first without recursion or a stack of its own, so a chain of any length fits and a
+  // steady-state evaluation allocates nothing: while an item's subtree is being listed, its
+  // entry in `last` holds its parent's position, and becomes its own last position on the way
+  // back up, where the walk moves on to the next chain sibling.
+  std::size_t at = first;
+  for (;;) {
+    LWItemID c = first_chain_child(info, list[at], LWITEM_NULL);
+    while (c == LWITEM_NULL) {
+      const std::size_t end = list.size() - 1;
+      if (at == first) {
+        last[first] = end;
+        return;
+      }
+      const std::size_t up = last[at];
+      last[at] = end;
+      c = first_chain_child(info, list[up], list[at]);
+      at = up;
     }
-    pending.insert(pending.end(), children.rbegin(), children.rend());
+    list.push_back(c);
+    last.push_back(at);
+    at = list.size() - 1;
   }
 }
 

@@ -23,8 +23,14 @@ ServerRecord server_table[] = {
 
 }  // namespace
 
+#ifdef _WIN32
+#define TARSEL_EXPORT __declspec(dllexport)
+#else
+#define TARSEL_EXPORT __attribute__((visibility("default")))
+#endif
+
 extern "C" {
-__attribute__((visibility("default"))) ModuleDescriptor _mod_descrip = {
+TARSEL_EXPORT ModuleDescriptor _mod_descrip = {
     MOD_SYSSYNC, MOD_SYSVER, MOD_MACHINE, startup, shutdown, server_table,
 };
 }

@@ -36,19 +36,24 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   UserData& options = *static_cast<UserData*>(inst);
 
   double w = effect_weight(options, access->time);
-  std::vector<LWItemID> chain;
-  gather_chain(chain, access->item);
+  std::vector<LWItemID>& chain = options.chain;
+  options.previous_chain.swap(chain);
+  chain.clear();
+  options.subchain_end.clear();
+  gather_chain(chain, options.subchain_end, access->item);
   const LWItemID goal = item_info != nullptr ? item_info->goal(chain.back()) : LWITEM_NULL;
   if (goal == LWITEM_NULL) w = 0.0;
 
-  std::vector<Result> results(chain.size(), Result{vec3(0.0), 0.0});
+  std::vector<Result>& results = options.results;
+  results.assign(chain.size(), Result{vec3(0.0), 0.0});
   for (Result& r : results) r.weight = w;
 
   LWDVector current = {0.0, 0.0, 0.0};
   access->getParam(LWIP_ROTATION, access->time, current);
   vec3 out(current);
   if (w != 0.0) {
-    m33 solved = process(&results, &options, access, chain, goal, options.arbitrary_limit);
+    m33 solved =
+        process(&results, &options, access, chain, goal, options.arbitrary_limit, &options.solver);
     if (w < 1.0) solved = blend_rotation(vk_3dla::m33_from_hpb(out), solved, w);
     out = vk_3dla::hpb_from_m33(solved);
     // Where a solve cannot stay finite (coordinates or scales whose squares overflow), the
@@ -58,7 +63,11 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   }
 
   // The bones' entries go in first: the root's own entry is never stored.
-  for (std::size_t i = 1; i < chain.size(); ++i) bone_results[chain[i]] = results[i];
+  const unsigned long stamp = ++bone_results_stamp;
+  for (std::size_t i = 1; i < chain.size(); ++i)
+    bone_results[chain[i]] = Bone_entry(results[i], chain[options.subchain_end[i]], stamp);
+  // Bones that have left the chain keep their entries, frozen.
+  freeze_entries(options.previous_chain, stamp);
 
   const LWDVector value = {out.x, out.y, out.z};
   access->setParam(LWIP_ROTATION, value);

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "host/bone_results.h"
 #include "host/chain_walk.h"
 
 namespace tarsel {
@@ -92,7 +93,10 @@ LWInstance root_create(void* /*priv*/, void* context, LWError* /*error*/) {
   return data;
 }
 
-void root_destroy(LWInstance inst) { delete record(inst); }
+void root_destroy(LWInstance inst) {
+  if (inst != nullptr) freeze_entries(record(inst)->chain, 0);
+  delete record(inst);
+}
 
 LWError root_copy(LWInstance to, LWInstance from) {
   if (to == nullptr || from == nullptr) return nullptr;

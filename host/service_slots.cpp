@@ -2,8 +2,6 @@
 
 namespace tarsel {
 
-const LWItemInfo* item_info = nullptr;
-const LWBoneInfo* bone_info = nullptr;
 const LWXPanelFuncs* panel_service = nullptr;
 LWInstUpdate* instance_update = nullptr;
 

@@ -1,20 +1,15 @@
 // The four host services the module keeps for the whole time it is loaded. The handler and
 // interface activations write them with whatever the host's global lookup returns; everything
-// else only reads them. They are never released or cleared.
+// else only reads them. They are never released or cleared. The item-info and bone-info slots
+// belong to the solver, which reads the scene through them.
 #pragma once
 
 #include "sdk/lwhandler.h"
 #include "sdk/lwrender.h"
 #include "sdk/lwxpanel.h"
+#include "solver/scene_services.h"
 
 namespace tarsel {
-
-// "LW Item Info 3": hierarchy, goals, names, channels, limits and servers of items.
-// Written by both handler activations.
-extern const LWItemInfo* item_info;
-
-// "LW Bone Info 3": rest rotations and rest lengths of bones. Written by both handler activations.
-extern const LWBoneInfo* bone_info;
 
 // "LWXPanel": builds the options panel. Written by the interface activation.
 extern const LWXPanelFuncs* panel_service;

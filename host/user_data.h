@@ -1,43 +1,32 @@
-// The options record of one chain-root instance: what the user set in the panel, the item the
-// instance is attached to, and the buffer the host reads the instance's item dependencies from.
+// The record of one chain-root instance: the options the user set in the panel (the solver reads
+// those), the item the instance is attached to, the buffer the host reads the instance's item
+// dependencies from, and what its evaluations keep from one to the next.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "sdk/lwtypes.h"
+#include "solver/chain_options.h"
+#include "solver/chain_state.h"
+#include "solver/records.h"
 
 namespace tarsel {
 
-struct UserData {
-  // --- The nine options: edited in the panel, stored in the scene, copied between instances. ---
-
-  // Item whose bank angle twists the chain; none (0) for no twist.
-  LWItemID twist = LWITEM_NULL;
-  // Item the chain's twist is turned towards; none for no twist target.
-  LWItemID twist_target = LWITEM_NULL;
-  // Item whose position x, clamped to [0, 1], weights the twist target; none for full weight.
-  LWItemID twist_effect = LWITEM_NULL;
-  // Item whose position x, clamped to [0, 1], is the effect weight of the whole solve.
-  LWItemID plugin_effect = LWITEM_NULL;
-  // Item marking the point on the chain's last item that is brought to the goal; none for the
-  // tip of the last bone.
-  LWItemID goal_position = LWITEM_NULL;
-  // Switch: when 0 the joints' own host rotations are replaced by zero before the solve.
-  int32_t mix_with_fk = 0;
-  // Switch: when on, a goal beyond the longest reach bends the chain further in proportion.
-  int32_t excess_stretch = 1;
-  // Weight of the change of the root's rotation when placing it on its limit boundary (>= 0).
-  double posture_weight = 1.0;
-  // Switch: when on, limit marker items are searched among the chain root's siblings.
-  int32_t arbitrary_limit = 0;
-
+struct UserData : Chain_options {
   // --- Not options: neither copied nor stored. ---
 
   // The item the instance is attached to (the chain root).
   LWItemID owner = LWITEM_NULL;
   // Items this instance depends on, ended by none; rebuilt by every useItems call.
   std::vector<LWItemID> used_items;
+
+  // Reused by every evaluation of the instance: the gathered chain, with for each item the end of
+  // the part of the chain gathered from it, the solve's results, and the solver's kept state.
+  std::vector<LWItemID> chain, previous_chain;
+  std::vector<std::size_t> subchain_end;
+  std::vector<Result> results;
+  Chain_state solver;
 };
 
 }  // namespace tarsel

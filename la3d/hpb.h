@@ -10,11 +10,24 @@
 
 namespace vk_3dla {
 
+// The cosine and sine of an angle. Most rotation channels hold exact zeros, whose cosine and sine
+// are exactly 1 and the angle itself (signed zero kept): those skip the library's calls.
+inline void cos_sin(double a, double& c, double& s) {
+  if (a == 0.0) {
+    c = 1.0;
+    s = a;
+    return;
+  }
+  c = std::cos(a);
+  s = std::sin(a);
+}
+
 // rot_z(bank) * rot_x(pitch) * rot_y(heading): a row vector is banked, pitched, then headed.
 inline m33 m33_from_hpb(const vec3& h) {
-  double cH = std::cos(h.x), sH = std::sin(h.x);
-  double cP = std::cos(h.y), sP = std::sin(h.y);
-  double cB = std::cos(h.z), sB = std::sin(h.z);
+  double cH, sH, cP, sP, cB, sB;
+  cos_sin(h.x, cH, sH);
+  cos_sin(h.y, cP, sP);
+  cos_sin(h.z, cB, sB);
   return m33(cB * cH + sB * sP * sH, sB * cP, sB * sP * cH - cB * sH,  //
              cB * sP * sH - sB * cH, cB * cP, sB * sH + cB * sP * cH,  //
              cP * sH, -sP, cP * cH);

@@ -57,6 +57,20 @@ inline vec3 into_root(const vec3& p, const Work& root) {
   return vec3(p.x * root.scale.x, p.y * root.scale.y, p.z * root.scale.z) + root.offset;
 }
 
+bool positive_zeros(const vec3& v) {
+  return !std::signbit(v.x) && !std::signbit(v.y) && !std::signbit(v.z) && v.x == 0.0 &&
+         v.y == 0.0 && v.z == 0.0;
+}
+
+bool has_negative_zero(const vec3& v) {
+  return (v.x == 0.0 && std::signbit(v.x)) || (v.y == 0.0 && std::signbit(v.y)) ||
+         (v.z == 0.0 && std::signbit(v.z));
+}
+
+inline bool finite(const vec3& v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 }  // namespace
 
 double clamp_joint_angle(double theta, const Work& w) { return clamped_angle(theta, w); }
@@ -102,7 +116,8 @@ void joint_angles(std::vector<double>* out, double s, const std::vector<Work>& w
 
 // The plans and the table, made once the chain is evaluated again and again.
 void Chain_ends::prepare() {
-  slots_.reset(new Slot[slot_count]);  // left unset: used_ says which slots hold a value
+  if (!slots_) slots_.reset(new Slot[slot_count]);  // left unset: used_ says which hold a value
+  prepared_ = true;
   plans_.resize(works_.size());
   for (std::size_t k = 1; k < works_.size(); ++k) {
     const Work& w = works_[k];
@@ -118,6 +133,8 @@ void Chain_ends::prepare() {
     j.turns[0] = turn_of(w.flipped ? w.fk_rot.z : (j.bend_slot == 0 ? 0.0 : w.fk_rot.z));
     j.turns[1] = turn_of(j.bend_slot == 1 ? 0.0 : w.fk_rot.y);
     j.turns[2] = turn_of(w.flipped ? w.rest_rot.x : (j.bend_slot == 2 ? 0.0 : w.fk_rot.x));
+    j.unit_scale = w.scale.x == 1.0 && w.scale.y == 1.0 && w.scale.z == 1.0;
+    j.identity_pivot = positive_zeros(w.pivot_rot) && !has_negative_zero(w.offset);
     if (!w.flipped && !w.one_channel) {
       j.kind = Plan::free_axis;
     } else if (j.turns[0].none && j.turns[1].none && j.turns[2].none) {
@@ -136,7 +153,7 @@ vec3 Chain_ends::evaluate(double s) const {
   for (std::size_t k = n; k-- > 1;) {
     const Work& w = works_[k];
     const Plan& j = plans_[k];
-    p = vec3(p.x * w.scale.x, p.y * w.scale.y, p.z * w.scale.z);
+    if (!j.unit_scale) p = vec3(p.x * w.scale.x, p.y * w.scale.y, p.z * w.scale.z);
     double theta = s * w.bend_angle;
     if (j.limited) {
       if (!(theta > j.lo)) theta = j.lo;
@@ -163,13 +180,15 @@ vec3 Chain_ends::evaluate(double s) const {
         p = p * vk_3dla::rot_axis(w.bend_axis, bend.s, bend.c);
         break;
     }
-    p = p * w.pivot_mat + w.offset;
+    // The identity's product gives back a finite p up to the sign of a zero component, which the
+    // offset's addition then settles the same way.
+    p = (j.identity_pivot && finite(p) ? p : p * w.pivot_mat) + w.offset;
   }
   return into_root(p, works_[0]);
 }
 
 vec3 Chain_ends::remember(std::size_t i, std::uint64_t key, double s) {
-  if (!slots_) {
+  if (!prepared_) {
     // A chain solved in closed form asks for one or two ends: no table for those.
     if (++unprepared_calls_ <= 2) return chain_end(works_, s);
     prepare();

@@ -38,11 +38,22 @@ inline Turn turn_of(double a) {
 // chain_end of one chain, for the searches of one solve: how each joint turns is worked out once,
 // and the end points already computed are remembered by bend fraction (the step searches of
 // every bend approach walk the same fractions from the same start). A value returned is bit for
-// bit the one chain_end(works, s) gives. `works` must outlive the object and stay unchanged.
+// bit the one chain_end(works, s) gives. `works` must outlive the object and stay unchanged until
+// reset() is called. Its table is made once, on the first solve that needs it, and reused.
 class Chain_ends {
  public:
   explicit Chain_ends(const std::vector<Work>& works) : works_(works) {}
+  Chain_ends(const Chain_ends&) = delete;
+  Chain_ends& operator=(const Chain_ends&) = delete;
   const std::vector<Work>& works() const { return works_; }
+  // Forgets every end remembered and how the joints turn: the works have changed.
+  void reset() {
+    prepared_ = false;
+    unprepared_calls_ = 0;
+    used_.fill(0);
+  }
+  // Scratch for the twist-target candidates of the solves that use this object.
+  std::vector<double>& candidates() { return candidates_; }
   vk_3dla::vec3 operator()(double s) {
     std::uint64_t key;
     std::memcpy(&key, &s, sizeof key);
@@ -65,6 +76,11 @@ class Chain_ends {
     double mirror;
     int bend_slot;  // 0 Z, 1 X, 2 Y
     Turn turns[3];
+    // Products that leave every finite end point as it is, bit for bit, and are skipped: a scale
+    // of exactly (1, 1, 1), and a pivot rotation of exactly (0, 0, 0) when no component of the
+    // offset added after it is a negative zero.
+    bool unit_scale;
+    bool identity_pivot;
   };
   void prepare();
   vk_3dla::vec3 evaluate(double s) const;
@@ -81,8 +97,10 @@ class Chain_ends {
   };
   const std::vector<Work>& works_;
   std::vector<Plan> plans_;        // element 0 unused: the root does not bend
-  std::unique_ptr<Slot[]> slots_;  // with plans_, made by prepare()
+  std::unique_ptr<Slot[]> slots_;  // made by the first prepare()
+  bool prepared_ = false;          // plans_ hold the works' turns
   int unprepared_calls_ = 0;
+  std::vector<double> candidates_;
   std::array<std::uint64_t, slot_count / 64> used_{};
 };
 

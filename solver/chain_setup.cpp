@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
-#include "host/service_slots.h"
 #include "solver/chain_end.h"
+#include "solver/chain_state.h"
 #include "solver/minimise.h"
 #include "solver/process.h"
+#include "solver/scene_services.h"
 #include "solver/two_items.h"
 
 using vk_3dla::m33;
@@ -81,23 +84,26 @@ void find_goal(Chain_setup* setup, const LWItemMotionAccess& access, LWItemID go
 // links up from the last item. A branching chain lists side branches between them; those are not
 // links of the path. When the parents do not lead back to the root through listed items, the list
 // is taken as one serial chain.
-std::vector<std::size_t> path_to_last(const std::vector<LWItemID>& items) {
+void path_to_last(std::vector<std::size_t>* path, const std::vector<LWItemID>& items) {
   const std::size_t n = items.size();
-  std::vector<std::size_t> serial(n);
-  for (std::size_t i = 0; i < n; ++i) serial[i] = i;
-  if (n <= 2) return serial;
+  path->clear();
+  const auto serial = [&] {
+    path->clear();
+    for (std::size_t i = 0; i < n; ++i) path->push_back(i);
+  };
+  if (n <= 2) return serial();
 
-  std::vector<std::size_t> reversed{n - 1};
+  path->push_back(n - 1);
   std::size_t pos = n - 1;
   while (pos != 0) {
     const LWItemID parent = tarsel::item_info->parent(items[pos]);
     std::size_t j = pos;
     while (j > 0 && items[j - 1] != parent) --j;
-    if (j == 0) return serial;  // parent not listed before this item
+    if (j == 0) return serial();  // parent not listed before this item
     pos = j - 1;
-    reversed.push_back(pos);
+    path->push_back(pos);
   }
-  return std::vector<std::size_t>(reversed.rbegin(), reversed.rend());
+  std::reverse(path->begin(), path->end());
 }
 
 // ---- Work records ----------------------------------------------------------------------------
@@ -161,58 +167,134 @@ double joint_fraction_bound(const Work& w) {
   return same_side ? std::fabs(v / w.bend_angle) : 0.0;
 }
 
-// Fills one Work per path joint and measures the links: total length, the largest arc (each
-// joint's |bend| times the length it carries, i.e. its own link and every later one) and s_min.
-void read_works(Chain_setup* setup, const LWItemMotionAccess& access,
-                const tarsel::UserData& options, const std::vector<LWItemID>& items) {
+// ---- Chain inputs ------------------------------------------------------------------------------
+
+// Appends doubles (and item ids, as their bits) to an input record.
+struct Input_writer {
+  std::vector<double>* out;
+  void put(double v) { out->push_back(v); }
+  void put(const vec3& v) {
+    put(v.x);
+    put(v.y);
+    put(v.z);
+  }
+  void put(const LWDVector v) { put(vec3(v)); }
+  void put_id(LWItemID id) {
+    std::uint64_t bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(id));
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    put(d);
+  }
+};
+
+// Reads an input record back in the order it was written.
+struct Input_reader {
+  const double* p;
+  double get() { return *p++; }
+  vec3 get3() {
+    const vec3 v(p[0], p[1], p[2]);
+    p += 3;
+    return v;
+  }
+  LWItemID get_id() {
+    std::uint64_t bits;
+    std::memcpy(&bits, p++, sizeof bits);
+    return reinterpret_cast<LWItemID>(static_cast<std::uintptr_t>(bits));
+  }
+};
+
+// Everything the Work records of the path are made of, read from the scene into *out: the options
+// that shape them, then per joint its item, position, pivot, scaling, pivot rotation, rest
+// rotation, own rotation (with Mix With FK on) and rotation limits, then what the chain's end
+// point is measured from.
+void read_chain_inputs(std::vector<double>* out, const Chain_setup& setup,
+                       const LWItemMotionAccess& access, const tarsel::Chain_options& options,
+                       const std::vector<LWItemID>& items) {
   const LWItemInfo& info = *tarsel::item_info;
   const LWBoneInfo& bones = *tarsel::bone_info;
   const LWTime time = access.time;
-  const std::size_t n = setup->result_index.size();
+  const std::size_t n = setup.result_index.size();
+  out->clear();
+  Input_writer in{out};
+  in.put(static_cast<double>(n));
+  in.put(options.mix_with_fk != 0 ? 1.0 : 0.0);
+  in.put_id(options.goal_position);
+  for (std::size_t k = 0; k < n; ++k) {
+    const LWItemID item = items[setup.result_index[k]];
+    in.put_id(item);
+    in.put(k == 0 ? vec3(0.0) : item_param(item, LWIP_POSITION, time));
+    in.put(item_param(item, LWIP_PIVOT, time));
+    in.put(k == 0 ? access_param(access, LWIP_SCALING) : item_param(item, LWIP_SCALING, time));
+    in.put(item_param(item, LWIP_PIVOT_ROT, time));
+    LWDVector rest = {0.0, 0.0, 0.0};
+    bones.restParam(item, LWIP_ROTATION, rest);
+    in.put(rest);
+    in.put(options.mix_with_fk != 0 ? item_param(item, LWIP_ROTATION, time) : vec3(0.0));
+    LWDVector lo = {0.0, 0.0, 0.0}, hi = {0.0, 0.0, 0.0};
+    in.put(static_cast<double>(info.limits(item, LWIP_ROTATION, lo, hi)));
+    in.put(lo);
+    in.put(hi);
+  }
+  if (options.goal_position != LWITEM_NULL) {
+    const LWItemID holder = info.parent(options.goal_position);
+    in.put(item_param(options.goal_position, LWIP_POSITION, time));
+    in.put(holder != LWITEM_NULL ? item_param(holder, LWIP_PIVOT, time) : vec3(0.0));
+  } else {
+    in.put(bones.restLength(items[setup.result_index[n - 1]]));
+  }
+}
+
+// Fills one Work per path joint from the chain's inputs and measures the links: total length, the
+// largest arc (each joint's |bend| times the length it carries, i.e. its own link and every later
+// one) and s_min.
+void build_works(Chain_setup* setup, std::vector<double>* link_length,
+                 const std::vector<double>& inputs) {
+  Input_reader in{inputs.data()};
+  const std::size_t n = static_cast<std::size_t>(in.get());
+  const bool mix_with_fk = in.get() != 0.0;
+  const bool goal_position = in.get_id() != LWITEM_NULL;
   std::vector<Work>& works = setup->works;
   works.assign(n, Work());
-  for (std::size_t k = 0; k < n; ++k) works[k].item = items[setup->result_index[k]];
+  vec3 pivot_of_previous(0.0);
 
-  // offset_k = position of item k - pivot of item k - 1 (parent frame); 0 for the root.
-  works[0].offset = vec3(0.0);
-  for (std::size_t k = 1; k < n; ++k) {
-    works[k].offset = item_param(works[k].item, LWIP_POSITION, time) -
-                      item_param(works[k - 1].item, LWIP_PIVOT, time);
-  }
-
-  std::vector<double> link_length(n, 0.0);
+  link_length->assign(n, 0.0);
   double scale_product = 1.0;
   double s_min = DBL_MAX;
+  vec3 last_pivot(0.0);
   for (std::size_t k = 0; k < n; ++k) {
     Work& w = works[k];
-    w.scale = k == 0 ? access_param(access, LWIP_SCALING) : item_param(w.item, LWIP_SCALING, time);
-    scale_product *= std::max({std::fabs(w.scale.x), std::fabs(w.scale.y), std::fabs(w.scale.z)});
-    w.pivot_rot = item_param(w.item, LWIP_PIVOT_ROT, time);
+    w.item = in.get_id();
+    const vec3 position = in.get3();
+    const vec3 pivot = in.get3();
+    // offset_k = position of item k - pivot of item k - 1 (parent frame); 0 for the root.
+    w.offset = k == 0 ? vec3(0.0) : position - pivot_of_previous;
+    pivot_of_previous = pivot;
+    last_pivot = pivot;
+    w.scale = in.get3();
+    w.pivot_rot = in.get3();
     w.pivot_mat = vk_3dla::m33_from_hpb(w.pivot_rot);
+    w.rest_rot = without_small(in.get3());
+    const vec3 fk = in.get3();
+    w.fk_rot = mix_with_fk ? without_small(fk) : vec3(0.0);
+    w.limit_flags = static_cast<unsigned>(in.get());
+    w.limit_min = in.get3();
+    w.limit_max = in.get3();
+  }
+  vec3 last_end(0.0);
+  if (goal_position) {
+    const vec3 position = in.get3();
+    last_end = position - in.get3();
+  } else {
+    last_end = vec3(0.0, 0.0, in.get()) - last_pivot;
+  }
 
-    LWDVector rest = {0.0, 0.0, 0.0};
-    bones.restParam(w.item, LWIP_ROTATION, rest);
-    w.rest_rot = without_small(vec3(rest));
-    w.fk_rot = options.mix_with_fk != 0 ? without_small(item_param(w.item, LWIP_ROTATION, time))
-                                        : vec3(0.0);
+  for (std::size_t k = 0; k < n; ++k) {
+    Work& w = works[k];
+    scale_product *= std::max({std::fabs(w.scale.x), std::fabs(w.scale.y), std::fabs(w.scale.z)});
     classify_joint(&w, k == 0 ? nullptr : &works[k - 1]);
-
-    if (k + 1 < n) {
-      w.end_point = works[k + 1].offset;
-    } else if (options.goal_position != LWITEM_NULL) {
-      const LWItemID holder = info.parent(options.goal_position);
-      w.end_point = item_param(options.goal_position, LWIP_POSITION, time) -
-                    (holder != LWITEM_NULL ? item_param(holder, LWIP_PIVOT, time) : vec3(0.0));
-    } else {
-      w.end_point = vec3(0.0, 0.0, bones.restLength(w.item)) - item_param(w.item, LWIP_PIVOT, time);
-    }
-    link_length[k] = vk_3dla::abs(w.end_point) * scale_product;
-    setup->total_length += link_length[k];
-
-    LWDVector lo = {0.0, 0.0, 0.0}, hi = {0.0, 0.0, 0.0};
-    w.limit_flags = info.limits(w.item, LWIP_ROTATION, lo, hi);
-    w.limit_min = vec3(lo);
-    w.limit_max = vec3(hi);
+    w.end_point = k + 1 < n ? works[k + 1].offset : last_end;
+    (*link_length)[k] = vk_3dla::abs(w.end_point) * scale_product;
+    setup->total_length += (*link_length)[k];
     if (w.flipped) {
       const double c = w.rest_rot.y > 0.0 ? pi : -pi;
       const double old_min = w.limit_min.y;
@@ -227,7 +309,7 @@ void read_works(Chain_setup* setup, const LWItemMotionAccess& access,
   // rest of the chain still counts for the whole swing; the search step stays meaningful.
   double carried = 0.0;
   for (std::size_t k = n; k-- > 1;) {
-    carried += link_length[k];
+    carried += (*link_length)[k];
     setup->largest_arc = std::max(setup->largest_arc, std::fabs(works[k].bend_angle) * carried);
   }
 }
@@ -265,15 +347,27 @@ void find_limit_items(Chain_setup* setup, LWItemID root) {
   }
 }
 
-void build_limit(Root_limit* limit, const Chain_setup& setup, LWTime time) {
-  std::vector<vec3> limit_z_world;
-  limit_z_world.reserve(setup.limit_items.size());
-  for (LWItemID item : setup.limit_items) limit_z_world.push_back(z_row(item_world(item, time)));
-  vec3 origin_z_world(0.0);
-  if (setup.limit_origin != LWITEM_NULL)
-    origin_z_world = z_row(item_world(setup.limit_origin, time));
-  build_root_limit(limit, setup.works[0], setup.inv_w0, limit_z_world,
-                   setup.limit_origin != LWITEM_NULL ? &origin_z_world : nullptr);
+// Everything the root limit is built from, into *out: the root's limits, the root frame, and the
+// world Z axes of the limit items and the origin (those also into *z_world and *origin_z).
+void read_limit_inputs(std::vector<double>* out, std::vector<vec3>* z_world, vec3* origin_z,
+                       const Chain_setup& setup, LWTime time) {
+  out->clear();
+  z_world->clear();
+  Input_writer in{out};
+  const Work& root = setup.works[0];
+  in.put(static_cast<double>(root.limit_flags));
+  in.put(root.limit_min);
+  in.put(root.limit_max);
+  for (int r = 0; r < 3; ++r) in.put(setup.inv_w0.row(r));
+  in.put(static_cast<double>(setup.limit_items.size()));
+  for (LWItemID item : setup.limit_items) {
+    z_world->push_back(z_row(item_world(item, time)));
+    in.put(z_world->back());
+  }
+  *origin_z = vec3(0.0);
+  in.put(setup.limit_origin != LWITEM_NULL ? 1.0 : 0.0);
+  if (setup.limit_origin != LWITEM_NULL) *origin_z = z_row(item_world(setup.limit_origin, time));
+  in.put(*origin_z);
 }
 
 // ---- Reach ------------------------------------------------------------------------------------
@@ -357,6 +451,30 @@ void choose_kind(Chain_setup* setup) {
   setup->kind = fixed_length ? IK_align_dir : static_cast<IK_kind>(plane_kind(setup->works, false));
 }
 
+// The set-up's goal-independent measures back at their defaults, before they are worked out anew.
+void forget_measures(Chain_setup* setup) {
+  Chain_setup fresh;
+  setup->total_length = fresh.total_length;
+  setup->largest_arc = fresh.largest_arc;
+  setup->length_tolerance = fresh.length_tolerance;
+  setup->step = fresh.step;
+  setup->fraction_tolerance = fresh.fraction_tolerance;
+  setup->s_min = fresh.s_min;
+  setup->s_lo = fresh.s_lo;
+  setup->s_hi = fresh.s_hi;
+  setup->s_near = fresh.s_near;
+  setup->s_far = fresh.s_far;
+  setup->shortest = fresh.shortest;
+  setup->longest = fresh.longest;
+  setup->range_measured = fresh.range_measured;
+  setup->two_items = fresh.two_items;
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
 }  // namespace
 
 m44 item_world_from(const vec3& s, const vec3& r, const vec3& p, LWItemID item, LWTime time) {
@@ -417,17 +535,48 @@ bool is_limit_origin_name(const char* name) {
   return name != nullptr && std::strlen(name) >= 12 && std::strstr(name, "ik-limit-org") != nullptr;
 }
 
-void set_up_chain(Chain_setup* setup, Root_limit* limit, const tarsel::UserData& options,
+void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
                   const LWItemMotionAccess& access, const std::vector<LWItemID>& items,
                   LWItemID goal, int arbitrary_limit) {
+  Chain_setup* setup = &state->setup;
   find_goal(setup, access, goal);
-  setup->result_index = path_to_last(items);
-  read_works(setup, access, options, items);
-  set_search_measures(setup);
+  path_to_last(&setup->result_index, items);
+
+  read_chain_inputs(&state->chain_inputs_next, *setup, access, options, items);
+  if (!state->chain_kept || !same_bits(state->chain_inputs_next, state->chain_inputs)) {
+    state->chain_inputs.swap(state->chain_inputs_next);
+    forget_measures(setup);
+    build_works(setup, &state->link_length, state->chain_inputs);
+    set_search_measures(setup);
+    state->ends.reset();  // the searches below and the solve revisit fractions
+    measure_reach(setup, &state->ends);
+    state->chain_kept = true;
+    ++state->chain_builds;
+  }
+
+  setup->limit_items.clear();
+  setup->limit_origin = LWITEM_NULL;
   if (arbitrary_limit != 0) find_limit_items(setup, setup->works[0].item);
-  build_limit(limit, *setup, access.time);
-  Chain_ends ends(setup->works);  // the searches below revisit fractions
-  measure_reach(setup, &ends);
-  choose_fraction(setup, options.excess_stretch != 0, &ends);
+  vec3 origin_z(0.0);
+  read_limit_inputs(&state->limit_inputs_next, &state->limit_z_world, &origin_z, *setup,
+                    access.time);
+  if (!state->limit_kept || !same_bits(state->limit_inputs_next, state->limit_inputs)) {
+    state->limit_inputs.swap(state->limit_inputs_next);
+    build_root_limit(&state->limit, setup->works[0], setup->inv_w0, state->limit_z_world,
+                     setup->limit_origin != LWITEM_NULL ? &origin_z : nullptr);
+    state->limit_kept = true;
+    ++state->limit_builds;
+  }
+
+  choose_fraction(setup, options.excess_stretch != 0, &state->ends);
   choose_kind(setup);
+}
+
+void set_up_chain(Chain_setup* setup, Root_limit* limit, const tarsel::Chain_options& options,
+                  const LWItemMotionAccess& access, const std::vector<LWItemID>& items,
+                  LWItemID goal, int arbitrary_limit) {
+  Chain_state state;
+  set_up_chain(&state, options, access, items, goal, arbitrary_limit);
+  *setup = std::move(state.setup);
+  *limit = state.limit;
 }

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "host/user_data.h"
 #include "la3d/vk_3dla.h"
 #include "sdk/lwmotion.h"
+#include "solver/chain_options.h"
 #include "solver/records.h"
 #include "solver/root_limit.h"
 
@@ -45,16 +45,25 @@ struct Chain_setup {
   LWItemID limit_origin = LWITEM_NULL;
 };
 
-// First half: fills *setup and builds the root's direction limit into *limit.
-void set_up_chain(Chain_setup* setup, Root_limit* limit, const tarsel::UserData& options,
+struct Chain_state;
+
+// First half: fills state->setup and builds the root's direction limit into state->limit. What
+// does not depend on the goal is kept from the state's last set-up when every input it came from
+// is bit for bit the same; the rest is worked out afresh.
+void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
+                  const LWItemMotionAccess& access, const std::vector<LWItemID>& items,
+                  LWItemID goal, int arbitrary_limit);
+
+// The same from nothing kept, into *setup and *limit.
+void set_up_chain(Chain_setup* setup, Root_limit* limit, const tarsel::Chain_options& options,
                   const LWItemMotionAccess& access, const std::vector<LWItemID>& items,
                   LWItemID goal, int arbitrary_limit);
 
 // Second half: proposes the root's rotation, runs the joint solve (twice when a twist target acts
-// with a partial effect), writes the bones' results and returns the root's rotation.
-vk_3dla::m33 solve_chain(std::vector<Result>* results, tarsel::UserData* instance,
-                         const LWItemMotionAccess& access, const Chain_setup& setup,
-                         const Root_limit& limit);
+// with a partial effect), writes the bones' results and returns the root's rotation. Reads the
+// set-up, the limit and the scratch of *state.
+vk_3dla::m33 solve_chain(std::vector<Result>* results, const tarsel::Chain_options& options,
+                         const LWItemMotionAccess& access, Chain_state* state);
 
 // Whether `name` marks a limit boundary item / the limit's origin (names under 12 characters never
 // do).

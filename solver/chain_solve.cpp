@@ -3,12 +3,13 @@
 // its blend with a solve without the twist target), and the bones' results.
 #include <cmath>
 
-#include "host/service_slots.h"
 #include "solver/chain_end.h"
 #include "solver/chain_setup.h"
+#include "solver/chain_state.h"
 #include "solver/joint_solve.h"
 #include "solver/limits.h"
 #include "solver/process.h"
+#include "solver/scene_services.h"
 
 using vk_3dla::m33;
 using vk_3dla::quat;
@@ -38,7 +39,7 @@ struct Proposal {
 };
 
 // R = rot_axis(end, twist bank) * rotation_between(end, goal direction).
-Proposal propose_root(const tarsel::UserData& options, LWTime time, const vec3& end_root,
+Proposal propose_root(const tarsel::Chain_options& options, LWTime time, const vec3& end_root,
                       const vec3& goal_dir) {
   Proposal p;
   if (options.twist != LWITEM_NULL) {
@@ -87,7 +88,7 @@ struct Twist_target {
   vec3 direction{0.0};    // normalized(target x goal), root frame
 };
 
-Twist_target read_twist_target(const tarsel::UserData& options, const Chain_setup& setup,
+Twist_target read_twist_target(const tarsel::Chain_options& options, const Chain_setup& setup,
                                LWTime time) {
   Twist_target t;
   if (options.twist_effect != LWITEM_NULL) {
@@ -161,55 +162,50 @@ vec3 result_hpb(const Work& w, double a) {
 }
 
 void write_results(std::vector<Result>* results, const Chain_setup& setup,
-                   const std::vector<double>& angles) {
-  std::vector<bool> on_path(results->size(), false);
+                   const std::vector<double>& angles, std::vector<char>* on_path) {
+  on_path->assign(results->size(), 0);
   for (std::size_t k = 1; k < setup.works.size() && k < angles.size(); ++k) {
     const std::size_t i = setup.result_index[k];
     if (i >= results->size()) continue;
     (*results)[i].hpb = result_hpb(setup.works[k], angles[k]);
-    on_path[i] = true;
+    (*on_path)[i] = 1;
   }
   // Side branches are not part of the solved path; their bones keep the host's rotation.
   for (std::size_t i = 1; i < results->size(); ++i) {
-    if (!on_path[i]) (*results)[i].weight = 0.0;
+    if (!(*on_path)[i]) (*results)[i].weight = 0.0;
   }
 }
 
 }  // namespace
 
-m33 solve_chain(std::vector<Result>* results, tarsel::UserData* instance,
-                const LWItemMotionAccess& access, const Chain_setup& setup,
-                const Root_limit& limit) {
+m33 solve_chain(std::vector<Result>* results, const tarsel::Chain_options& options,
+                const LWItemMotionAccess& access, Chain_state* state) {
+  const Chain_setup& setup = state->setup;
+  const Root_limit& limit = state->limit;
   const vec3 end_root = chain_end(setup.works, setup.s_sol);
   const vec3 line = twist_plane_line(setup.kind, end_root);
   vec2 twist_dir(end_root.x, end_root.y);
   twist_dir.normalize();
 
-  const Proposal proposal = propose_root(*instance, access.time, end_root, setup.goal_dir);
-  const Twist_target target = read_twist_target(*instance, setup, access.time);
-  if (!(instance->posture_weight >= 0.0)) instance->posture_weight = 0.0;
+  const Proposal proposal = propose_root(options, access.time, end_root, setup.goal_dir);
+  const Twist_target target = read_twist_target(options, setup, access.time);
+  const double posture_weight = options.posture_weight >= 0.0 ? options.posture_weight : 0.0;
 
-  const Joint_solve_inputs inputs{setup,
-                                  limit,
-                                  end_root,
-                                  target.direction,
-                                  twist_reference(setup, line, end_root),
-                                  line,
-                                  twist_dir,
-                                  instance->posture_weight,
-                                  proposal.base};
+  const Joint_solve_inputs inputs{
+      setup, limit,     end_root,       target.direction, twist_reference(setup, line, end_root),
+      line,  twist_dir, posture_weight, proposal.base};
 
   m33 root = proposal.rotation;
-  std::vector<double> angles;
-  Chain_ends ends(setup.works);  // shared by both solves of a partial twist target
-  solve_root(&root, &angles, inputs, target.active, &ends);
+  std::vector<double>& angles = state->angles;
+  Chain_ends* ends = &state->ends;  // shared by both solves of a partial twist target
+  solve_root(&root, &angles, inputs, target.active, ends);
 
   const double w = target.effect;
   if (target.item_set && w > 0.0 && w < 1.0) {
     // A partial twist target: blend with the solve that ignores it, joint by joint.
     m33 root_free = proposal.rotation;
-    std::vector<double> angles_free;
-    solve_root(&root_free, &angles_free, inputs, false, &ends);
+    std::vector<double>& angles_free = state->angles_free;
+    solve_root(&root_free, &angles_free, inputs, false, ends);
     for (std::size_t k = 1; k < angles.size() && k < angles_free.size(); ++k) {
       angles[k] = w * angles[k] + (1.0 - w) * angles_free[k];
     }
@@ -218,13 +214,13 @@ m33 solve_chain(std::vector<Result>* results, tarsel::UserData* instance,
     if (!setup.works.empty()) keep_inside_limit(&root, setup.works[0], limit);
   }
 
-  write_results(results, setup, angles);
+  write_results(results, setup, angles, &state->on_path);
   return root;
 }
 
-m33 process(std::vector<Result>* results, tarsel::UserData* instance,
+m33 process(std::vector<Result>* results, tarsel::Chain_options* instance,
             const LWItemMotionAccess* access, const std::vector<LWItemID>& items, LWItemID goal,
-            int arbitrary_limit) {
+            int arbitrary_limit, Chain_state* state) {
   if (access == nullptr) return m33(1.0);
   if (results == nullptr || instance == nullptr || items.empty() || tarsel::item_info == nullptr ||
       tarsel::bone_info == nullptr) {
@@ -233,8 +229,12 @@ m33 process(std::vector<Result>* results, tarsel::UserData* instance,
     access->getParam(LWIP_ROTATION, access->time, current);
     return vk_3dla::m33_from_hpb(vec3(current));
   }
-  Chain_setup setup;
-  Root_limit limit;
-  set_up_chain(&setup, &limit, *instance, *access, items, goal, arbitrary_limit);
-  return solve_chain(results, instance, *access, setup, limit);
+  if (!(instance->posture_weight >= 0.0)) instance->posture_weight = 0.0;
+  if (state == nullptr) {
+    Chain_state fresh;
+    set_up_chain(&fresh, *instance, *access, items, goal, arbitrary_limit);
+    return solve_chain(results, *instance, *access, &fresh);
+  }
+  set_up_chain(state, *instance, *access, items, goal, arbitrary_limit);
+  return solve_chain(results, *instance, *access, state);
 }

@@ -1,6 +1,7 @@
 #include "solver/joint_solve.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -42,21 +43,23 @@ struct Cone_alignment : Func {
   bool closed;
 };
 
-// The boundary cost, remembering what each position gave: the search ends on a position it has
-// evaluated, whose joint and bend fraction are then taken as they were rather than worked out
-// again.
+// The boundary cost, remembering what the latest positions gave: the search ends on a position
+// it has evaluated, whose joint and bend fraction are then taken as they were rather than worked
+// out again (a position no longer remembered is worked out again, to the same bits).
 struct Remembered_cost : Func {
-  explicit Remembered_cost(const Boundary_cost& cost) : cost(cost) { seen.reserve(64); }
+  explicit Remembered_cost(const Boundary_cost& cost) : cost(cost) {}
   double operator()(double u) override {
-    Evaluation e;
+    Evaluation& e = seen[count % capacity];
+    ++count;
     e.u = u;
     e.value = cost.evaluate(u, &e.joint, &e.s);
-    seen.push_back(e);
     return e.value;
   }
   // The joint and bend fraction of the boundary position u.
   void result(double u, m33* joint, double* s) const {
-    for (const Evaluation& e : seen) {
+    const std::size_t n = count < capacity ? count : capacity;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Evaluation& e = seen[i];
       if (std::memcmp(&e.u, &u, sizeof u) == 0) {
         *joint = e.joint;
         *s = e.s;
@@ -72,8 +75,10 @@ struct Remembered_cost : Func {
     m33 joint;
     double s;
   };
+  static constexpr std::size_t capacity = 128;
   const Boundary_cost& cost;
-  std::vector<Evaluation> seen;
+  std::array<Evaluation, capacity> seen;
+  std::size_t count = 0;
 };
 
 // A limit boundary that has shrunk to a single direction: every position gives that direction.

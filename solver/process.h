@@ -7,10 +7,10 @@
 
 #include <vector>
 
-#include "host/user_data.h"
 #include "la3d/vk_3dla.h"
 #include "sdk/lwmotion.h"
 #include "sdk/lwtypes.h"
+#include "solver/chain_options.h"
 #include "solver/records.h"
 
 // Solves the chain `items` (root first, as gathered by the root evaluation) towards `goal`.
@@ -18,10 +18,13 @@
 // from the root to the last item is written; a bone off that path (a side branch) gets weight 0 so
 // that it keeps the host's rotation. Element 0 is left alone: the root's solved rotation (parent
 // frame, before its pivot rotation) is returned. Reads the options of *instance and clamps a
-// negative posture weight there to 0. Needs the item-info and bone-info service slots.
-vk_3dla::m33 process(std::vector<Result>* results, tarsel::UserData* instance,
+// negative posture weight there to 0. Needs the item-info and bone-info service slots. `state`
+// is what the chain-root instance keeps between evaluations (a fresh one when null); results are
+// the same with or without it.
+struct Chain_state;
+vk_3dla::m33 process(std::vector<Result>* results, tarsel::Chain_options* instance,
                      const LWItemMotionAccess* access, const std::vector<LWItemID>& items,
-                     LWItemID goal, int arbitrary_limit);
+                     LWItemID goal, int arbitrary_limit, Chain_state* state = nullptr);
 
 // The item's world transform at `time` (row vectors, translation in the last row), composed
 // through its parents from scaling, rotation, position, pivot rotation and the parent's pivot.

@@ -178,7 +178,9 @@ double limit_with_twist_target(m33* joint, const std::vector<Work>& chain, const
   const double rho = std::atan2(twist_ref.y, twist_ref.x);
   const double level = twist_ref.z;
 
-  std::vector<double> candidates;
+  std::vector<double> own_candidates;
+  std::vector<double>& candidates = ends != nullptr ? ends->candidates() : own_candidates;
+  candidates.clear();
   if (cone_limit) {
     cone_candidates(&candidates, marks, perimeter, from_limit, twist_target, level);
   } else {

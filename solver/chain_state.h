@@ -1,0 +1,44 @@
+// What one chain-root instance keeps from one evaluation to the next: the chain set-up's results
+// that do not depend on the goal (the joints' fixed parts, the reach range, the root limit) with
+// the exact inputs they came from, and the scratch space every solve reuses, so that an evaluation
+// of an unchanged chain reads the scene, compares and goes straight to the goal-dependent part
+// without touching the heap.
+#ifndef TARSEL_SOLVER_CHAIN_STATE_H
+#define TARSEL_SOLVER_CHAIN_STATE_H
+
+#include <cstddef>
+#include <vector>
+
+#include "la3d/vk_3dla.h"
+#include "solver/chain_end.h"
+#include "solver/chain_setup.h"
+#include "solver/root_limit.h"
+
+struct Chain_state {
+  Chain_state() = default;
+  // A copy starts afresh: what is kept belongs to the instance that measured it.
+  Chain_state(const Chain_state&) : Chain_state() {}
+  Chain_state& operator=(const Chain_state&) { return *this; }
+
+  Chain_setup setup;
+  Root_limit limit;
+  Chain_ends ends{setup.works};  // memo of chain ends, valid while the works are unchanged
+
+  // The inputs the kept results came from, compared bit for bit (every double's bits, item ids
+  // included): the chain's are everything the Work records are made of, the limit's everything
+  // the root limit is built from. `*_next` is where this evaluation's inputs are read to.
+  std::vector<double> chain_inputs, chain_inputs_next;
+  std::vector<double> limit_inputs, limit_inputs_next;
+  bool chain_kept = false;
+  bool limit_kept = false;
+  long chain_builds = 0;  // how often the chain's parts were worked out (for the tests)
+  long limit_builds = 0;
+
+  // Scratch of the set-up and the solve.
+  std::vector<double> link_length;
+  std::vector<vk_3dla::vec3> limit_z_world;
+  std::vector<double> angles, angles_free;
+  std::vector<char> on_path;
+};
+
+#endif
