@@ -16,6 +16,7 @@
 #include "stage/output_file.h"
 #include "stage/runner/chains.h"
 #include "stage/runner/frames.h"
+#include "stage/runner/motion_commands.h"
 #include "stage/runner/progress.h"
 #include "stage/runner/report.h"
 
@@ -312,6 +313,9 @@ int main(int argc, char** argv) {
                       "Write the changed settings back to the scene file");
   add_module_option(panel_cmd, panel_options.module);
 
+  const std::vector<runner::Command> motion_commands = {runner::add_import_command(app),
+                                                        runner::add_rig_command(app)};
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -322,6 +326,8 @@ int main(int argc, char** argv) {
 
   try {
     if (run_cmd->parsed()) return run(run_options);
+    for (const runner::Command& c : motion_commands)
+      if (c.app->parsed()) return c.run();
     return panel(panel_options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: error: %s\n", program, e.what());

@@ -1,0 +1,173 @@
+// Motion files on real clips: the imported scene against assimp's own node transforms, the CMU
+// clip's legs re-solved through the loaded module, and the command line on bad input.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <assimp/scene.h>
+#include <assimp/Importer.hpp>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "stage/formats/anim_sample.h"
+#include "stage/formats/frame_math.h"
+#include "stage/formats/import.h"
+#include "stage/formats/rig.h"
+#include "stage/host.h"
+
+namespace {
+
+using formats::Matrix;
+using stage::Vec3;
+
+std::string model(const std::string& name) { return std::string(MOTION_MODELS_DIR) + "/" + name; }
+const std::string cmu = model("BVH/01_01.bvh");
+
+double distance(const Vec3& a, const Vec3& b) { return formats::norm(formats::sub(a, b)); }
+
+// Every joint of a host scene by name.
+std::map<std::string, LWItemID> bones_by_name(const stage::Scene& scene) {
+  std::map<std::string, LWItemID> bones;
+  for (std::size_t i = 0; i < scene.size(); ++i)
+    if (scene.item(i).type == stage::Item_type::bone) bones[scene.item(i).name] = scene.item(i).id;
+  return bones;
+}
+
+// assimp's world position of a node at `ticks`, in assimp's frame: the node transforms (keyed
+// ones from the first animation) multiplied up to the scene's top.
+Vec3 assimp_world(const aiScene& scene, const aiNode* node, double ticks) {
+  const aiAnimation& anim = *scene.mAnimations[0];
+  Matrix world;
+  for (; node; node = node->mParent) {
+    const aiNodeAnim* channel = nullptr;
+    for (unsigned c = 0; c < anim.mNumChannels; ++c)
+      if (anim.mChannels[c]->mNodeName == node->mName) channel = anim.mChannels[c];
+    world = formats::node_local(*node, channel, ticks) * world;
+  }
+  return {world.a4, world.b4, world.c4};
+}
+
+// The imported scene, run with no module, puts every joint where assimp's evaluation of the file
+// puts it (Z mirrored into the host's left-handed frame), on every frame.
+TEST(Import, JointsStandWhereAssimpPutsThem) {
+  const struct {
+    const char* file;
+    int frame_step;  // frames checked: every one for short clips, a spread for long ones
+  } files[] = {{"BVH/01_01.bvh", 7}, {"BVH/Boxing_Toes.bvh", 11}, {"FBX/huesitos.fbx", 1}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.file);
+    const stage::Scene_record record = formats::import_motion(model(f.file), {});
+    stage::Host host;
+    host.load_scene_record(record, f.file);
+    Assimp::Importer importer;
+    const aiScene* scene = importer.ReadFile(model(f.file), 0);
+    ASSERT_NE(scene, nullptr);
+    const double tps = scene->mAnimations[0]->mTicksPerSecond;
+    const std::map<std::string, LWItemID> bones = bones_by_name(host.scene());
+    ASSERT_GE(bones.size(), 9u);
+    // The skeleton's size: the spread of its joints on the first frame.
+    host.evaluate_frame(0);
+    Vec3 lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
+    for (const auto& [name, id] : bones) {
+      const Vec3 p = host.world_position(id, 0);
+      for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], p[k]), hi[k] = std::max(hi[k], p[k]);
+    }
+    const double size = distance(lo, hi);
+    double worst = 0;
+    for (int frame = record.frame_start; frame <= record.frame_end; frame += f.frame_step) {
+      const double time = frame / record.fps;
+      host.evaluate(time);
+      // BVH and FBX clips here key whole ticks, one a frame.
+      const double ticks = std::fabs(record.fps - tps) < 1e-3 * tps ? frame : time * tps;
+      for (const auto& [name, id] : bones) {
+        const aiNode* node = scene->mRootNode->FindNode(name.c_str());
+        ASSERT_NE(node, nullptr) << name;
+        const Vec3 expected = formats::mirror_z(assimp_world(*scene, node, ticks));
+        worst = std::max(worst, distance(host.world_position(id, time), expected));
+      }
+    }
+    EXPECT_LT(worst, 1e-9 * size) << "size " << size;
+  }
+}
+
+// The CMU figure's left leg is on its left: with +Y up and the toes pointing forward, the host's
+// left-handed frame has left = forward x up. A mirrored import would put it on the right.
+TEST(Import, CmuFigureKeepsItsLeftOnTheLeft) {
+  const stage::Scene_record record = formats::import_motion(cmu, {});
+  stage::Host host;
+  host.load_scene_record(record, "01_01");
+  const std::map<std::string, LWItemID> b = bones_by_name(host.scene());
+  for (int frame = 0; frame <= record.frame_end; frame += 25) {
+    const double t = frame / record.fps;
+    host.evaluate(t);
+    const auto at = [&](const char* name) { return host.world_position(b.at(name), t); };
+    const Vec3 up = formats::sub(at("Head"), at("Hips"));
+    const Vec3 forward = formats::sub(at("LeftToeBase"), at("LeftFoot"));
+    const Vec3 left = formats::sub(at("LeftUpLeg"), at("RightUpLeg"));
+    ASSERT_GT(formats::dot(formats::cross(forward, up), left), 0) << "frame " << frame;
+  }
+  // The clip's first root position (9.3722, 17.8693, -17.3198) with Z mirrored.
+  host.evaluate_frame(0);
+  const Vec3 hips = host.world_position(b.at("Hips"), 0);
+  EXPECT_NEAR(hips[0], 9.3722, 1e-5);
+  EXPECT_NEAR(hips[1], 17.8693, 1e-5);
+  EXPECT_NEAR(hips[2], 17.3198, 1e-5);
+}
+
+// Both legs of 01_01 rigged with their goals where the clip has the ankles: with the module, every
+// ankle the leg can reach lands on the clip's ankle, and no knee turns to the other side of the
+// hip-ankle line.
+TEST(Rig, CmuLegsReproduceTheClip) {
+  stage::Scene_record clip = formats::import_motion(cmu, {});
+  stage::Scene_record rigged = clip;
+  formats::Rig_request request;
+  request.chains = {{"LeftUpLeg", "LeftFoot"}, {"RightUpLeg", "RightFoot"}};
+  formats::rig_scene(rigged, request, "01_01");
+
+  stage::Host original, solved;
+  original.load_scene_record(clip, "01_01");
+  solved.load_module(TARSEL_MODULE_PATH);
+  solved.load_scene_record(rigged, "01_01-rigged");
+  ASSERT_TRUE(solved.warnings().empty());
+  const auto a = bones_by_name(original.scene()), b = bones_by_name(solved.scene());
+  for (const char* side : {"Left", "Right"}) {
+    SCOPED_TRACE(side);
+    const std::string hip = std::string(side) + "UpLeg", knee = std::string(side) + "Leg",
+                      ankle = std::string(side) + "Foot";
+    const double leg =
+        distance(original.world_position(a.at(hip), 0), original.world_position(a.at(knee), 0)) +
+        distance(original.world_position(a.at(knee), 0), original.world_position(a.at(ankle), 0));
+    int reachable = 0, wrong_side = 0;
+    double worst = 0;
+    for (int frame = clip.frame_start; frame <= clip.frame_end; ++frame) {
+      const double t = frame / clip.fps;
+      original.evaluate(t);
+      solved.evaluate(t);
+      const Vec3 h = original.world_position(a.at(hip), t);
+      const Vec3 goal = original.world_position(a.at(ankle), t);
+      if (distance(h, goal) >= leg * (1 - 1e-9)) continue;
+      ++reachable;
+      worst = std::max(worst, distance(solved.world_position(b.at(ankle), t), goal));
+      // Sides of the line: the knees' offsets square to it point the same way.
+      const Vec3 u = formats::scaled(formats::sub(goal, h), 1 / distance(goal, h));
+      const auto side_of = [&](const Vec3& k) {
+        const Vec3 m = formats::sub(k, h);
+        return formats::sub(m, formats::scaled(u, formats::dot(m, u)));
+      };
+      const Vec3 clip_side = side_of(original.world_position(a.at(knee), t));
+      const Vec3 solved_side = side_of(solved.world_position(b.at(knee), t));
+      if (formats::norm(clip_side) > 1e-3 * leg && formats::dot(clip_side, solved_side) <= 0)
+        ++wrong_side;
+    }
+    EXPECT_GT(reachable, clip.frame_end / 2);
+    EXPECT_EQ(wrong_side, 0);
+    EXPECT_LT(worst, 1e-6 * leg);
+  }
+}
+
+}  // namespace
