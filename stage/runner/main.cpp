@@ -314,7 +314,8 @@ int main(int argc, char** argv) {
   add_module_option(panel_cmd, panel_options.module);
 
   const std::vector<runner::Command> motion_commands = {runner::add_import_command(app),
-                                                        runner::add_rig_command(app)};
+                                                        runner::add_rig_command(app),
+                                                        runner::add_bake_command(app, module_path)};
 
   try {
     app.parse(argc, argv);
