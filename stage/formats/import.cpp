@@ -176,7 +176,7 @@ class Builder {
     const auto it = ch.find(node);
     j.channel = it == ch.end() ? nullptr : it->second;
     j.parent = parent;
-    j.rest = host_matrix(to_double(node->mTransformation), options_.scale);
+    j.rest = host_matrix(node_local(*node, nullptr, 0), options_.scale);
     joints_.push_back(j);
     if (parent >= 0) joints_[parent].children.push_back(index);
     for (unsigned c = 0; c < node->mNumChildren; ++c)
@@ -267,7 +267,7 @@ class Builder {
     stage::Item_record object = stage::item_record(1, stage::Item_type::object, file_stem(path_));
     Matrix above;
     for (const aiNode* n = joints_.front().node->mParent; n; n = n->mParent)
-      above = to_double(n->mTransformation) * above;
+      above = node_local(*n, nullptr, 0) * above;
     Channels oc;
     if (!split_channels(host_matrix(above, options_.scale), oc))
       fail("the nodes above the skeleton shear, which an object's channels cannot hold");

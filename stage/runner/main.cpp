@@ -313,9 +313,9 @@ int main(int argc, char** argv) {
                       "Write the changed settings back to the scene file");
   add_module_option(panel_cmd, panel_options.module);
 
-  const std::vector<runner::Command> motion_commands = {runner::add_import_command(app),
-                                                        runner::add_rig_command(app),
-                                                        runner::add_bake_command(app, module_path)};
+  const std::vector<runner::Command> motion_commands = {
+      runner::add_import_command(app), runner::add_rig_command(app),
+      runner::add_bake_command(app, module_path), runner::add_export_command(app, module_path)};
 
   try {
     app.parse(argc, argv);
