@@ -7,6 +7,7 @@
 
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -247,6 +248,60 @@ TEST(Export, FilesReadBackWhereTheSceneHasTheJoints) {
       }
     }
     EXPECT_LT(worst, 1e-6 * 30) << "worst " << worst;  // the figure is about 30 units tall
+  }
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs tarsel-stage with the arguments; returns its exit code, its standard error in `err`.
+int run_stage(const std::string& args, std::string& err) {
+  const std::string err_file = std::string(MOTION_TEST_DIR) + "/stderr.txt";
+  const int raw =
+      std::system(("'" TARSEL_STAGE_EXE "' " + args + " >/dev/null 2>'" + err_file + "'").c_str());
+  err = read_file(err_file);
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// Every bad input gets one line naming the file and the fault, exit code 1, and no output file.
+TEST(CommandLine, BadInputGetsOneLineAndWritesNothing) {
+  const std::string dir = MOTION_TEST_DIR;
+  const std::string clip = dir + "/clip.json", out = dir + "/never.json";
+  std::string err;
+  ASSERT_EQ(run_stage("import '" + cmu + "' --frames 0-20 -o '" + clip + "'", err), 0) << err;
+  const struct {
+    std::string args;
+    std::string says;  // what the line must hold besides the file's name
+    std::string file;
+  } cases[] = {
+      {"import '" + dir + "/missing.bvh'", "cannot open", "missing.bvh"},
+      {"import '" + dir + "'", "cannot read", dir},
+      {"import '" + model("BVH/01_nn.bvh.source.txt") + "'", "cannot import", "01_nn.bvh"},
+      {"import '" + model("FBX/box.fbx") + "'", "no animation", "box.fbx"},
+      {"import '" + cmu + "' --frames 100-9999", "outside the clip's frames 0-2751", "01_01.bvh"},
+      {"import '" + cmu + "' --chain Tail:LeftFoot", "no joint named \"Tail\"", "01_01.bvh"},
+      {"rig '" + clip + "' --chain LeftUpLeg:RightFoot", "is not a joint below", "clip.json"},
+      {"rig '" + clip + "' --pin LeftFoot:0-5", "no chain ends at", "clip.json"},
+      {"rig '" + clip + "' --chain LeftUpLeg:LeftFoot --pin LeftFoot:10-30", "outside", "clip.json"},
+      {"rig '" + model("BVH/01_01.bvh") + "' --chain A:B", "not valid JSON", "01_01.bvh"},
+      {"bake '" + clip + "' --frames 0-21", "outside the scene's frames 0-20", "clip.json"},
+      {"export '" + clip + "' -o '" + dir + "/never.fbx'", "unknown kind of file", "never.fbx"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::remove(out.c_str());
+    const bool to_json = c.args.find(" -o ") == std::string::npos;
+    EXPECT_EQ(run_stage(c.args + (to_json ? " -o '" + out + "'" : ""), err), 1);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find(c.file), std::string::npos) << err;
+    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+    struct stat st;
+    EXPECT_NE(stat(out.c_str(), &st), 0) << "an output was written";
+    EXPECT_NE(stat((dir + "/never.fbx").c_str(), &st), 0);
   }
 }
 
