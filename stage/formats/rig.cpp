@@ -97,7 +97,7 @@ class Rigger {
       length += norm(scene_.items[chain[k]].rest_position);
     length += norm(scene_.items[end].rest_position);
 
-    if (chain.size() >= 2) turn_root_to_plane(world, root, chain[1], end, most_bent);
+    if (chain.size() >= 2) turn_chain_to_plane(world, chain, end, most_bent);
 
     // Rest bends: the bending joints' rotations on the most bent frame.
     for (std::size_t k = 1; k < chain.size(); ++k) {
@@ -171,17 +171,20 @@ class Rigger {
     return c;
   }
 
-  // Turns the root bone about its own Z axis (its children turned back, so nothing moves) until
-  // its X axis is square to the limb's plane on the most bent frame, with the bend towards +Y:
-  // the solver keeps the root's X square to the plane of the goal and the twist target.
-  void turn_root_to_plane(Record_world& world, std::size_t root, std::size_t next, std::size_t end,
-                          int frame) {
-    Item_record& r = scene_.items[root];
-    const Vec3 s = stage::channel_value(r.channels[stage::ch_scaling], frame / scene_.fps);
-    if (s[0] != s[1]) return;  // a turn about Z would not commute with the scaling
-    const std::vector<Mat4>& w = world.at(frame / scene_.fps);
-    const Mat4 to_root = inverse(w[root]);
-    const Vec3 k = stage::transform_point(stage::translation(w[next]), to_root);
+  // Turns the chain's bones about their own Z axes, all by one angle (their children turned back,
+  // so no joint moves), until the root's X axis is square to the limb's plane on the most bent
+  // frame: the solver turns the root's X square to the plane of the goal and the twist target,
+  // and a hinge square to that plane (a knee) then bends by pitch alone.
+  void turn_chain_to_plane(Record_world& world, const std::vector<std::size_t>& chain,
+                           std::size_t end, int frame) {
+    const double t = frame / scene_.fps;
+    for (const std::size_t i : chain) {
+      const Vec3 s = stage::channel_value(scene_.items[i].channels[stage::ch_scaling], t);
+      if (s[0] != s[1]) return;  // a turn about Z would not commute with the scaling
+    }
+    const std::vector<Mat4>& w = world.at(t);
+    const Mat4 to_root = inverse(w[chain[0]]);
+    const Vec3 k = stage::transform_point(stage::translation(w[chain[1]]), to_root);
     const Vec3 e = stage::transform_point(stage::translation(w[end]), to_root);
     Vec3 n = cross(k, e);
     n[2] = 0;
@@ -199,18 +202,26 @@ class Rigger {
     const auto before = [&](const Vec3& hpb) {
       return hpb_from_matrix(turn * stage::hpb_matrix(hpb));
     };
-    turned(r.channels[stage::ch_rotation], before, true);
-    r.rest_rotation = before(r.rest_rotation);
-    for (Item_record& c : scene_.items) {
-      if (c.parent != r.id) continue;
-      const auto after = [&](const Vec3& hpb) {
-        return hpb_from_matrix(stage::hpb_matrix(hpb) * back);
-      };
-      turned(c.channels[stage::ch_rotation], after, true);
-      turned(
-          c.channels[stage::ch_position], [&](const Vec3& v) { return mul(v, back); }, false);
-      c.rest_rotation = after(c.rest_rotation);
-      c.rest_position = mul(c.rest_position, back);
+    const auto after = [&](const Vec3& hpb) {
+      return hpb_from_matrix(stage::hpb_matrix(hpb) * back);
+    };
+    const auto moved = [&](const Vec3& v) { return mul(v, back); };
+    std::vector<uint32_t> ids;
+    for (const std::size_t i : chain) ids.push_back(scene_.items[i].id);
+    const auto in_chain = [&](uint32_t id) {
+      return std::find(ids.begin(), ids.end(), id) != ids.end();
+    };
+    for (Item_record& r : scene_.items) {
+      if (in_chain(r.id)) {
+        turned(r.channels[stage::ch_rotation], before, true);
+        r.rest_rotation = before(r.rest_rotation);
+      }
+      if (r.parent != 0 && in_chain(r.parent)) {
+        turned(r.channels[stage::ch_rotation], after, true);
+        turned(r.channels[stage::ch_position], moved, false);
+        r.rest_rotation = after(r.rest_rotation);
+        r.rest_position = moved(r.rest_position);
+      }
     }
   }
 
