@@ -182,6 +182,59 @@ TEST(Rig, CmuLegsReproduceTheClip) {
   }
 }
 
+// A pin holds the goal where the clip has the ankle on the pin's first frame and the leg follows
+// it; an offset moves the other goal on every frame; both are plain keys of the goal objects.
+TEST(Rig, PinHoldsAGoalAndOffsetMovesOne) {
+  formats::Import_options part;
+  part.has_frames = true;
+  part.first = 250;
+  part.last = 450;
+  const stage::Scene_record clip = formats::import_motion(cmu, part);
+  stage::Scene_record rigged = clip;
+  formats::Rig_request request;
+  request.chains = {{"LeftUpLeg", "LeftFoot"}, {"RightUpLeg", "RightFoot"}};
+  formats::Goal_edit pin, offset;
+  pin.end = "LeftFoot";
+  pin.pin = true;
+  pin.first = 282;
+  pin.last = 420;
+  offset.end = "RightFoot";
+  offset.offset = {0, 0.5, 0};
+  request.edits = {pin, offset};
+  formats::rig_scene(rigged, request, "01_01");
+
+  stage::Host original, solved;
+  original.load_scene_record(clip, "clip");
+  solved.load_module(TARSEL_MODULE_PATH);
+  solved.load_scene_record(rigged, "rigged");
+  const auto a = bones_by_name(original.scene()), b = bones_by_name(solved.scene());
+  original.evaluate_frame(pin.first);
+  const Vec3 held = original.world_position(a.at("LeftFoot"), pin.first / clip.fps);
+  const double leg = 14.65;  // thigh and shin of the CMU figure
+  int pinned_reached = 0;
+  for (int frame = part.first; frame <= part.last; ++frame) {
+    const double t = frame / clip.fps;
+    original.evaluate(t);
+    solved.evaluate(t);
+    const Vec3 left = original.world_position(a.at("LeftFoot"), t);
+    const Vec3 right = formats::add(original.world_position(a.at("RightFoot"), t), {0, 0.5, 0});
+    const bool pinned = frame >= pin.first && frame <= pin.last;
+    const Vec3 left_goal = pinned ? held : left;
+    const Vec3 hip = solved.world_position(b.at("LeftUpLeg"), t);
+    if (distance(hip, left_goal) < leg - 1e-3) {
+      pinned_reached += pinned;
+      ASSERT_LT(distance(solved.world_position(b.at("LeftFoot"), t), left_goal), 1e-6 * leg)
+          << "frame " << frame;
+    }
+    const Vec3 rhip = solved.world_position(b.at("RightUpLeg"), t);
+    if (distance(rhip, right) < leg - 1e-3) {
+      ASSERT_LT(distance(solved.world_position(b.at("RightFoot"), t), right), 1e-6 * leg)
+          << "frame " << frame;
+    }
+  }
+  EXPECT_GT(pinned_reached, 100);
+}
+
 // The baked legs, written and read back as a file, play with no module where the rig put them.
 TEST(Bake, BakedScenePlaysTheSameWithoutTheModule) {
   formats::Import_options part;
@@ -276,6 +329,20 @@ TEST(CommandLine, BadInputGetsOneLineAndWritesNothing) {
   const std::string clip = dir + "/clip.json", out = dir + "/never.json";
   std::string err;
   ASSERT_EQ(run_stage("import '" + cmu + "' --frames 0-20 -o '" + clip + "'", err), 0) << err;
+  // An animated box: one node, no skeleton.
+  const float box_keys[] = {0, 1, 0, 0, 0, 1, 0, 0};
+  stage::write_file_whole(dir + "/box.bin",
+                          std::string(reinterpret_cast<const char*>(box_keys), sizeof box_keys));
+  stage::write_file_whole(dir + "/box.gltf",
+                          R"({"asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}],
+          "nodes": [{"name": "Box"}], "buffers": [{"uri": "box.bin", "byteLength": 32}],
+          "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 8},
+                          {"buffer": 0, "byteOffset": 8, "byteLength": 24}],
+          "accessors": [{"bufferView": 0, "componentType": 5126, "count": 2, "type": "SCALAR",
+                         "min": [0], "max": [1]},
+                        {"bufferView": 1, "componentType": 5126, "count": 2, "type": "VEC3"}],
+          "animations": [{"channels": [{"sampler": 0, "target": {"node": 0, "path": "translation"}}],
+                          "samplers": [{"input": 0, "output": 1}]}]})");
   const struct {
     std::string args;
     std::string says;  // what the line must hold besides the file's name
@@ -285,6 +352,7 @@ TEST(CommandLine, BadInputGetsOneLineAndWritesNothing) {
       {"import '" + dir + "'", "cannot read", dir},
       {"import '" + model("BVH/01_nn.bvh.source.txt") + "'", "cannot import", "01_nn.bvh"},
       {"import '" + model("FBX/box.fbx") + "'", "no animation", "box.fbx"},
+      {"import '" + dir + "/box.gltf'", "no skeleton", "box.gltf"},
       {"import '" + cmu + "' --frames 100-9999", "outside the clip's frames 0-2751", "01_01.bvh"},
       {"import '" + cmu + "' --chain Tail:LeftFoot", "no joint named \"Tail\"", "01_01.bvh"},
       {"rig '" + clip + "' --chain LeftUpLeg:RightFoot", "is not a joint below", "clip.json"},
