@@ -123,7 +123,7 @@ class Builder {
     anim_ = scene->mAnimations[0];
     find_joints(*scene);
     measure_rest();
-    return scene_record(*scene);
+    return scene_record();
   }
 
  private:
@@ -237,7 +237,7 @@ class Builder {
     return c;
   }
 
-  stage::Scene_record scene_record(const aiScene& scene) {
+  stage::Scene_record scene_record() {
     const double tps = anim_->mTicksPerSecond > 0 ? anim_->mTicksPerSecond : 25.0;
     Frame_rate rate{options_.fps, false};
     if (!(options_.fps > 0)) rate = file_rate(*anim_, tps);
@@ -303,7 +303,6 @@ class Builder {
       set_channel(r.channels[stage::ch_scaling], scl, false, 1e-12);
       rec.items.push_back(std::move(r));
     }
-    (void)scene;
     return rec;
   }
 
