@@ -2,12 +2,18 @@
 # The CMU clip 01_01 (a walk; Debian package assimp-testmodels) with IK on both legs: imported,
 # rigged, its feet pinned through one ground contact each, checked, baked and exported to glTF.
 # Usage: examples/cmu_legs.sh [OUTPUT_FOLDER]   (default: build/cmu_legs)
-# The commands are the ones a user types; TARSEL_STAGE names the runner if it is not the built one.
+# Sets up and builds the runner first, unless TARSEL_STAGE names one. The commands after that are
+# the ones a user types.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stage="${TARSEL_STAGE:-build/default/stage/runner/tarsel-stage}"
 clip=/usr/share/assimp/models/BVH/01_01.bvh
 out="${1:-build/cmu_legs}"
+if [ -z "${TARSEL_STAGE:-}" ]; then  # a fresh checkout: packages, then the runner and the module
+  scripts/setup
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target tarsel-stage >/dev/null
+fi
 mkdir -p "$out"
 
 # 1. The skeleton and its 2,752 frames as a scene.
