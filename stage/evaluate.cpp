@@ -78,6 +78,14 @@ void Host::access_set(LWItemParam param, const double value[3]) {
   const std::size_t index = evaluation_.current;
   if (index == Scene::npos || c == ch_count || !value) return;
   evaluation_.items[index].values[c] = {value[0], value[1], value[2]};
+  evaluation_.items[index].handler_set |= 1u << c;
+}
+
+bool Host::set_by_handler(LWItemID id, int channel) const {
+  const std::size_t index = scene_.index_of(id);
+  if (!evaluation_.valid || index >= evaluation_.items.size() || channel < 0 || channel >= ch_count)
+    return false;
+  return (evaluation_.items[index].handler_set >> channel) & 1u;
 }
 
 Vec3 Host::param(LWItemID id, LWItemParam param, double time) const {

@@ -89,6 +89,8 @@ class Host {
   // An item's channel triple at a time: as evaluated when the last evaluation was at that time
   // and has finished the item, else from its keys. Zeros for an unknown item or parameter.
   Vec3 param(LWItemID item, LWItemParam param, double time) const;
+  // Whether a motion handler set the item's channel (ch_position, ...) in the last evaluation.
+  bool set_by_handler(LWItemID item, int channel) const;
   // World transform from the item's channels at the time, composed through its parents.
   Mat4 world(LWItemID item, double time) const;
   Vec3 world_position(LWItemID item, double time) const { return translation(world(item, time)); }
@@ -131,6 +133,7 @@ class Host {
   struct Evaluated_item {
     bool done = false;
     std::array<Vec3, ch_count> values;
+    unsigned handler_set = 0;  // bit c: a handler set channel c
   };
   struct Evaluation {
     bool valid = false;

@@ -266,11 +266,14 @@ class Parser {
   std::string file_;
 };
 
-// Twelve significant digits: what a user typed as 90 reads back as 90, not 90.00000000000001.
+// Twelve significant digits when they read back as the same angle: what a user typed as 90 reads
+// back as 90, not 90.00000000000001. A computed angle (a baked key) is written in full, so that
+// it reads back exactly.
 double tidy_degrees(double rad) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.12g", rad_to_deg(rad));
-  return std::strtod(buf, nullptr);
+  const double tidy = std::strtod(buf, nullptr);
+  return deg_to_rad(tidy) == rad ? tidy : rad_to_deg(rad);
 }
 
 ordered_json triple_json(const Vec3& v) { return ordered_json::array({v[0], v[1], v[2]}); }

@@ -61,7 +61,7 @@ struct Scene_record {
 // value types, non-finite numbers, duplicate identifiers, references to no item, cycles.
 Scene_record parse_scene(const std::string& text, const std::string& file_name);
 // The JSON text of a scene; parse_scene reads it back to the same record (angles to within their
-// 12 significant digits in the file).
+// 12 significant digits when these read back as the same angle, else in full).
 std::string format_scene(const Scene_record& scene);
 
 Scene_record read_scene_file(const std::string& path);  // throws Error naming the file

@@ -17,6 +17,7 @@
 #include "stage/output_file.h"
 #include "stage/runner/chains.h"
 #include "stage/runner/frames.h"
+#include "stage/runner/motion_commands.h"
 #include "stage/runner/progress.h"
 #include "stage/runner/report.h"
 #include "stage/runner/value_range.h"
@@ -324,6 +325,10 @@ int main(int argc, char** argv) {
                       "Write the changed settings back to the scene file");
   add_module_option(panel_cmd, panel_options.module);
 
+  const std::vector<runner::Command> motion_commands = {
+      runner::add_import_command(app), runner::add_rig_command(app),
+      runner::add_bake_command(app, module_path), runner::add_export_command(app, module_path)};
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -334,6 +339,8 @@ int main(int argc, char** argv) {
 
   try {
     if (run_cmd->parsed()) return run(run_options);
+    for (const runner::Command& c : motion_commands)
+      if (c.app->parsed()) return c.run();
     return panel(panel_options);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: error: out of memory (the scene is too large for this machine)\n",

@@ -1,0 +1,28 @@
+// Skeletons and their motion read through assimp (BVH, glTF 2, FBX, Collada and the other formats
+// assimp reads) and turned into a host scene: one object owning one bone per joint, the motion as
+// keys on every frame. docs/motion-files.md tells the bone model and the change of axes.
+#ifndef TARSEL_STAGE_FORMATS_IMPORT_H
+#define TARSEL_STAGE_FORMATS_IMPORT_H
+
+#include <string>
+
+#include "stage/scene_file.h"
+
+namespace formats {
+
+struct Import_options {
+  double fps = 0;           // frames per second of the scene; 0: the file's own key rate
+  double scale = 1;         // every length is multiplied by it (e.g. 0.01 for centimetres)
+  bool has_frames = false;  // keep only frames first..last of the clip
+  int first = 0;
+  int last = 0;
+};
+
+// Reads the file and builds the scene. Throws stage::Error "<file>: <fault>" for a file that
+// cannot be opened or read, that assimp does not read, that holds no animation or no skeleton, a
+// frame range outside the clip, or a joint transform the host's channels cannot hold (a shear).
+stage::Scene_record import_motion(const std::string& path, const Import_options& options);
+
+}  // namespace formats
+
+#endif

@@ -1,0 +1,82 @@
+// tarsel-stage export SCENE -o OUT.glb|OUT.gltf|OUT.bvh: the evaluated animation as a skeleton.
+#include <memory>
+
+#include "stage/error.h"
+#include "stage/formats/export.h"
+#include "stage/host.h"
+#include "stage/output_file.h"
+#include "stage/runner/frames.h"
+#include "stage/runner/motion_commands.h"
+
+namespace runner {
+
+namespace {
+
+struct Options {
+  std::string scene;
+  std::string output;
+  std::string frames;
+  std::string module;
+};
+
+bool ends_with(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+int run_export(const Options& o, const Module_path& module_path) {
+  enum { glb, gltf, bvh } kind;
+  if (ends_with(o.output, ".glb")) {
+    kind = glb;
+  } else if (ends_with(o.output, ".gltf")) {
+    kind = gltf;
+  } else if (ends_with(o.output, ".bvh")) {
+    kind = bvh;
+  } else {
+    throw stage::Error(o.output + ": unknown kind of file (write .glb, .gltf or .bvh)");
+  }
+  Frame_range range;
+  if (!o.frames.empty()) range = parse_frame_range(o.frames);
+  stage::Output_file output(o.output);
+  stage::Host host;
+  host.load_module(module_path(o.module));
+  host.load_scene(o.scene);
+  const stage::Scene& scene = host.scene();
+  if (o.frames.empty()) {
+    range = {scene.frame_start, scene.frame_end};
+  } else if (range.first < scene.frame_start || range.last > scene.frame_end) {
+    throw stage::Error(o.scene + ": frames " + o.frames + " are outside the scene's frames " +
+                       std::to_string(scene.frame_start) + "-" + std::to_string(scene.frame_end));
+  }
+  try {
+    output.commit(kind == bvh ? formats::export_bvh(host, range.first, range.last)
+                              : formats::export_gltf(host, range.first, range.last, kind == glb));
+  } catch (const stage::Error& e) {
+    const std::string what = e.what();
+    if (what.rfind(o.output, 0) == 0) throw;
+    throw stage::Error(o.scene + ": " + what);
+  }
+  return 0;
+}
+
+}  // namespace
+
+Command add_export_command(CLI::App& app, Module_path module_path) {
+  auto o = std::make_shared<Options>();
+  CLI::App* cmd = app.add_subcommand(
+      "export",
+      "Evaluate the scene with the module and write its skeletons with a key on every frame:\n"
+      "glTF 2 (.glb binary, .gltf text) or BVH (.bvh).");
+  cmd->add_option("scene", o->scene, "Scene file (JSON)")->required()->type_name("SCENE");
+  cmd->add_option("-o,--output", o->output, "File to write: OUT.glb, OUT.gltf or OUT.bvh")
+      ->required()
+      ->type_name("OUT");
+  cmd->add_option("-f,--frames", o->frames, "Frames to export: FIRST-LAST (default: the scene's)")
+      ->type_name("RANGE");
+  cmd->add_option("-m,--module", o->module,
+                  "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
+      ->type_name("PATH");
+  return {cmd, [o, module_path] { return run_export(*o, module_path); }};
+}
+
+}  // namespace runner

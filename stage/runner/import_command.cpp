@@ -1,0 +1,69 @@
+// tarsel-stage import FILE -o SCENE.json: a skeleton and its motion read from a motion file.
+#include <memory>
+
+#include "stage/error.h"
+#include "stage/formats/import.h"
+#include "stage/formats/rig.h"
+#include "stage/output_file.h"
+#include "stage/runner/frames.h"
+#include "stage/runner/motion_commands.h"
+#include "stage/runner/rig_options.h"
+#include "stage/scene_file.h"
+
+namespace runner {
+
+namespace {
+
+struct Import_options {
+  std::string file;
+  std::string output;
+  double fps = 0;
+  double scale = 1;
+  std::string frames;
+  Rig_options rig;
+};
+
+int run_import(const Import_options& o) {
+  formats::Import_options options;
+  options.fps = o.fps;
+  options.scale = o.scale;
+  if (!o.frames.empty()) {
+    const Frame_range range = parse_frame_range(o.frames);
+    options.has_frames = true;
+    options.first = range.first;
+    options.last = range.last;
+  }
+  const formats::Rig_request rig = parse_rig_options(o.rig);
+  stage::Output_file output(o.output);  // an unwritable place is reported before the work
+  stage::Scene_record scene = formats::import_motion(o.file, options);
+  if (!rig.empty()) formats::rig_scene(scene, rig, o.file);
+  output.commit(stage::format_scene(scene));
+  return 0;
+}
+
+}  // namespace
+
+Command add_import_command(CLI::App& app) {
+  auto o = std::make_shared<Import_options>();
+  CLI::App* cmd = app.add_subcommand(
+      "import",
+      "Read a skeleton and its animation (BVH, glTF 2, FBX, Collada, ... through assimp)\n"
+      "and write it as a scene: one bone per joint, keyed on every frame. The options of\n"
+      "`rig` may be given too, to put IK chains on the imported limbs at once.");
+  cmd->add_option("file", o->file, "Motion file to read")->required()->type_name("FILE");
+  cmd->add_option("-o,--output", o->output, "Scene file to write (JSON)")
+      ->required()
+      ->type_name("SCENE");
+  cmd->add_option("--fps", o->fps, "Frames per second of the scene (default: the file's rate)")
+      ->check(CLI::PositiveNumber)
+      ->type_name("N");
+  cmd->add_option("--scale", o->scale, "Multiply every length, e.g. 0.01 for centimetres")
+      ->check(CLI::PositiveNumber)
+      ->type_name("S");
+  cmd->add_option("-f,--frames", o->frames, "Keep only these frames of the clip: FIRST-LAST")
+      ->type_name("RANGE");
+  add_rig_options(cmd, o->rig);
+  return {cmd, [o] { return run_import(*o); }};
+}
+
+}  // namespace runner

@@ -1,0 +1,45 @@
+// tarsel-stage rig SCENE -o RIGGED.json --chain ROOT:END ...: IK chains on a scene's limbs.
+#include <memory>
+
+#include "stage/error.h"
+#include "stage/formats/rig.h"
+#include "stage/output_file.h"
+#include "stage/runner/motion_commands.h"
+#include "stage/runner/rig_options.h"
+#include "stage/scene_file.h"
+
+namespace runner {
+
+namespace {
+
+struct Options {
+  std::string scene;
+  std::string output;
+  Rig_options rig;
+};
+
+int run_rig(const Options& o) {
+  const formats::Rig_request request = parse_rig_options(o.rig);
+  if (request.empty()) throw stage::Error("rig: give at least one --chain, --pin or --offset");
+  stage::Output_file output(o.output);
+  stage::Scene_record scene = stage::read_scene_file(o.scene);
+  formats::rig_scene(scene, request, o.scene);
+  output.commit(stage::format_scene(scene));
+  return 0;
+}
+
+}  // namespace
+
+Command add_rig_command(CLI::App& app) {
+  auto o = std::make_shared<Options>();
+  CLI::App* cmd = app.add_subcommand(
+      "rig",
+      "Put IK chains on a scene's limbs (Tarsel_Top on ROOT, Tarsel down to END's parent, a\n"
+      "goal keyed where the clip has END), and pin or move goals.");
+  cmd->add_option("scene", o->scene, "Scene file (JSON)")->required()->type_name("SCENE");
+  cmd->add_option("-o,--output", o->output, "Scene file to write")->required()->type_name("RIGGED");
+  add_rig_options(cmd, o->rig);
+  return {cmd, [o] { return run_rig(*o); }};
+}
+
+}  // namespace runner

@@ -1,0 +1,89 @@
+#include "stage/runner/rig_options.h"
+
+#include <cstdlib>
+
+#include "stage/error.h"
+#include "stage/runner/frames.h"
+
+namespace runner {
+
+namespace {
+
+// "NAME:REST" split at the last colon (joint names may hold colons, the values do not).
+void split_named(const std::string& text, const std::string& option, std::string& name,
+                 std::string& rest) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
+    throw stage::Error(option + " \"" + text + "\": expected " +
+                       (option == "--chain" ? "ROOT:END"
+                        : option == "--pin" ? "END:A-B"
+                                            : "END:x,y,z"));
+  name = text.substr(0, colon);
+  rest = text.substr(colon + 1);
+}
+
+}  // namespace
+
+void add_rig_options(CLI::App* cmd, Rig_options& o) {
+  cmd->add_option("--chain", o.chains,
+                  "IK chain from joint ROOT to joint END (END is brought to its goal; the bones\n"
+                  "from ROOT to END's parent turn). Repeatable, e.g. --chain LeftUpLeg:LeftFoot")
+      ->type_name("ROOT:END")
+      ->allow_extra_args(false);
+  cmd->add_option("--pole", o.pole,
+                  "Twist target of the chains: auto (a keyed pole in front of the middle joint,\n"
+                  "default), NONE, or the name of an item")
+      ->type_name("auto|NONE|ITEM");
+  cmd->add_option("--bend", o.bend,
+                  "Rest bend of every bending joint, degrees (default: the bend of the frame\n"
+                  "where the chain is most bent)")
+      ->type_name("DEG")
+      ->each([&o](const std::string&) { o.has_bend = true; });
+  cmd->add_option("--pin", o.pins,
+                  "Hold END's goal at its frame-A position through frame B, e.g. LeftFoot:10-40")
+      ->type_name("END:A-B")
+      ->allow_extra_args(false);
+  cmd->add_option("--offset", o.offsets, "Move END's goal by x,y,z on every frame")
+      ->type_name("END:x,y,z")
+      ->allow_extra_args(false);
+}
+
+formats::Rig_request parse_rig_options(const Rig_options& o) {
+  formats::Rig_request request;
+  for (const std::string& c : o.chains) {
+    formats::Chain_request chain;
+    split_named(c, "--chain", chain.root, chain.end);
+    chain.pole = o.pole;
+    chain.has_bend = o.has_bend;
+    chain.bend_deg = o.bend;
+    request.chains.push_back(chain);
+  }
+  for (const std::string& p : o.pins) {
+    formats::Goal_edit e;
+    std::string range;
+    split_named(p, "--pin", e.end, range);
+    const Frame_range r = parse_frame_range(range);
+    e.pin = true;
+    e.first = r.first;
+    e.last = r.last;
+    request.edits.push_back(e);
+  }
+  for (const std::string& p : o.offsets) {
+    formats::Goal_edit e;
+    std::string values;
+    split_named(p, "--offset", e.end, values);
+    const char* s = values.c_str();
+    for (int i = 0; i < 3; ++i) {
+      char* end = nullptr;
+      e.offset[i] = std::strtod(s, &end);
+      const char want = i < 2 ? ',' : '\0';
+      if (end == s || *end != want)
+        throw stage::Error("--offset \"" + p + "\": expected END:x,y,z (three numbers)");
+      s = end + (i < 2 ? 1 : 0);
+    }
+    request.edits.push_back(e);
+  }
+  return request;
+}
+
+}  // namespace runner

@@ -1,0 +1,385 @@
+// Motion files on real clips: the imported scene against assimp's own node transforms, the CMU
+// clip's legs re-solved through the loaded module, and the command line on bad input.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <assimp/scene.h>
+#include <algorithm>
+#include <assimp/Importer.hpp>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "stage/formats/anim_sample.h"
+#include "stage/formats/bake.h"
+#include "stage/formats/export.h"
+#include "stage/formats/frame_math.h"
+#include "stage/formats/import.h"
+#include "stage/formats/rig.h"
+#include "stage/host.h"
+#include "stage/output_file.h"
+
+namespace {
+
+using formats::Matrix;
+using stage::Vec3;
+
+std::string model(const std::string& name) { return std::string(MOTION_MODELS_DIR) + "/" + name; }
+const std::string cmu = model("BVH/01_01.bvh");
+
+double distance(const Vec3& a, const Vec3& b) { return formats::norm(formats::sub(a, b)); }
+
+// Every joint of a host scene by name.
+std::map<std::string, LWItemID> bones_by_name(const stage::Scene& scene) {
+  std::map<std::string, LWItemID> bones;
+  for (std::size_t i = 0; i < scene.size(); ++i)
+    if (scene.item(i).type == stage::Item_type::bone) bones[scene.item(i).name] = scene.item(i).id;
+  return bones;
+}
+
+// assimp's world position of a node at `ticks`, in assimp's frame: the node transforms (keyed
+// ones from the first animation) multiplied up to the scene's top.
+Vec3 assimp_world(const aiNode* node, const std::map<const aiNode*, const aiNodeAnim*>& channels,
+                  double ticks) {
+  Matrix world;
+  for (; node; node = node->mParent) {
+    const auto it = channels.find(node);
+    world = formats::node_local(*node, it == channels.end() ? nullptr : it->second, ticks) * world;
+  }
+  return {world.a4, world.b4, world.c4};
+}
+
+// The imported scene, run with no module, puts every joint where assimp's evaluation of the file
+// puts it (Z mirrored into the host's left-handed frame), on every frame.
+TEST(Import, JointsStandWhereAssimpPutsThem) {
+  const struct {
+    const char* file;
+    int frame_step;  // 1: every frame
+  } files[] = {{"BVH/01_01.bvh", 1}, {"BVH/Boxing_Toes.bvh", 3}, {"FBX/huesitos.fbx", 1}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.file);
+    const stage::Scene_record record = formats::import_motion(model(f.file), {});
+    stage::Host host;
+    host.load_scene_record(record, f.file);
+    Assimp::Importer importer;
+    const aiScene* scene = importer.ReadFile(model(f.file), 0);
+    ASSERT_NE(scene, nullptr);
+    const double tps = scene->mAnimations[0]->mTicksPerSecond;
+    const std::map<std::string, LWItemID> bones = bones_by_name(host.scene());
+    ASSERT_GE(bones.size(), 9u);
+    std::map<const aiNode*, const aiNodeAnim*> channels;
+    const aiAnimation& anim = *scene->mAnimations[0];
+    for (unsigned c = 0; c < anim.mNumChannels; ++c)
+      channels[scene->mRootNode->FindNode(anim.mChannels[c]->mNodeName)] = anim.mChannels[c];
+    std::map<LWItemID, const aiNode*> nodes;
+    for (const auto& [name, id] : bones) {
+      nodes[id] = scene->mRootNode->FindNode(name.c_str());
+      ASSERT_NE(nodes[id], nullptr) << name;
+    }
+    // The skeleton's size: the spread of its joints on the first frame.
+    host.evaluate_frame(0);
+    Vec3 lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
+    for (const auto& [name, id] : bones) {
+      const Vec3 p = host.world_position(id, 0);
+      for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], p[k]), hi[k] = std::max(hi[k], p[k]);
+    }
+    const double size = distance(lo, hi);
+    double worst = 0;
+    for (int frame = record.frame_start; frame <= record.frame_end; frame += f.frame_step) {
+      const double time = frame / record.fps;
+      host.evaluate(time);
+      // BVH and FBX clips here key whole ticks, one a frame.
+      const double ticks = std::fabs(record.fps - tps) < 1e-3 * tps ? frame : time * tps;
+      for (const auto& [id, node] : nodes) {
+        const Vec3 expected = formats::mirror_z(assimp_world(node, channels, ticks));
+        worst = std::max(worst, distance(host.world_position(id, time), expected));
+      }
+    }
+    EXPECT_LT(worst, 1e-9 * size) << "size " << size;
+  }
+}
+
+// The CMU figure's left leg is on its left: with +Y up and the toes pointing forward, the host's
+// left-handed frame has left = forward x up. A mirrored import would put it on the right.
+TEST(Import, CmuFigureKeepsItsLeftOnTheLeft) {
+  const stage::Scene_record record = formats::import_motion(cmu, {});
+  stage::Host host;
+  host.load_scene_record(record, "01_01");
+  const std::map<std::string, LWItemID> b = bones_by_name(host.scene());
+  for (int frame = 0; frame <= record.frame_end; frame += 25) {
+    const double t = frame / record.fps;
+    host.evaluate(t);
+    const auto at = [&](const char* name) { return host.world_position(b.at(name), t); };
+    const Vec3 up = formats::sub(at("Head"), at("Hips"));
+    const Vec3 forward = formats::sub(at("LeftToeBase"), at("LeftFoot"));
+    const Vec3 left = formats::sub(at("LeftUpLeg"), at("RightUpLeg"));
+    ASSERT_GT(formats::dot(formats::cross(forward, up), left), 0) << "frame " << frame;
+  }
+  // The clip's first root position (9.3722, 17.8693, -17.3198) with Z mirrored.
+  host.evaluate_frame(0);
+  const Vec3 hips = host.world_position(b.at("Hips"), 0);
+  EXPECT_NEAR(hips[0], 9.3722, 1e-5);
+  EXPECT_NEAR(hips[1], 17.8693, 1e-5);
+  EXPECT_NEAR(hips[2], 17.3198, 1e-5);
+}
+
+// Both legs of 01_01 rigged with their goals where the clip has the ankles: with the module, every
+// ankle the leg can reach lands on the clip's ankle, and no knee turns to the other side of the
+// hip-ankle line (nor away from the clip's knee at all).
+stage::Scene_record rigged_legs(const stage::Scene_record& clip) {
+  stage::Scene_record rigged = clip;
+  formats::Rig_request request;
+  request.chains = {{"LeftUpLeg", "LeftFoot"}, {"RightUpLeg", "RightFoot"}};
+  formats::rig_scene(rigged, request, "01_01");
+  return rigged;
+}
+
+TEST(Rig, CmuLegsReproduceTheClip) {
+  const stage::Scene_record clip = formats::import_motion(cmu, {});
+  const stage::Scene_record rigged = rigged_legs(clip);
+
+  stage::Host original, solved;
+  original.load_scene_record(clip, "01_01");
+  solved.load_module(TARSEL_MODULE_PATH);
+  solved.load_scene_record(rigged, "01_01-rigged");
+  ASSERT_TRUE(solved.warnings().empty());
+  const auto a = bones_by_name(original.scene()), b = bones_by_name(solved.scene());
+  for (const char* side : {"Left", "Right"}) {
+    SCOPED_TRACE(side);
+    const std::string hip = std::string(side) + "UpLeg", knee = std::string(side) + "Leg",
+                      ankle = std::string(side) + "Foot";
+    const double leg =
+        distance(original.world_position(a.at(hip), 0), original.world_position(a.at(knee), 0)) +
+        distance(original.world_position(a.at(knee), 0), original.world_position(a.at(ankle), 0));
+    int reachable = 0, wrong_side = 0;
+    double worst = 0, worst_knee = 0;
+    for (int frame = clip.frame_start; frame <= clip.frame_end; ++frame) {
+      const double t = frame / clip.fps;
+      original.evaluate(t);
+      solved.evaluate(t);
+      const Vec3 h = original.world_position(a.at(hip), t);
+      const Vec3 goal = original.world_position(a.at(ankle), t);
+      if (distance(h, goal) >= leg * (1 - 1e-9)) continue;
+      ++reachable;
+      worst = std::max(worst, distance(solved.world_position(b.at(ankle), t), goal));
+      // Sides of the line: the knees' offsets square to it point the same way.
+      const Vec3 u = formats::scaled(formats::sub(goal, h), 1 / distance(goal, h));
+      const auto side_of = [&](const Vec3& k) {
+        const Vec3 m = formats::sub(k, h);
+        return formats::sub(m, formats::scaled(u, formats::dot(m, u)));
+      };
+      const Vec3 clip_side = side_of(original.world_position(a.at(knee), t));
+      const Vec3 solved_side = side_of(solved.world_position(b.at(knee), t));
+      if (formats::norm(clip_side) > 1e-3 * leg && formats::dot(clip_side, solved_side) <= 0)
+        ++wrong_side;
+      worst_knee = std::max(worst_knee, distance(clip_side, solved_side));
+    }
+    EXPECT_GT(reachable, clip.frame_end / 2);
+    EXPECT_EQ(wrong_side, 0);
+    // The clip's knee is a hinge, so the pole keeps the whole limb where the clip has it.
+    EXPECT_LT(worst_knee, 1e-6 * leg);
+    EXPECT_LT(worst, 1e-6 * leg);
+  }
+}
+
+// A pin holds the goal where the clip has the ankle on the pin's first frame and the leg follows
+// it; an offset moves the other goal on every frame; both are plain keys of the goal objects.
+TEST(Rig, PinHoldsAGoalAndOffsetMovesOne) {
+  formats::Import_options part;
+  part.has_frames = true;
+  part.first = 250;
+  part.last = 450;
+  const stage::Scene_record clip = formats::import_motion(cmu, part);
+  stage::Scene_record rigged = clip;
+  formats::Rig_request request;
+  request.chains = {{"LeftUpLeg", "LeftFoot"}, {"RightUpLeg", "RightFoot"}};
+  formats::Goal_edit pin, offset;
+  pin.end = "LeftFoot";
+  pin.pin = true;
+  pin.first = 282;
+  pin.last = 420;
+  offset.end = "RightFoot";
+  offset.offset = {0, 0.5, 0};
+  request.edits = {pin, offset};
+  formats::rig_scene(rigged, request, "01_01");
+
+  stage::Host original, solved;
+  original.load_scene_record(clip, "clip");
+  solved.load_module(TARSEL_MODULE_PATH);
+  solved.load_scene_record(rigged, "rigged");
+  const auto a = bones_by_name(original.scene()), b = bones_by_name(solved.scene());
+  original.evaluate_frame(pin.first);
+  const Vec3 held = original.world_position(a.at("LeftFoot"), pin.first / clip.fps);
+  const double leg = 14.65;  // thigh and shin of the CMU figure
+  int pinned_reached = 0;
+  for (int frame = part.first; frame <= part.last; ++frame) {
+    const double t = frame / clip.fps;
+    original.evaluate(t);
+    solved.evaluate(t);
+    const Vec3 left = original.world_position(a.at("LeftFoot"), t);
+    const Vec3 right = formats::add(original.world_position(a.at("RightFoot"), t), {0, 0.5, 0});
+    const bool pinned = frame >= pin.first && frame <= pin.last;
+    const Vec3 left_goal = pinned ? held : left;
+    const Vec3 hip = solved.world_position(b.at("LeftUpLeg"), t);
+    if (distance(hip, left_goal) < leg - 1e-3) {
+      pinned_reached += pinned;
+      ASSERT_LT(distance(solved.world_position(b.at("LeftFoot"), t), left_goal), 1e-6 * leg)
+          << "frame " << frame;
+    }
+    const Vec3 rhip = solved.world_position(b.at("RightUpLeg"), t);
+    if (distance(rhip, right) < leg - 1e-3) {
+      ASSERT_LT(distance(solved.world_position(b.at("RightFoot"), t), right), 1e-6 * leg)
+          << "frame " << frame;
+    }
+  }
+  EXPECT_GT(pinned_reached, 100);
+}
+
+// The baked legs, written and read back as a file, play with no module where the rig put them.
+TEST(Bake, BakedScenePlaysTheSameWithoutTheModule) {
+  formats::Import_options part;
+  part.has_frames = true;
+  part.first = 100;
+  part.last = 700;
+  const stage::Scene_record rigged = rigged_legs(formats::import_motion(cmu, part));
+  stage::Host solved, plain;
+  solved.load_module(TARSEL_MODULE_PATH);
+  solved.load_scene_record(rigged, "rigged");
+  const stage::Scene_record baked = stage::parse_scene(
+      stage::format_scene(formats::bake_scene(solved, part.first, part.last)), "baked");
+  plain.load_scene_record(baked, "baked");
+  for (const stage::Item_record& r : baked.items) ASSERT_TRUE(r.handlers.empty()) << r.name;
+  ASSERT_EQ(plain.scene().size(), solved.scene().size());
+  double worst = 0;
+  for (int frame = part.first; frame <= part.last; ++frame) {
+    const double t = frame / baked.fps;
+    solved.evaluate(t);
+    plain.evaluate(t);
+    for (std::size_t i = 0; i < plain.scene().size(); ++i)
+      worst = std::max(worst, distance(solved.world_position(solved.scene().item(i).id, t),
+                                       plain.world_position(plain.scene().item(i).id, t)));
+  }
+  EXPECT_LT(worst, 1e-12);
+}
+
+// Exports of the re-solved legs: the glTF passes the Khronos validator, and every file read back
+// through assimp puts every joint where the scene does.
+TEST(Export, FilesReadBackWhereTheSceneHasTheJoints) {
+  formats::Import_options part;
+  part.has_frames = true;
+  part.first = 300;
+  part.last = 500;
+  const stage::Scene_record rigged = rigged_legs(formats::import_motion(cmu, part));
+  stage::Host solved;
+  solved.load_module(TARSEL_MODULE_PATH);
+  solved.load_scene_record(rigged, "rigged");
+  const std::map<std::string, LWItemID> bones = bones_by_name(solved.scene());
+  for (const char* suffix : {".glb", ".gltf", ".bvh"}) {
+    SCOPED_TRACE(suffix);
+    const std::string out = std::string(MOTION_TEST_DIR) + "/legs" + suffix;
+    const std::string bytes =
+        std::string(suffix) == ".bvh"
+            ? formats::export_bvh(solved, part.first, part.last)
+            : formats::export_gltf(solved, part.first, part.last, std::string(suffix) == ".glb");
+    stage::write_file_whole(out, bytes);
+    if (std::string(suffix) != ".bvh") {
+      const std::string command = "node '" MOTION_VALIDATOR "' '" + out + "'";
+      EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    const stage::Scene_record back = formats::import_motion(out, {});
+    ASSERT_EQ(back.frame_end - back.frame_start, part.last - part.first);
+    ASSERT_DOUBLE_EQ(back.fps, rigged.fps);
+    stage::Host read;
+    read.load_scene_record(back, out);
+    const std::map<std::string, LWItemID> read_bones = bones_by_name(read.scene());
+    double worst = 0;
+    for (int frame = part.first; frame <= part.last; ++frame) {
+      const double t = frame / rigged.fps, t_back = (frame - part.first) / back.fps;
+      solved.evaluate(t);
+      read.evaluate(t_back);
+      for (const auto& [name, id] : bones) {
+        ASSERT_EQ(read_bones.count(name), 1u) << name;
+        worst = std::max(worst, distance(solved.world_position(id, t),
+                                         read.world_position(read_bones.at(name), t_back)));
+      }
+    }
+    EXPECT_LT(worst, 1e-6 * 30) << "worst " << worst;  // the figure is about 30 units tall
+  }
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs tarsel-stage with the arguments; returns its exit code, its standard error in `err`.
+int run_stage(const std::string& args, std::string& err) {
+  const std::string err_file = std::string(MOTION_TEST_DIR) + "/stderr.txt";
+  const int raw =
+      std::system(("'" TARSEL_STAGE_EXE "' " + args + " >/dev/null 2>'" + err_file + "'").c_str());
+  err = read_file(err_file);
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// Every bad input gets one line naming the file and the fault, exit code 1, and no output file.
+TEST(CommandLine, BadInputGetsOneLineAndWritesNothing) {
+  const std::string dir = MOTION_TEST_DIR;
+  const std::string clip = dir + "/clip.json", out = dir + "/never.json";
+  std::string err;
+  ASSERT_EQ(run_stage("import '" + cmu + "' --frames 0-20 -o '" + clip + "'", err), 0) << err;
+  // An animated box: one node, no skeleton.
+  const float box_keys[] = {0, 1, 0, 0, 0, 1, 0, 0};
+  stage::write_file_whole(dir + "/box.bin",
+                          std::string(reinterpret_cast<const char*>(box_keys), sizeof box_keys));
+  stage::write_file_whole(dir + "/box.gltf",
+                          R"({"asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}],
+          "nodes": [{"name": "Box"}], "buffers": [{"uri": "box.bin", "byteLength": 32}],
+          "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 8},
+                          {"buffer": 0, "byteOffset": 8, "byteLength": 24}],
+          "accessors": [{"bufferView": 0, "componentType": 5126, "count": 2, "type": "SCALAR",
+                         "min": [0], "max": [1]},
+                        {"bufferView": 1, "componentType": 5126, "count": 2, "type": "VEC3"}],
+          "animations": [{"channels": [{"sampler": 0, "target": {"node": 0, "path": "translation"}}],
+                          "samplers": [{"input": 0, "output": 1}]}]})");
+  const struct {
+    std::string args;
+    std::string says;  // what the line must hold besides the file's name
+    std::string file;
+  } cases[] = {
+      {"import '" + dir + "/missing.bvh'", "cannot open", "missing.bvh"},
+      {"import '" + dir + "'", "cannot read", dir},
+      {"import '" + model("BVH/01_nn.bvh.source.txt") + "'", "cannot import", "01_nn.bvh"},
+      {"import '" + model("FBX/box.fbx") + "'", "no animation", "box.fbx"},
+      {"import '" + dir + "/box.gltf'", "no skeleton", "box.gltf"},
+      {"import '" + cmu + "' --frames 100-9999", "outside the clip's frames 0-2751", "01_01.bvh"},
+      {"import '" + cmu + "' --chain Tail:LeftFoot", "no joint named \"Tail\"", "01_01.bvh"},
+      {"rig '" + clip + "' --chain LeftUpLeg:RightFoot", "is not a joint below", "clip.json"},
+      {"rig '" + clip + "' --pin LeftFoot:0-5", "no chain ends at", "clip.json"},
+      {"rig '" + clip + "' --chain LeftUpLeg:LeftFoot --pin LeftFoot:10-30", "outside",
+       "clip.json"},
+      {"rig '" + model("BVH/01_01.bvh") + "' --chain A:B", "not valid JSON", "01_01.bvh"},
+      {"bake '" + clip + "' --frames 0-21", "outside the scene's frames 0-20", "clip.json"},
+      {"export '" + clip + "' -o '" + dir + "/never.fbx'", "unknown kind of file", "never.fbx"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::remove(out.c_str());
+    const bool to_json = c.args.find(" -o ") == std::string::npos;
+    EXPECT_EQ(run_stage(c.args + (to_json ? " -o '" + out + "'" : ""), err), 1);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find(c.file), std::string::npos) << err;
+    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+    struct stat st;
+    EXPECT_NE(stat(out.c_str(), &st), 0) << "an output was written";
+    EXPECT_NE(stat((dir + "/never.fbx").c_str(), &st), 0);
+  }
+}
+
+}  // namespace
