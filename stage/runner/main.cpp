@@ -18,6 +18,7 @@
 #include "stage/runner/frames.h"
 #include "stage/runner/progress.h"
 #include "stage/runner/report.h"
+#include "stage/runner/view.h"
 
 #ifndef TARSEL_DEFAULT_MODULE
 #define TARSEL_DEFAULT_MODULE "tarsel.p"
@@ -312,6 +313,9 @@ int main(int argc, char** argv) {
                       "Write the changed settings back to the scene file");
   add_module_option(panel_cmd, panel_options.module);
 
+  runner::View_options view_options;
+  CLI::App* view_cmd = runner::add_view_command(app, view_options);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -322,6 +326,7 @@ int main(int argc, char** argv) {
 
   try {
     if (run_cmd->parsed()) return run(run_options);
+    if (view_cmd->parsed()) return runner::run_view(view_options);
     return panel(panel_options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: error: %s\n", program, e.what());
