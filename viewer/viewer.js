@@ -355,11 +355,14 @@
     }));
     axesGeometry.setAttribute('color', new T.Float32BufferAttribute(col, 3));
   }
-  scene.add(new T.LineSegments(axesGeometry, new T.LineBasicMaterial({ vertexColors: true })));
+  const axesLines = new T.LineSegments(axesGeometry, new T.LineBasicMaterial({ vertexColors: true }));
+  axesLines.frustumCulled = false;  // its points move every frame
+  scene.add(axesLines);
   // End-to-goal lines.
   const endGeometry = new T.BufferGeometry();
   endGeometry.setAttribute('position', new T.Float32BufferAttribute(new Float32Array(chains.length * 6), 3));
   const endLines = new T.LineSegments(endGeometry, new T.LineDashedMaterial({ color: colors.endLine, dashSize: size * 0.015, gapSize: size * 0.01 }));
+  endLines.frustumCulled = false;
   scene.add(endLines);
 
   // Limit drawings per chain root: heading and pitch wedges, the cone's rim and surface, the
@@ -801,9 +804,9 @@
     if (firstFrameMs === null) firstFrameMs = performance.now() - started;
   }
   window.addEventListener('resize', () => { plots.forEach((p) => { p.image = null; }); resize(); drawCursors(); });
-  if (still) {
-    const w = Number(hash.get('w')) || window.innerWidth, h = Number(hash.get('h')) || window.innerHeight;
-    view.style.width = w + 'px'; view.style.height = h + 'px'; view.style.flex = 'none';
+  if (still && hash.has('w') && hash.has('h')) {  // a picture of the given size
+    view.style.width = Number(hash.get('w')) + 'px'; view.style.height = Number(hash.get('h')) + 'px';
+    view.style.flex = 'none';
   }
   renderer.setSize(viewSize()[0], viewSize()[1], false);
   const startView = presets[hash.get('view')] ? hash.get('view') : 'persp';

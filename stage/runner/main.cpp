@@ -17,6 +17,7 @@
 #include "stage/runner/chains.h"
 #include "stage/runner/frames.h"
 #include "stage/runner/progress.h"
+#include "stage/runner/render.h"
 #include "stage/runner/report.h"
 #include "stage/runner/view.h"
 
@@ -315,6 +316,8 @@ int main(int argc, char** argv) {
 
   runner::View_options view_options;
   CLI::App* view_cmd = runner::add_view_command(app, view_options);
+  runner::Render_options render_options;
+  CLI::App* render_cmd = runner::add_render_command(app, render_options);
 
   try {
     app.parse(argc, argv);
@@ -327,6 +330,7 @@ int main(int argc, char** argv) {
   try {
     if (run_cmd->parsed()) return run(run_options);
     if (view_cmd->parsed()) return runner::run_view(view_options);
+    if (render_cmd->parsed()) return runner::run_render(render_options);
     return panel(panel_options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: error: %s\n", program, e.what());

@@ -28,15 +28,7 @@ ordered_json number(double v) {
   return v == 0 ? 0.0 : v;
 }
 
-// The root's saved options that name items or switch the marker limit ("TwistTarget <id>", ...).
-struct Root_options {
-  LWItemID twist_target = LWITEM_NULL;
-  LWItemID twist_effect = LWITEM_NULL;
-  LWItemID plugin_effect = LWITEM_NULL;
-  bool arbitrary_limit = false;
-};
-
-Root_options root_options(const stage::Scene_record& record, LWItemID root) {
+Root_options root_options_in(const stage::Scene_record& record, LWItemID root) {
   Root_options o;
   for (const stage::Item_record& r : record.items) {
     if (r.id != stage::id_value(root)) continue;
@@ -80,6 +72,10 @@ ordered_json limits_json(const stage::Limits& limits) {
 }
 
 }  // namespace
+
+Root_options root_options(stage::Host& host, LWItemID root) {
+  return root_options_in(host.scene_record(), root);
+}
 
 Frame_range view_range(const stage::Host& host, const std::string& frames) {
   Frame_range range{host.scene().frame_start, host.scene().frame_end};
@@ -164,7 +160,7 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
   ordered_json chains_json = ordered_json::array();
   for (std::size_t k = 0; k < chains.size(); ++k) {
     const Chain& chain = chains[k];
-    const Root_options options = root_options(record, chain.root);
+    const Root_options options = root_options_in(record, chain.root);
     ordered_json j = ordered_json::object();
     j["root"] = index.of(scene, chain.root);
     ordered_json bones = ordered_json::array();

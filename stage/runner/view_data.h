@@ -11,6 +11,15 @@
 
 namespace runner {
 
+// A chain root's saved options that name items or switch the marker limit.
+struct Root_options {
+  LWItemID twist_target = LWITEM_NULL;
+  LWItemID twist_effect = LWITEM_NULL;
+  LWItemID plugin_effect = LWITEM_NULL;
+  bool arbitrary_limit = false;
+};
+Root_options root_options(stage::Host& host, LWItemID root);
+
 // The most frames one view holds; a longer range is refused before any evaluation.
 constexpr long long max_view_frames = 200000;
 
