@@ -646,12 +646,15 @@
   // ---- Legend and title ----
   {
     const used = new Set(role);
-    const entries = [[colors.boneChain, 'bone in a chain'], [colors.bone, 'other bone'], [colors.joint, 'joint']];
+    const entries = [];
+    if (bones.some((b) => inChain[b.i])) entries.push([colors.boneChain, 'bone in a chain']);
+    if (bones.some((b) => !inChain[b.i])) entries.push([colors.bone, 'other bone']);
+    if (bones.length) entries.push([colors.joint, 'joint']);
     if (objects.length) entries.push(['axes', 'object axes (X, Y, Z)']);
     if (used.has('goal')) entries.push([colors.goal, 'goal']);
     if (used.has('twist')) entries.push([colors.twist, 'twist target']);
     if (used.has('goalPosition')) entries.push([colors.goalPosition, 'goal position item']);
-    entries.push(['dash', 'chain end to goal']);
+    if (chains.some((c) => c.goal >= 0)) entries.push(['dash', 'chain end to goal']);
     if (chains.some(hasLimit)) entries.push([colors.limit, 'root limit'], [colors.limitOn, 'root on its limit']);
     if (chains.some((c) => c.markers.length)) entries.push([colors.marker, 'limit markers, centre axis']);
     document.getElementById('legend').innerHTML = entries.map(([c, label]) => {
@@ -716,7 +719,8 @@
   const plotsDiv = document.getElementById('plots');
   const seriesColors = ['#1d6fd6', '#d35400', '#16a085', '#8e44ad', '#c0392b'];
   const markColors = { root_on_limit: css(colors.limitOn) };
-  const plots = chains.map((c) => {
+  const plots = chains.map((c, k) => {
+    c.length = chainLength[k];
     const div = document.createElement('div');
     div.className = 'plot';
     const keys = c.series.map((s, n) => {
@@ -731,7 +735,7 @@
     cv.addEventListener('click', (e) => {
       const r = cv.getBoundingClientRect();
       setPlaying(false);
-      setFrame(((e.clientX - r.left - 40) / Math.max(1, r.width - 50)) * (count - 1));
+      setFrame(((e.clientX - r.left - 50) / Math.max(1, r.width - 60)) * (count - 1));
     });
     return { c, cv, now: div.querySelector('.now'), image: null };
   });
@@ -742,7 +746,7 @@
     const g = cv.getContext('2d');
     g.setTransform(ratio, 0, 0, ratio, 0, 0);
     g.clearRect(0, 0, w, h);
-    const x0 = 40, x1 = w - 10, y0 = 6, y1 = h - 16;
+    const x0 = 50, x1 = w - 10, y0 = 6, y1 = h - 16;
     const xAt = (f) => x0 + (count > 1 ? (f / (count - 1)) * (x1 - x0) : 0);
     g.strokeStyle = '#dde1e5'; g.strokeRect(x0, y0, x1 - x0, y1 - y0);
     g.fillStyle = '#7a848e'; g.font = '10px system-ui, sans-serif';
@@ -751,8 +755,10 @@
     const lines = p.c.series.filter((s) => s.kind === 'line');
     let top = 0;
     lines.forEach((s) => s.values.forEach((v) => { if (v !== null && isFinite(v)) top = Math.max(top, v); }));
-    top = top > 0 ? top * 1.1 : 1;
-    g.fillText(top.toPrecision(2), x0 - 3, y0 + 8); g.fillText('0', x0 - 3, y1);
+    // Distances far below the chain's length (solver rounding) stay near the axis.
+    top = Math.max(top * 1.1, (p.c.length || 1) * 0.01);
+    g.fillText(top < 0.01 || top >= 1e4 ? top.toExponential(1) : top.toPrecision(2), x0 - 3, y0 + 8);
+    g.fillText('0', x0 - 3, y1);
     let band = 0;
     p.c.series.forEach((s) => {
       if (s.kind === 'line') {
@@ -787,7 +793,7 @@
       if (!p.image) drawPlot(p);
       const g = p.cv.getContext('2d'), ratio = window.devicePixelRatio || 1;
       g.putImageData(p.image, 0, 0);
-      const w = p.cv.width / ratio, x = 40 + (count > 1 ? (frameIndex / (count - 1)) * (w - 50) : 0);
+      const w = p.cv.width / ratio, x = 50 + (count > 1 ? (frameIndex / (count - 1)) * (w - 60) : 0);
       g.strokeStyle = '#1d232a'; g.lineWidth = 1;
       g.beginPath(); g.moveTo(x, 4); g.lineTo(x, p.cv.height / ratio - 14); g.stroke();
       p.now.textContent = p.c.series.map((s) => {
@@ -816,6 +822,12 @@
   setView(startView);
   setFrame(frameIndex);
 
+  // Where a point of host space shows on the page (CSS pixels from the page's top left).
+  function toScreen(p) {
+    const v = v3(p).project(camera), r = canvas.getBoundingClientRect();
+    return [r.left + (v.x + 1) / 2 * r.width, r.top + (1 - v.y) / 2 * r.height];
+  }
+
   // Read-only hook for tests and scripts: the drawn state of the present frame, in host space.
   window.tarselView = Object.freeze({
     state() {
@@ -823,7 +835,8 @@
       return JSON.parse(JSON.stringify({
         frame: first + frameIndex, frames: [first, last], playing, view: cam.kind,
         drawn: { bones: bones.length, joints: joints.length, objects: objects.length },
-        bones: bones.map((b) => ({ name: items[b.i].name, base: ps.base[b.i], tip: ps.tip[b.i] })),
+        bones: bones.map((b) => ({ name: items[b.i].name, base: ps.base[b.i], tip: ps.tip[b.i],
+                                   screen: toScreen(scale(add(ps.base[b.i], ps.tip[b.i]), 0.5)) })),
         items: items.map((it, i) => itemState(i, ps)),
         chains: chains.map((c, k) => ({
           root: items[c.root].name, goal: c.goal >= 0 ? items[c.goal].name : null, end: chainEnd(c, ps),

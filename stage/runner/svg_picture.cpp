@@ -78,6 +78,7 @@ Camera camera_for(View_kind view, const std::vector<Vec3>& points, double width,
   cam.forward = mul(dir, -1);
   cam.right = unit(cross(cam.forward, {0, 1, 0}));
   cam.up = cross(cam.right, cam.forward);
+  if (view == View_kind::top) cam.forward = {0, -1, 0}, cam.right = {1, 0, 0}, cam.up = {0, 0, -1};
   double ex = 0, ey = 0;
   for (const Vec3& p : points) {
     const Vec3 c = sub(display(p), cam.center);
@@ -183,17 +184,17 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
       extent.push_back(tip[i]);
     }
   }
-  const Camera cam = camera_for(view, extent, width, height);
   double size = 0;
   for (const Vec3& a : extent)
     for (const Vec3& b : extent) size = std::max(size, norm(sub(a, b)));
   size = std::max(size, 1e-6);
-  const double px = cam.perspective ? cam.scale / norm(sub(cam.eye, cam.center)) : cam.scale;
-  const double joint_r = std::max(2.0, size * 0.008 * px), marker = std::max(5.0, size * 0.02 * px);
 
-  std::vector<Shape> shapes;
-  bool has_limits = false;
   // Root limits: heading and pitch wedges about the root, in its frame without its own rotation.
+  struct Wedge {
+    std::string kind;
+    std::vector<Vec3> points;  // the apex, then the arc
+  };
+  std::vector<Wedge> wedges;
   for (const Chain& c : chains) {
     const stage::Item& root = scene.at(c.root);
     if ((root.limits.flags & 3u) == 0) continue;
@@ -210,28 +211,38 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
     const double heading = host.param(c.root, LWIP_ROTATION, t)[0];
     for (int channel = 0; channel < 2; ++channel) {
       if ((root.limits.flags & (1u << channel)) == 0) continue;
-      std::vector<Camera::Point> pts{cam.project(apex)};
+      Wedge wedge{channel == 0 ? "heading" : "pitch", {apex}};
       const double a0 = root.limits.lower[channel], a1 = root.limits.upper[channel];
       for (int j = 0; j <= 32; ++j) {
         const double a = a0 + (a1 - a0) * j / 32;
         const Vec3 d = channel == 0 ? Vec3{std::sin(a), 0, std::cos(a)}
                                     : Vec3{std::cos(a) * std::sin(heading), -std::sin(a),
                                            std::cos(a) * std::cos(heading)};
-        pts.push_back(cam.project(add(apex, mul(unit(times(d, w0)), radius))));
+        wedge.points.push_back(add(apex, mul(unit(times(d, w0)), radius)));
       }
-      has_limits = true;
-      shapes.push_back({pts[16].depth + size, "<polygon class=\"limit-" +
-                                                  std::string(channel == 0 ? "heading" : "pitch") +
-                                                  "\" points=\"" + points_attr(pts) + "\"/>"});
+      extent.insert(extent.end(), wedge.points.begin(), wedge.points.end());
+      wedges.push_back(std::move(wedge));
     }
+  }
+
+  const Camera cam = camera_for(view, extent, width, height);
+  const double px = cam.perspective ? cam.scale / norm(sub(cam.eye, cam.center)) : cam.scale;
+  const double joint_r = std::max(2.0, size * 0.008 * px), marker = std::max(5.0, size * 0.02 * px);
+
+  std::vector<Shape> shapes;
+  for (const Wedge& wedge : wedges) {
+    std::vector<Camera::Point> pts;
+    for (const Vec3& p : wedge.points) pts.push_back(cam.project(p));
+    shapes.push_back({pts[17].depth + size, "<polygon class=\"limit-" + wedge.kind +
+                                                "\" points=\"" + points_attr(pts) + "\"/>"});
   }
   // Bones as long diamonds from base to tip, joints at both ends.
   for (std::size_t i = 0; i < scene.size(); ++i) {
     const stage::Item& item = scene.item(i);
     if (item.type != stage::Item_type::bone) continue;
     const Camera::Point b = cam.project(base[i]), e = cam.project(tip[i]);
-    const double dx = e.x - b.x, dy = e.y - b.y, l = std::hypot(dx, dy);
-    const double wx = l > 0 ? -dy / l * l * 0.08 : 0, wy = l > 0 ? dx / l * l * 0.08 : 0;
+    const double dx = e.x - b.x, dy = e.y - b.y;
+    const double wx = -dy * 0.06, wy = dx * 0.06;
     const Camera::Point m{b.x + dx * 0.15, b.y + dy * 0.15, 0};
     const std::vector<Camera::Point> pts{b, {m.x + wx, m.y + wy, 0}, e, {m.x - wx, m.y - wy, 0}};
     shapes.push_back({(b.depth + e.depth) / 2, "<polygon class=\"bone" +
@@ -297,7 +308,12 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
                     std::to_string(width) + " " + std::to_string(height) + "\" data-view=\"" +
                     view_name + "\" data-frame=\"" + std::to_string(frame) + "\"";
   if (!cam.perspective) {
-    const auto vec = [](const Vec3& v) { return num(v[0]) + " " + num(v[1]) + " " + num(v[2]); };
+    const auto vec = [](const Vec3& v) {
+      char buf[100];
+      std::snprintf(buf, sizeof buf, "%.9g %.9g %.9g", v[0] == 0 ? 0.0 : v[0],
+                    v[1] == 0 ? 0.0 : v[1], v[2] == 0 ? 0.0 : v[2]);
+      return std::string(buf);
+    };
     char scale[40];
     std::snprintf(scale, sizeof scale, "%.9g", cam.scale);
     char center[100];
@@ -326,7 +342,7 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
   if (has(goal)) legend.push_back({"#d62f2f", "goal"});
   if (has(twist)) legend.push_back({"#2f6fd6", "twist target"});
   if (has(goal_position)) legend.push_back({"#2e9c4a", "goal position item"});
-  if (has_limits) legend.push_back({"#8a63c7", "root heading / pitch limits"});
+  if (!wedges.empty()) legend.push_back({"#8a63c7", "root heading / pitch limits"});
   if (svg.find("class=\"end-to-goal\"") != std::string::npos)
     legend.push_back({"#d62f2f", "chain end to goal (dashed)"});
   for (std::size_t k = 0; k < legend.size(); ++k) {
