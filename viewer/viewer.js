@@ -5,7 +5,6 @@
 // so points are shown with z negated.
 (function () {
   'use strict';
-  const started = performance.now();
   const data = JSON.parse(document.getElementById('tarsel-data').textContent);
   const hash = new URLSearchParams(location.hash.slice(1));
   const still = hash.has('still');
@@ -76,10 +75,12 @@
     return [h * R2D, p * R2D, b * R2D];
   }
 
-  // The pose of frame index f: every item's world matrix, base and (bones) tip.
-  function pose(f) {
+  // The pose of frame index f: every item's world matrix, base and (bones) tip; with `only`
+  // (flags by item, parents of flagged items flagged too) just those items.
+  function pose(f, only) {
     const world = new Array(items.length), base = new Array(items.length), tip = new Array(items.length);
     for (let i = 0; i < items.length; ++i) {
+      if (only && !only[i]) continue;
       const it = items[i];
       const parentPivot = it.parent >= 0 ? channel(items[it.parent], 'pivot', f) : [0, 0, 0];
       const l = localMatrix(channel(it, 'scaling', f), channel(it, 'rotation', f), channel(it, 'position', f),
@@ -196,7 +197,12 @@
       knots.set(Math.PI, Math.abs(out.heading[0]) * D2R);
       knots.set(1.5 * Math.PI, Math.abs(out.pitch[1]) * D2R);
     }
-    if (knots.size > 0) out.cone = { frame: F, radiusAt: coneSpline(knots), markers: c.markers.length > 0 };
+    if (knots.size > 0 && c.markers.length === 0) {  // a cone from the limits alone stays put
+      c.limitCone = c.limitCone || { frame: F, radiusAt: coneSpline(knots), markers: false };
+      out.cone = c.limitCone;
+    } else if (knots.size > 0) {
+      out.cone = { frame: F, radiusAt: coneSpline(knots), markers: true };
+    }
     return out;
   }
   // How far (degrees) the root's direction lies outside its limit at a pose: negative inside,
@@ -230,11 +236,19 @@
   const chainLength = chains.map((c) => c.bones.reduce((s, b) => s + (items[b].rest_length || 0), 0));
   // Long runs are sampled for the extent; the limit marks need every frame.
   const extentStep = Math.max(1, Math.floor(count / 400));
+  const limitItems = new Uint8Array(items.length);  // what the limits need: roots, markers, their parents
+  const needItem = (i) => { for (; i >= 0 && !limitItems[i]; i = items[i].parent) limitItems[i] = 1; };
+  chains.forEach((c) => {
+    if (!hasLimit(c)) return;
+    needItem(c.root);
+    c.markers.forEach(needItem);
+    if (c.limit_origin >= 0) needItem(c.limit_origin);
+  });
+  const needLimits = chains.some(hasLimit);
   for (let f = 0; f < count; ++f) {
     const needExtent = f % extentStep === 0 || f === count - 1;
-    const needLimits = chains.some(hasLimit);
     if (!needExtent && !needLimits) continue;
-    const ps = pose(f);
+    const ps = pose(f, needExtent ? null : limitItems);
     if (needExtent) for (let i = 0; i < items.length; ++i) { grow(ps.base[i]); if (ps.tip[i]) grow(ps.tip[i]); }
     chains.forEach((c, k) => {
       if (!hasLimit(c)) return;
@@ -245,6 +259,16 @@
   if (!isFinite(lo[0])) { lo.fill(-1); hi.fill(1); }
   const center = scale(add(lo, hi), 0.5);
   const size = Math.max(len(sub(hi, lo)), 1e-6);
+  // The extent of one pose; marks and handles are sized by the rig, not by the ground it covers.
+  function poseExtent(ps) {
+    const l = [Infinity, Infinity, Infinity], h = [-Infinity, -Infinity, -Infinity];
+    const take = (p) => { for (let k = 0; k < 3; ++k) if (p && isFinite(p[k])) { l[k] = Math.min(l[k], p[k]); h[k] = Math.max(h[k], p[k]); } };
+    for (let i = 0; i < items.length; ++i) { take(ps.base[i]); take(ps.tip[i]); }
+    return isFinite(l[0]) ? [l, h] : [lo, hi];
+  }
+  const rigSize = Math.max(len(sub(...poseExtent(pose(0)).reverse())), size * 1e-3, 1e-6);
+  // A rig that travels far compared with its size is followed by the camera.
+  const travels = size > 3 * rigSize;
   chains.forEach((c, k) => {
     if (hasLimit(c)) c.series.push({ key: 'root_on_limit', label: 'root on its limit', kind: 'marks',
                                      values: Array.from(onLimit[k]) });
@@ -277,10 +301,11 @@
   };
   const css = (c) => '#' + c.toString(16).padStart(6, '0');
   const pickables = [];
-  const jointRadius = size * 0.008, markerSize = size * 0.025, axisLength = size * 0.05;
+  const jointRadius = rigSize * 0.008, markerSize = rigSize * 0.025, axisLength = rigSize * 0.05;
 
   // Ground grid at the rig's lowest point.
-  const gridStep = Math.pow(10, Math.floor(Math.log10(size / 2)));
+  let gridStep = Math.pow(10, Math.floor(Math.log10(rigSize / 2)));
+  while (size * 1.2 / gridStep > 80) gridStep *= 10;  // a readable grid under a rig that travels far
   const gridCells = Math.ceil(size * 1.2 / gridStep);
   const grid = new T.GridHelper(gridCells * gridStep, gridCells, 0xd5d9de, 0xe6e9ec);
   grid.position.set(center[0], lo[1], -center[2]);
@@ -361,7 +386,7 @@
   // End-to-goal lines.
   const endGeometry = new T.BufferGeometry();
   endGeometry.setAttribute('position', new T.Float32BufferAttribute(new Float32Array(chains.length * 6), 3));
-  const endLines = new T.LineSegments(endGeometry, new T.LineDashedMaterial({ color: colors.endLine, dashSize: size * 0.015, gapSize: size * 0.01 }));
+  const endLines = new T.LineSegments(endGeometry, new T.LineDashedMaterial({ color: colors.endLine, dashSize: rigSize * 0.015, gapSize: rigSize * 0.01 }));
   endLines.frustumCulled = false;
   scene.add(endLines);
 
@@ -370,7 +395,7 @@
   const arcSteps = 48, rimSteps = 96;
   const limitDrawings = chains.map((c, k) => {
     if (!hasLimit(c)) return null;
-    const radius = Math.max(chainLength[k] * 0.45, size * 0.08);
+    const radius = Math.max(chainLength[k] * 0.45, rigSize * 0.08);
     const mat = () => new T.MeshBasicMaterial({ color: colors.limit, transparent: true, opacity: 0.18, side: T.DoubleSide, depthWrite: false });
     const lineMat = () => new T.LineBasicMaterial({ color: colors.limit });
     const fan = (n) => {
@@ -510,13 +535,19 @@
     const ends = endGeometry.attributes.position;
     chains.forEach((c, k) => {
       const e = chainEnd(c, ps), g = c.goal >= 0 ? ps.base[c.goal] : e;
-      const apart = len(sub(e, g)) > size * 1e-4;
+      const apart = len(sub(e, g)) > rigSize * 1e-4;
       ends.setXYZ(2 * k, e[0], e[1], -e[2]);
       ends.setXYZ(2 * k + 1, apart ? g[0] : e[0], apart ? g[1] : e[1], apart ? -g[2] : -e[2]);
     });
     ends.needsUpdate = true;
     endLines.computeLineDistances();
     updateLimits(ps, frameIndex);
+    if (follow.checked && followed) {  // keep the camera's offset from the moving rig
+      const [elo, ehi] = poseExtent(ps), c = scale(add(elo, ehi), 0.5);
+      cam.target.add(v3(sub(c, followed)).sub(v3([0, 0, 0])));
+      followed = c;
+      placeCamera();
+    }
   }
 
   // ---- Camera: orbit, pan, zoom, presets ----
@@ -543,21 +574,27 @@
     camera.updateMatrixWorld();
   }
   // Frames the rig (its extent over all frames) in the current direction.
+  const follow = document.getElementById('follow');
+  follow.checked = travels;
+  let followed = null;  // the pose centre the camera target last moved with
   function frameRig() {
     const [w, h] = viewSize(), aspect = w / h;
-    cam.target = v3(center);
+    const [elo, ehi] = follow.checked && current ? poseExtent(current) : [lo, hi];
+    cam.target = v3(scale(add(elo, ehi), 0.5));
+    followed = current ? scale(add(elo, ehi), 0.5) : null;
     cam.zoom = 1;
     placeCamera();
     const right = new T.Vector3().setFromMatrixColumn(camera.matrixWorld, 0);
     const up = new T.Vector3().setFromMatrixColumn(camera.matrixWorld, 1);
     let ex = 0, ey = 0;
-    for (const cx of [lo[0], hi[0]]) for (const cy of [lo[1], hi[1]]) for (const cz of [lo[2], hi[2]]) {
+    for (const cx of [elo[0], ehi[0]]) for (const cy of [elo[1], ehi[1]]) for (const cz of [elo[2], ehi[2]]) {
       const p = v3([cx, cy, cz]).sub(cam.target);
       ex = Math.max(ex, Math.abs(p.dot(right))); ey = Math.max(ey, Math.abs(p.dot(up)));
     }
-    const half = Math.max(ey, ex / aspect, size * 0.05) * 1.08;
+    const esize = len(sub(ehi, elo));
+    const half = Math.max(ey, ex / aspect, esize * 0.05, 1e-6) * 1.08;
     cam.half = half;
-    cam.dist = cam.kind === 'persp' ? half / Math.tan(20 * D2R) + size * 0.3 : size * 4;
+    cam.dist = cam.kind === 'persp' ? half / Math.tan(20 * D2R) + esize * 0.3 : size * 4;
     placeCamera();
   }
   function setView(kind) {
@@ -706,6 +743,7 @@
   document.getElementById('step-forward').addEventListener('click', () => { setPlaying(false); setFrame(frameIndex + 1); });
   document.querySelectorAll('#presets button[data-view]').forEach((b) => b.addEventListener('click', () => setView(b.dataset.view)));
   document.getElementById('frame-all').addEventListener('click', () => { frameRig(); render(); });
+  follow.addEventListener('change', () => { frameRig(); render(); });
   window.addEventListener('keydown', (e) => {
     if (e.target.tagName === 'SELECT' || e.target.tagName === 'INPUT' && e.target.type !== 'range') return;
     if (e.key === ' ') { e.preventDefault(); setPlaying(!playing); }
@@ -807,7 +845,7 @@
   let firstFrameMs = null;
   function render() {
     renderer.render(scene, camera);
-    if (firstFrameMs === null) firstFrameMs = performance.now() - started;
+    if (firstFrameMs === null) firstFrameMs = performance.now();  // from the start of navigation
   }
   window.addEventListener('resize', () => { plots.forEach((p) => { p.image = null; }); resize(); drawCursors(); });
   if (still && hash.has('w') && hash.has('h')) {  // a picture of the given size

@@ -2,11 +2,13 @@
 // (driven by playwright-core, no browser downloaded), draws every bone with no console error,
 // puts every item where the run report does after scrubbing, shows an item when clicked, and
 // draws a picture that changes as the rig moves.
+// A generated 2,752-frame scene opens and plays too; its page size and time to first frame are
+// printed (figures for notes, not assertions).
 // Usage: node browser_test.mjs RUNNER EXAMPLES_DIR OUT_DIR
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, statSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createRequire } from 'node:module';
@@ -128,3 +130,28 @@ for (const name of examples) {
     await page.close();
   });
 }
+
+test('a 2,752-frame walk', async () => {
+  const scenePath = join(outDir, 'walk.json'), html = join(outDir, 'walk.html');
+  execFileSync(process.execPath, [join(import.meta.dirname, '../../scripts/make-walk-scene.mjs'), scenePath]);
+  const started = Date.now();
+  execFileSync(runner, ['view', scenePath, '-o', html], { stdio: 'pipe' });
+  const written = Date.now() - started;
+  const page = await context.newPage();
+  const errors = [];
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  page.on('pageerror', (e) => errors.push(e.message));
+  await page.goto('file://' + html);
+  await page.waitForFunction(() => window.tarselView !== undefined);
+  const state = await page.evaluate(() => window.tarselView.state());
+  assert.equal(state.drawn.bones, 31);
+  assert.deepEqual(state.frames, [0, 2751]);
+  await page.click('#play');
+  await page.waitForFunction(() => window.tarselView.state().frame > 60);
+  await page.click('#play');
+  await page.screenshot({ path: join(outDir, 'walk.png') });
+  console.log(`# walk: scene ${(statSync(scenePath).size / 1e6).toFixed(1)} MB, page ${(statSync(html).size / 1e6).toFixed(1)} MB ` +
+              `written in ${written} ms, first frame drawn ${Math.round(state.first_frame_ms)} ms after navigation`);
+  assert.deepEqual(errors, []);
+  await page.close();
+});
