@@ -592,7 +592,7 @@
       ex = Math.max(ex, Math.abs(p.dot(right))); ey = Math.max(ey, Math.abs(p.dot(up)));
     }
     const esize = len(sub(ehi, elo));
-    const half = Math.max(ey, ex / aspect, esize * 0.05, 1e-6) * 1.08;
+    const half = Math.max(ey, ex / aspect, esize * 0.05, 1e-6) * (still ? 1.2 : 1.08);
     cam.half = half;
     cam.dist = cam.kind === 'persp' ? half / Math.tan(20 * D2R) + esize * 0.3 : size * 4;
     placeCamera();
