@@ -784,9 +784,10 @@
     const g = cv.getContext('2d');
     g.setTransform(ratio, 0, 0, ratio, 0, 0);
     g.clearRect(0, 0, w, h);
-    const x0 = 50, x1 = w - 10, y0 = 6, y1 = h - 16;
+    const bands = p.c.series.filter((s) => s.kind !== 'line').length;
+    const x0 = 50, x1 = w - 10, y0 = 6, yb = h - 16, y1 = yb - bands * 6;  // lines above the bands
     const xAt = (f) => x0 + (count > 1 ? (f / (count - 1)) * (x1 - x0) : 0);
-    g.strokeStyle = '#dde1e5'; g.strokeRect(x0, y0, x1 - x0, y1 - y0);
+    g.strokeStyle = '#dde1e5'; g.strokeRect(x0, y0, x1 - x0, yb - y0);
     g.fillStyle = '#7a848e'; g.font = '10px system-ui, sans-serif';
     g.fillText(String(first), x0, h - 4);
     g.textAlign = 'right'; g.fillText(String(last), x1, h - 4);
@@ -810,7 +811,7 @@
         });
         g.stroke();
       } else {  // marks and states: a band along the bottom, one per series
-        const by = y1 - 5 - band * 6;
+        const by = yb - 5 - band * 6;
         band += 1;
         const stateColor = new Map();
         s.values.forEach((v, f) => {

@@ -8,7 +8,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, statSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createRequire } from 'node:module';
@@ -66,9 +66,20 @@ const picture = (page) => page.evaluate(() => {
   return { drawn: drawn / (px.length / 4), hash };
 });
 
-for (const name of examples) {
+// An example whose items have names that are markup, to show that names cannot break the page.
+const markupName = '</script><b id="injected">&amp;"';
+function markupScene() {
+  const scene = JSON.parse(readFileSync(join(examplesDir, 'two_bone_arm.json'), 'utf8'));
+  scene.items.find((i) => i.name === 'forearm').name = markupName;
+  scene.description = '</script><script>window.injected = 1</script>';
+  const path = join(outDir, 'markup_names.json');
+  writeFileSync(path, JSON.stringify(scene));
+  return path;
+}
+
+for (const name of [...examples, 'markup_names']) {
   test(name, async () => {
-    const scenePath = join(examplesDir, `${name}.json`);
+    const scenePath = name === 'markup_names' ? markupScene() : join(examplesDir, `${name}.json`);
     const html = join(outDir, `${name}.html`), reportPath = join(outDir, `${name}.report.json`);
     execFileSync(runner, ['view', scenePath, '-o', html], { stdio: 'pipe' });
     execFileSync(runner, ['run', scenePath, '--format', 'json', '-o', reportPath], { stdio: 'pipe' });
@@ -126,6 +137,10 @@ for (const name of examples) {
     await page.click('#play');
     await page.waitForFunction((f) => window.tarselView.state().frame !== f, state.frame);
     await page.click('#play');
+    if (name === 'markup_names') {
+      assert.ok(state.items.some((i) => i.name === markupName), 'the markup name is shown as text');
+      assert.equal(await page.evaluate(() => [window.injected, document.getElementById('injected')].filter(Boolean).length), 0);
+    }
     assert.deepEqual(errors, []);
     await page.close();
   });

@@ -5,7 +5,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { readFileSync } from 'node:fs';
+import { existsSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 
 const [runner, examplesDir, outDir] = process.argv.slice(2);
@@ -56,3 +56,29 @@ for (const name of examples) {
     }
   });
 }
+
+// Bad requests: one line naming the fault, exit 1 (2 for a usage error), and nothing written.
+test('bad requests', () => {
+  const scene = join(examplesDir, 'two_bone_arm.json');
+  const cases = [
+    [['render', scene, '--frame', '3', '-o', join(outDir, 'bad.gif')], /must end in \.svg or \.png/],
+    [['render', scene, '--frame', '3', '--view', 'back', '-o', join(outDir, 'bad.svg')], /--view "back"/],
+    [['render', scene, '--frame', '3', '--size', '10x10', '-o', join(outDir, 'bad.svg')], /--size "10x10"/],
+    [['render', join(outDir, 'missing.json'), '--frame', '3', '-o', join(outDir, 'bad.svg')], /missing\.json/],
+    [['view', scene, '--frames', '0-999999999', '-o', join(outDir, 'bad.html')], /at most 200000/],
+    [['view', scene, '-o', join(outDir, 'no-such-dir', 'bad.html')], /no-such-dir/],
+  ];
+  for (const [args, message] of cases) {
+    let failed = null;
+    try {
+      execFileSync(runner, args, { stdio: 'pipe' });
+    } catch (e) {
+      failed = e;
+    }
+    assert.ok(failed, `${args.join(' ')}: succeeded`);
+    const lines = failed.stderr.toString().trim().split('\n').filter((l) => l.startsWith('tarsel-stage: error'));
+    assert.equal(lines.length, 1, `${args.join(' ')}: ${failed.stderr}`);
+    assert.match(lines[0], message);
+    assert.ok(!existsSync(args[args.length - 1]), `${args.join(' ')}: wrote a file`);
+  }
+});
