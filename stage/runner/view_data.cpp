@@ -187,6 +187,8 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
     }
     j["markers"] = std::move(markers);
     j["limit_origin"] = origin;
+    // The plots under the view show every series listed here; a per-chain figure the run report
+    // gains (reach state, limits that acted, ...) becomes one more entry.
     ordered_json distance = ordered_json::array();
     for (const double d : goal_distance[k]) distance.push_back(number(d));
     j["series"] = ordered_json::array({{{"key", "goal_distance"},
