@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <vector>
 
 #include "stage/runner/chains.h"
@@ -34,6 +35,89 @@ Vec3 times(const Vec3& d, const stage::Mat4& m) {  // a direction through the 3x
           d[0] * m.m[0][1] + d[1] * m.m[1][1] + d[2] * m.m[2][1],
           d[0] * m.m[0][2] + d[1] * m.m[1][2] + d[2] * m.m[2][2]};
 }
+
+// A 3x3 as rows; d * M for a direction d.
+using M3 = std::array<Vec3, 3>;
+Vec3 times3(const Vec3& d, const M3& m) {
+  return add(add(mul(m[0], d[0]), mul(m[1], d[1])), mul(m[2], d[2]));
+}
+M3 transposed(const M3& m) {
+  return {Vec3{m[0][0], m[1][0], m[2][0]}, Vec3{m[0][1], m[1][1], m[2][1]},
+          Vec3{m[0][2], m[1][2], m[2][2]}};
+}
+M3 inverse3(const stage::Mat4& w) {  // of the 3x3 part; the matrix itself when singular
+  const M3 m{row(w, 0), row(w, 1), row(w, 2)};
+  const Vec3 c0 = cross(m[1], m[2]), c1 = cross(m[2], m[0]), c2 = cross(m[0], m[1]);
+  const double det = dot(m[0], c0);
+  if (det == 0) return m;
+  return transposed(M3{mul(c0, 1 / det), mul(c1, 1 / det), mul(c2, 1 / det)});
+}
+M3 frame_from_z(const Vec3& z_in) {
+  const Vec3 z = unit(z_in);
+  const Vec3 x = unit(cross(std::fabs(z[0]) < 0.9 ? Vec3{1, 0, 0} : Vec3{0, 1, 0}, z));
+  return {x, cross(z, x), z};
+}
+
+// The cone a root's direction is held in: a closed cubic spline of the half-angle over the polar
+// angle about the limit frame's Z, through knots (angle -> half-angle), as the solve builds it.
+struct Cone {
+  M3 frame{Vec3{1, 0, 0}, Vec3{0, 1, 0}, Vec3{0, 0, 1}};  // limit frame, rows in the root frame
+  std::vector<double> angle, radius, curve;
+
+  void fit(const std::map<double, double>& knots) {
+    for (const auto& k : knots) {
+      angle.push_back(k.first);
+      radius.push_back(std::min(k.second, stage::deg_to_rad(179.9)));
+    }
+    const int m = static_cast<int>(angle.size());
+    const auto wrap = [m](int i) { return ((i % m) + m) % m; };
+    const auto ang = [&](int i) { return angle[wrap(i)] + 2 * stage::pi * ((i - wrap(i)) / m); };
+    const auto rad = [&](int i) { return radius[wrap(i)]; };
+    const auto h = [&](int i) { return ang(i + 1) - ang(i); };
+    const auto slope = [&](int i) { return (rad(i + 1) - rad(i)) / h(i); };
+    std::vector<std::vector<double>> a(m, std::vector<double>(m + 1, 0.0));
+    for (int i = 0; i < m; ++i) {
+      a[i][wrap(i - 1)] += h(i - 1);
+      a[i][i] += 2 * (h(i - 1) + h(i));
+      a[i][wrap(i + 1)] += h(i);
+      a[i][m] = slope(i) - slope(i - 1);
+    }
+    for (int c = 0; c < m; ++c) {  // Gauss-Jordan with partial pivoting
+      int p = c;
+      for (int r = c + 1; r < m; ++r)
+        if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
+      std::swap(a[c], a[p]);
+      for (int r = 0; r < m; ++r) {
+        if (r == c || a[c][c] == 0) continue;
+        const double k = a[r][c] / a[c][c];
+        for (int j = c; j <= m; ++j) a[r][j] -= k * a[c][j];
+      }
+    }
+    for (int i = 0; i < m; ++i) curve.push_back(a[i][i] != 0 ? a[i][m] / a[i][i] : 0);
+  }
+  double radius_at(double x) const {
+    const std::size_t m = angle.size();
+    x = std::fmod(std::fmod(x, 2 * stage::pi) + 2 * stage::pi, 2 * stage::pi);
+    if (m == 1) return radius[0];
+    std::size_t i = m - 1;
+    for (std::size_t j = 0; j < m; ++j)
+      if (angle[j] <= x) i = j;
+    const std::size_t n = (i + 1) % m;
+    double a0 = angle[i], a1 = i + 1 < m ? angle[n] : angle[n] + 2 * stage::pi;
+    if (x < a0) a0 -= 2 * stage::pi, a1 -= 2 * stage::pi;
+    const double h = a1 - a0, u = x - a0;
+    return radius[i] + u * ((radius[n] - radius[i]) / h - h * (2 * curve[i] + curve[n]) +
+                            u * (3 * curve[i] + u * (curve[n] - curve[i]) / h));
+  }
+  // How far (radians) a root-frame direction lies outside the cone: about 0 on it.
+  double margin(const Vec3& w) const {
+    const Vec3 d = times3(w, transposed(frame));
+    double a = std::atan2(d[1], d[0]);
+    if (a < 0) a += 2 * stage::pi;
+    return std::acos(std::max(-1.0, std::min(1.0, d[2] / std::max(norm(d), 1e-300)))) -
+           radius_at(a);
+  }
+};
 
 // The viewer's camera presets: the eye's direction from the target as spherical angles about
 // display +Y (theta from +Z towards +X, phi from +Y).
@@ -189,15 +273,32 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
     for (const Vec3& b : extent) size = std::max(size, norm(sub(a, b)));
   size = std::max(size, 1e-6);
 
-  // Root limits: heading and pitch wedges about the root, in its frame without its own rotation.
-  struct Wedge {
+  // Root limits about each root, in its frame without its own rotation: heading and pitch wedges,
+  // and the cone the solve holds the root to (from marker items with Arbitrary Limit on, or through
+  // the four limits when both channels are limited about the rest direction). Red when the root
+  // is on its limit.
+  struct Limit_shape {
     std::string kind;
-    std::vector<Vec3> points;  // the apex, then the arc
+    std::vector<Vec3> points;  // wedges: the apex, then the arc; cone: the rim; surface: pairs
+    bool on_limit = false;
   };
-  std::vector<Wedge> wedges;
+  std::vector<Limit_shape> limit_shapes;
+  const double on_limit_tolerance = stage::deg_to_rad(0.01);
   for (const Chain& c : chains) {
     const stage::Item& root = scene.at(c.root);
-    if ((root.limits.flags & 3u) == 0) continue;
+    std::vector<LWItemID> markers;
+    LWItemID origin = LWITEM_NULL;
+    if (root_options(host, c.root).arbitrary_limit) {
+      for (std::size_t i = 0; i < scene.size(); ++i) {
+        const stage::Item& item = scene.item(i);
+        if (item.id == c.root || item.parent != root.parent || item.name.size() < 12) continue;
+        if (item.name.find("for-ik-limit") != std::string::npos) markers.push_back(item.id);
+        if (item.name.find("ik-limit-org") != std::string::npos) origin = item.id;
+      }
+    }
+    const bool heading_limited = (root.limits.flags & 1u) != 0;
+    const bool pitch_limited = (root.limits.flags & 2u) != 0;
+    if (!heading_limited && !pitch_limited && markers.empty()) continue;
     const Vec3 pos = host.param(c.root, LWIP_POSITION, t);
     const Vec3 parent_pivot = host.param(root.parent, LWIP_PIVOT, t);
     const stage::Mat4 w0 =
@@ -208,20 +309,72 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
     for (const LWItemID id : gather_chain(scene, c.root)) length += scene.at(id).rest_length;
     const double radius = std::max(length * 0.45, size * 0.08);
     const Vec3 apex = base[scene.index_of(c.root)];
-    const double heading = host.param(c.root, LWIP_ROTATION, t)[0];
-    for (int channel = 0; channel < 2; ++channel) {
-      if ((root.limits.flags & (1u << channel)) == 0) continue;
-      Wedge wedge{channel == 0 ? "heading" : "pitch", {apex}};
-      const double a0 = root.limits.lower[channel], a1 = root.limits.upper[channel];
-      for (int j = 0; j <= 32; ++j) {
-        const double a = a0 + (a1 - a0) * j / 32;
-        const Vec3 d = channel == 0 ? Vec3{std::sin(a), 0, std::cos(a)}
-                                    : Vec3{std::cos(a) * std::sin(heading), -std::sin(a),
-                                           std::cos(a) * std::cos(heading)};
-        wedge.points.push_back(add(apex, mul(unit(times(d, w0)), radius)));
+    const Vec3 hpb = host.param(c.root, LWIP_ROTATION, t);
+    const stage::Mat3 r = stage::hpb_matrix(hpb);
+    const Vec3 direction{r.m[2][0], r.m[2][1], r.m[2][2]};  // the root's Z in its frame
+
+    Cone cone;
+    std::map<double, double> knots;
+    const Vec3 lo = root.limits.lower, hi = root.limits.upper;
+    if (!markers.empty()) {
+      if (origin != LWITEM_NULL) cone.frame = frame_from_z(row(host.world(origin, t), 2));
+      const M3 inv = inverse3(w0), ft = transposed(cone.frame);
+      for (const LWItemID m : markers) {
+        const Vec3 d = unit(times3(times3(row(host.world(m, t), 2), inv), ft));
+        double a = std::atan2(d[1], d[0]);
+        if (a < 0) a += 2 * stage::pi;
+        knots.emplace(a, std::acos(std::max(-1.0, std::min(1.0, d[2]))));
       }
-      extent.insert(extent.end(), wedge.points.begin(), wedge.points.end());
-      wedges.push_back(std::move(wedge));
+    } else if (heading_limited && pitch_limited && lo[0] < 0 && hi[0] > 0 && lo[1] < 0 &&
+               hi[1] > 0) {
+      knots = {{0, std::fabs(hi[0])},
+               {stage::pi / 2, std::fabs(lo[1])},
+               {stage::pi, std::fabs(lo[0])},
+               {1.5 * stage::pi, std::fabs(hi[1])}};
+    }
+    bool on_limit = false;
+    if (!knots.empty()) {
+      cone.fit(knots);
+      on_limit = cone.margin(direction) > -on_limit_tolerance;
+    } else {
+      for (int ch = 0; ch < 2; ++ch)
+        if ((root.limits.flags & (1u << ch)) != 0 &&
+            (hpb[ch] > hi[ch] - on_limit_tolerance || hpb[ch] < lo[ch] + on_limit_tolerance))
+          on_limit = true;
+    }
+    const auto to_world = [&](const Vec3& d) { return add(apex, mul(unit(times(d, w0)), radius)); };
+    if (markers.empty()) {
+      for (int ch = 0; ch < 2; ++ch) {
+        if ((root.limits.flags & (1u << ch)) == 0) continue;
+        // With a cone from both limits, the wedges are outlines of what was set.
+        Limit_shape wedge{
+            std::string(ch == 0 ? "heading" : "pitch") + (knots.empty() ? "" : " outline"),
+            {apex},
+            on_limit};
+        for (int j = 0; j <= 32; ++j) {
+          const double a = lo[ch] + (hi[ch] - lo[ch]) * j / 32;
+          wedge.points.push_back(to_world(ch == 0
+                                              ? Vec3{std::sin(a), 0, std::cos(a)}
+                                              : Vec3{std::cos(a) * std::sin(hpb[0]), -std::sin(a),
+                                                     std::cos(a) * std::cos(hpb[0])}));
+        }
+        extent.insert(extent.end(), wedge.points.begin(), wedge.points.end());
+        limit_shapes.push_back(std::move(wedge));
+      }
+    }
+    if (!knots.empty()) {
+      Limit_shape rim{"cone", {}, on_limit};
+      for (int j = 0; j < 64; ++j) {
+        const double a = 2 * stage::pi * j / 64, rr = cone.radius_at(a);
+        rim.points.push_back(to_world(times3(
+            {std::sin(rr) * std::cos(a), std::sin(rr) * std::sin(a), std::cos(rr)}, cone.frame)));
+      }
+      extent.insert(extent.end(), rim.points.begin(), rim.points.end());
+      Limit_shape surface{"cone-surface", {}, on_limit};
+      for (int j = 0; j < 64; j += 8)
+        surface.points.insert(surface.points.end(), {apex, rim.points[j]});
+      limit_shapes.push_back(std::move(rim));
+      limit_shapes.push_back(std::move(surface));
     }
   }
 
@@ -230,12 +383,24 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
   const double joint_r = std::max(2.0, size * 0.008 * px), marker = std::max(5.0, size * 0.02 * px);
 
   std::vector<Shape> shapes;
-  for (const Wedge& wedge : wedges) {
+  for (const Limit_shape& l : limit_shapes) {
     std::vector<Camera::Point> pts;
-    for (const Vec3& p : wedge.points) pts.push_back(cam.project(p));
-    shapes.push_back({pts[17].depth + size, "<polygon class=\"limit-" + wedge.kind +
-                                                "\" points=\"" + points_attr(pts) + "\"/>"});
+    double depth = 0;
+    for (const Vec3& p : l.points) pts.push_back(cam.project(p)), depth += pts.back().depth;
+    const std::string cls = "limit-" + l.kind + (l.on_limit ? " on-limit" : "");
+    if (l.kind == "cone-surface") {  // lines from the apex to the rim
+      std::string path;
+      for (std::size_t j = 0; j + 1 < pts.size(); j += 2)
+        path += "M" + num(pts[j].x) + "," + num(pts[j].y) + "L" + num(pts[j + 1].x) + "," +
+                num(pts[j + 1].y);
+      shapes.push_back(
+          {depth / pts.size() + size, "<path class=\"" + cls + "\" d=\"" + path + "\"/>"});
+    } else {
+      shapes.push_back({depth / pts.size() + size,
+                        "<polygon class=\"" + cls + "\" points=\"" + points_attr(pts) + "\"/>"});
+    }
   }
+
   // Bones as long diamonds from base to tip, joints at both ends.
   for (std::size_t i = 0; i < scene.size(); ++i) {
     const stage::Item& item = scene.item(i);
@@ -330,7 +495,10 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
       ".axis-x{stroke:#d84a4a}.axis-y{stroke:#3fa34d}.axis-z{stroke:#3b6fd8}"
       "line{stroke-width:1.5}\n"
       ".end-to-goal{stroke:#d62f2f;stroke-dasharray:5 3}\n"
-      ".limit-heading,.limit-pitch{fill:#8a63c7;fill-opacity:.16;stroke:#8a63c7}\n"
+      ".limit-heading,.limit-pitch,.limit-cone{fill:#8a63c7;fill-opacity:.16;stroke:#8a63c7}"
+      ".limit-cone-surface{fill:none;stroke:#8a63c7;stroke-opacity:.5}.outline{fill:none}"
+      ".on-limit{stroke:#e53935}.limit-heading.on-limit,.limit-pitch.on-limit,"
+      ".limit-cone.on-limit{fill:#e53935}.outline.on-limit{fill:none}\n"
       "text{font:12px sans-serif;fill:#1d232a}.legend{fill:#5b6570}\n"
       "</style>\n<rect width=\"100%\" height=\"100%\" fill=\"#fbfbfc\"/>\n";
   for (const Shape& s : shapes) svg += s.svg + "\n";
@@ -342,7 +510,10 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
   if (has(goal)) legend.push_back({"#d62f2f", "goal"});
   if (has(twist)) legend.push_back({"#2f6fd6", "twist target"});
   if (has(goal_position)) legend.push_back({"#2e9c4a", "goal position item"});
-  if (!wedges.empty()) legend.push_back({"#8a63c7", "root heading / pitch limits"});
+  if (!limit_shapes.empty()) legend.push_back({"#8a63c7", "root limit"});
+  if (std::any_of(limit_shapes.begin(), limit_shapes.end(),
+                  [](const Limit_shape& l) { return l.on_limit; }))
+    legend.push_back({"#e53935", "root on its limit"});
   if (svg.find("class=\"end-to-goal\"") != std::string::npos)
     legend.push_back({"#d62f2f", "chain end to goal (dashed)"});
   for (std::size_t k = 0; k < legend.size(); ++k) {

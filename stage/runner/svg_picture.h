@@ -1,6 +1,7 @@
 // A still picture of one evaluated frame as SVG: bones, joints, object axes, goals, twist targets,
-// goal-position items, end-to-goal lines and the roots' heading and pitch limits, seen from the
-// front, side, top or in perspective, as the viewer's camera presets show them.
+// goal-position items, end-to-goal lines and the roots' limits (heading and pitch wedges, the limit
+// cone's rim; class "on-limit" when the root is on its limit), seen from the front, side, top or in
+// perspective, as the viewer's camera presets show them.
 #ifndef TARSEL_STAGE_RUNNER_SVG_PICTURE_H
 #define TARSEL_STAGE_RUNNER_SVG_PICTURE_H
 

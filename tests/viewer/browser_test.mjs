@@ -120,6 +120,10 @@ for (const name of [...examples, 'markup_names']) {
                   `frame ${frame.frame} chain ${chain.root}: end to goal ${d}, report ${chain.goal_distance}`);
         assert.ok(Math.abs(v.series.goal_distance - chain.goal_distance) <= tolerance, 'plotted goal distance');
       }
+      // The still picture's own reckoning of the root limits agrees with the page's.
+      const svg = execFileSync(runner, ['render', scenePath, '--frame', String(frame.frame), '-o', join(outDir, `${name}.svg`)],
+                               { stdio: 'pipe' }) && readFileSync(join(outDir, `${name}.svg`), 'utf8');
+      assert.equal(svg.includes(' on-limit"'), state.chains.some((c) => c.root_on_limit), `frame ${frame.frame}: root on its limit`);
       if (index === 0 || index === Math.floor(n / 2)) {
         pictures.push(await picture(page));
         await page.screenshot({ path: join(outDir, `${name}-${frame.frame}.png`) });
