@@ -10,12 +10,14 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { createRequire } from 'node:module';
 
 const [runner, examplesDir, outDir] = process.argv.slice(2);
 const require = createRequire(import.meta.url);
-const { chromium } = require(join(import.meta.dirname, '../../node_modules/playwright-core'));
+const here = dirname(fileURLToPath(import.meta.url));
+const { chromium } = require(join(here, '../../node_modules/playwright-core'));
 const examples = ['two_bone_arm', 'leg_limits', 'tail_cone', 'branching', 'plugin_effect'];
 const tolerance = 1e-6;
 
@@ -152,7 +154,7 @@ for (const name of [...examples, 'markup_names']) {
 
 test('a 2,752-frame walk', async () => {
   const scenePath = join(outDir, 'walk.json'), html = join(outDir, 'walk.html');
-  execFileSync(process.execPath, [join(import.meta.dirname, '../../scripts/make-walk-scene.mjs'), scenePath]);
+  execFileSync(process.execPath, [join(here, '../../scripts/make-walk-scene.mjs'), scenePath]);
   const started = Date.now();
   execFileSync(runner, ['view', scenePath, '-o', html], { stdio: 'pipe' });
   const written = Date.now() - started;
