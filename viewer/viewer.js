@@ -821,7 +821,8 @@
             g.fillStyle = stateColor.get(v);
           } else g.fillStyle = s.color;
           const xa = xAt(f - 0.5), xb = xAt(f + 0.5);
-          g.fillRect(Math.max(x0, xa), by, Math.max(1.5, xb - xa), 4);
+          const left = Math.max(x0, xa);
+          g.fillRect(left, by, Math.max(1.5, Math.min(x1, xb) - left), 4);
         });
       }
     });
