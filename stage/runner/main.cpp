@@ -19,9 +19,11 @@
 #include "stage/runner/frames.h"
 #include "stage/runner/motion_commands.h"
 #include "stage/runner/progress.h"
+#include "stage/runner/render.h"
 #include "stage/runner/report.h"
 #include "stage/runner/value_range.h"
 #include "stage/scene_file.h"
+#include "stage/runner/view.h"
 
 #ifndef TARSEL_DEFAULT_MODULE
 #define TARSEL_DEFAULT_MODULE "tarsel.p"
@@ -328,6 +330,10 @@ int main(int argc, char** argv) {
   const std::vector<runner::Command> motion_commands = {
       runner::add_import_command(app), runner::add_rig_command(app),
       runner::add_bake_command(app, module_path), runner::add_export_command(app, module_path)};
+  runner::View_options view_options;
+  CLI::App* view_cmd = runner::add_view_command(app, view_options);
+  runner::Render_options render_options;
+  CLI::App* render_cmd = runner::add_render_command(app, render_options);
 
   try {
     app.parse(argc, argv);
@@ -341,6 +347,8 @@ int main(int argc, char** argv) {
     if (run_cmd->parsed()) return run(run_options);
     for (const runner::Command& c : motion_commands)
       if (c.app->parsed()) return c.run();
+    if (view_cmd->parsed()) return runner::run_view(view_options);
+    if (render_cmd->parsed()) return runner::run_render(render_options);
     return panel(panel_options);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: error: out of memory (the scene is too large for this machine)\n",

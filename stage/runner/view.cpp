@@ -1,0 +1,57 @@
+#include "stage/runner/view.h"
+
+#include <cstdio>
+
+#include "stage/host.h"
+#include "stage/output_file.h"
+#include "stage/runner/open_scene.h"
+#include "stage/runner/view_data.h"
+
+namespace runner {
+
+namespace {
+
+std::string default_output(const std::string& scene) {
+  std::string name = scene.substr(scene.find_last_of('/') + 1);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name + ".html";
+}
+
+}  // namespace
+
+CLI::App* add_view_command(CLI::App& app, View_options& options) {
+  CLI::App* cmd = app.add_subcommand(
+      "view",
+      "Evaluate the frames and write one HTML file that shows the run in 3D: bones, goals,\n"
+      "twist targets, root limits, a timeline and per-chain plots of the goal distance. It\n"
+      "opens from disk in a browser, with no network.");
+  cmd->add_option("scene", options.scene, "Scene file (JSON)")->required()->type_name("SCENE");
+  cmd->add_option("-o,--output", options.output,
+                  "The HTML file to write (default: the scene's name with .html, here)")
+      ->type_name("FILE");
+  cmd->add_option("-f,--frames", options.frames,
+                  "Frames to show: FRAME or FIRST-LAST (default: the scene's own range)")
+      ->type_name("RANGE");
+  cmd->add_option("-m,--module", options.module,
+                  "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
+      ->type_name("PATH");
+  return cmd;
+}
+
+int run_view(const View_options& options) {
+  const std::string page_template = viewer_template();
+  const std::string path = options.output.empty() ? default_output(options.scene) : options.output;
+  stage::Output_file output(path);  // an unwritable place is reported before the run
+  stage::Host host;
+  open_scene(host, options.module, options.scene);
+  const Frame_range range = view_range(host, options.frames);
+  const std::string page =
+      view_page(page_template, view_data_json(host, options.scene, range), options.scene);
+  output.commit(page);
+  std::fprintf(stderr, "tarsel-stage: wrote %s (frames %d-%d, %.1f MB); open it in a browser\n",
+               path.c_str(), range.first, range.last, page.size() / 1e6);
+  return 0;
+}
+
+}  // namespace runner

@@ -1,0 +1,62 @@
+// The viewer's data and page as the runner builds them: items parents first, still channels kept
+// once, each chain's roles and the goal distance the run report gives, and a page that nothing in a
+// scene's names can break out of.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "stage/error.h"
+#include "stage/host.h"
+#include "stage/runner/chains.h"
+#include "stage/runner/view_data.h"
+
+namespace {
+
+TEST(ViewData, TailConeHoldsItsChainMarkersAndTheReportsGoalDistance) {
+  stage::Host host;
+  host.load_module(TARSEL_MODULE_PATH);
+  host.load_scene(std::string(TARSEL_EXAMPLES_DIR) + "/tail_cone.json");
+  const runner::Frame_range range = runner::view_range(host, "10-20");
+  const nlohmann::json data = nlohmann::json::parse(runner::view_data_json(host, "tail", range));
+  const auto& items = data["items"];
+  const auto index_of = [&](const std::string& name) {
+    for (std::size_t i = 0; i < items.size(); ++i)
+      if (items[i]["name"] == name) return static_cast<long long>(i);
+    return -1LL;
+  };
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    EXPECT_LT(items[i]["parent"].get<long long>(), static_cast<long long>(i)) << items[i]["name"];
+    // A marker stands still: one triple; the tail's bones move: a triple per frame.
+    const std::size_t n = items[i]["rotation"].size();
+    EXPECT_EQ(n, items[i]["type"] == "bone" ? 3u * 11 : 3u) << items[i]["name"];
+  }
+  ASSERT_EQ(data["chains"].size(), 1u);
+  const auto& chain = data["chains"][0];
+  EXPECT_EQ(chain["root"], index_of("tail_1"));
+  EXPECT_EQ(chain["goal"], index_of("tail_goal"));
+  EXPECT_EQ(chain["markers"].size(), 6u);
+  EXPECT_EQ(chain["limit_origin"], index_of("tail-ik-limit-org"));
+  EXPECT_TRUE(chain["arbitrary_limit"].get<bool>());
+
+  const std::vector<runner::Chain> chains = runner::find_chains(host);
+  const std::vector<LWItemID> reported = runner::reported_items(host.scene());
+  const auto& distance = chain["series"][0];
+  EXPECT_EQ(distance["key"], "goal_distance");
+  ASSERT_EQ(distance["values"].size(), 11u);
+  for (int f = range.first; f <= range.last; ++f) {
+    const runner::Frame_sample s = runner::sample_frame(host, f, reported, chains);
+    EXPECT_NEAR(distance["values"][f - range.first].get<double>(), s.items[0].goal_distance, 1e-8);
+  }
+  EXPECT_THROW(runner::view_range(host, "0-200000"), stage::Error);
+}
+
+TEST(ViewPage, NamesCannotEndTheDataOrTheTitle) {
+  const std::string page =
+      runner::view_page("<title>__TARSEL_TITLE__</title><script>__TARSEL_VIEW_DATA__</script>",
+                        R"({"name":"</script><b>"})", "a<b>&");
+  EXPECT_EQ(page, R"(<title>a&lt;b&gt;&amp;</title><script>{"name":"<\/script><b>"}</script>)");
+  EXPECT_EQ(nlohmann::json::parse(R"({"name":"<\/script><b>"})")["name"], "</script><b>");
+  EXPECT_THROW(runner::view_page("<html></html>", "{}", "t"), stage::Error);
+}
+
+}  // namespace

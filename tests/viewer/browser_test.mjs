@@ -1,0 +1,178 @@
+// The viewer in a real browser: each example's page, opened from a file URL in Debian's chromium
+// (driven by playwright-core, no browser downloaded), draws every bone with no console error,
+// puts every item where the run report does after scrubbing, shows an item when clicked, and
+// draws a picture that changes as the rig moves.
+// A generated 2,752-frame scene opens and plays too; its page size and time to first frame are
+// printed (figures for notes, not assertions).
+// Usage: node browser_test.mjs RUNNER EXAMPLES_DIR OUT_DIR
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { createRequire } from 'node:module';
+
+const [runner, examplesDir, outDir] = process.argv.slice(2);
+const require = createRequire(import.meta.url);
+const here = dirname(fileURLToPath(import.meta.url));
+const { chromium } = require(join(here, '../../node_modules/playwright-core'));
+const examples = ['two_bone_arm', 'leg_limits', 'tail_cone', 'branching', 'plugin_effect'];
+const tolerance = 1e-6;
+
+let context, profile;
+before(async () => {
+  profile = mkdtempSync(join(tmpdir(), 'tarsel-browser-'));
+  context = await chromium.launchPersistentContext(profile, {
+    executablePath: process.env.TARSEL_CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    viewport: { width: 1000, height: 700 },
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+           '--disable-sync', '--no-first-run'],
+  });
+});
+after(async () => {
+  await context?.close();
+  rmSync(profile, { recursive: true, force: true });
+});
+
+const near = (a, b, what) => {
+  assert.ok(a !== null && b !== null, `${what}: missing`);
+  const d = Math.max(...a.map((v, k) => Math.abs(v - b[k])));
+  assert.ok(d <= tolerance, `${what}: ${JSON.stringify(a)} vs ${JSON.stringify(b)} (off by ${d})`);
+};
+const dist = (a, b) => Math.hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+
+async function scrub(page, index) {
+  await page.evaluate((i) => {
+    const s = document.getElementById('scrub');
+    s.value = String(i);
+    s.dispatchEvent(new Event('input'));
+  }, index);
+  return page.evaluate(() => window.tarselView.state());
+}
+// How much of the view differs from its background, and a fingerprint of the pixels.
+const picture = (page) => page.evaluate(() => {
+  const src = document.querySelector('#view canvas');
+  const c = document.createElement('canvas');
+  c.width = src.width; c.height = src.height;
+  const g = c.getContext('2d');
+  g.drawImage(src, 0, 0);
+  const px = g.getImageData(0, 0, c.width, c.height).data;
+  let drawn = 0, hash = 0;
+  for (let i = 0; i < px.length; i += 4) {
+    if (Math.abs(px[i] - 251) + Math.abs(px[i + 1] - 251) + Math.abs(px[i + 2] - 252) > 24) drawn++;
+    hash = (hash * 31 + px[i] + 7 * px[i + 1] + 13 * px[i + 2]) >>> 0;
+  }
+  return { drawn: drawn / (px.length / 4), hash };
+});
+
+// An example whose items have names that are markup, to show that names cannot break the page.
+const markupName = '</script><b id="injected">&amp;"';
+function markupScene() {
+  const scene = JSON.parse(readFileSync(join(examplesDir, 'two_bone_arm.json'), 'utf8'));
+  scene.items.find((i) => i.name === 'forearm').name = markupName;
+  scene.description = '</script><script>window.injected = 1</script>';
+  const path = join(outDir, 'markup_names.json');
+  writeFileSync(path, JSON.stringify(scene));
+  return path;
+}
+
+for (const name of [...examples, 'markup_names']) {
+  test(name, async () => {
+    const scenePath = name === 'markup_names' ? markupScene() : join(examplesDir, `${name}.json`);
+    const html = join(outDir, `${name}.html`), reportPath = join(outDir, `${name}.report.json`);
+    execFileSync(runner, ['view', scenePath, '-o', html], { stdio: 'pipe' });
+    execFileSync(runner, ['run', scenePath, '--format', 'json', '-o', reportPath], { stdio: 'pipe' });
+    const report = JSON.parse(readFileSync(reportPath, 'utf8'));
+    const sceneBones = JSON.parse(readFileSync(scenePath, 'utf8')).items.filter((i) => i.type === 'bone');
+
+    const page = await context.newPage();
+    const errors = [];
+    page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+    page.on('pageerror', (e) => errors.push(e.message));
+    page.on('request', (r) => { if (!r.url().startsWith('file:')) errors.push(`network request: ${r.url()}`); });
+    await page.goto('file://' + html);
+    await page.waitForFunction(() => window.tarselView !== undefined);
+    let state = await page.evaluate(() => window.tarselView.state());
+    assert.equal(state.drawn.bones, sceneBones.length, 'bones drawn');
+    assert.equal(state.bones.length, sceneBones.length);
+
+    const n = report.frames.length;
+    const pictures = [];
+    for (const index of [...new Set([Math.floor(n / 2), n - 1, 0, Math.floor(n / 3)])]) {
+      state = await scrub(page, index);
+      const frame = report.frames[index];
+      assert.equal(state.frame, frame.frame, 'frame shown');
+      const viewed = new Map(state.items.map((i) => [i.name, i]));
+      for (const item of frame.items) {
+        const v = viewed.get(item.name);
+        near(v.position, item.position, `frame ${frame.frame} ${item.name} position`);
+        near(v.local_rotation, [item.heading, item.pitch, item.bank], `frame ${frame.frame} ${item.name} rotation`);
+        if (item.tip) near(v.tip, item.tip, `frame ${frame.frame} ${item.name} tip`);
+      }
+      for (const [k, chain] of frame.chains.entries()) {
+        const v = state.chains[k];
+        assert.equal(v.root, chain.root);
+        if (chain.goal_distance === null) continue;
+        // The chain's end is its last bone's tip (or its goal position item).
+        const d = dist(v.end, v.goal_position);
+        assert.ok(Math.abs(d - chain.goal_distance) <= tolerance,
+                  `frame ${frame.frame} chain ${chain.root}: end to goal ${d}, report ${chain.goal_distance}`);
+        assert.ok(Math.abs(v.series.goal_distance - chain.goal_distance) <= tolerance, 'plotted goal distance');
+      }
+      // The still picture's own reckoning of the root limits agrees with the page's.
+      const svg = execFileSync(runner, ['render', scenePath, '--frame', String(frame.frame), '-o', join(outDir, `${name}.svg`)],
+                               { stdio: 'pipe' }) && readFileSync(join(outDir, `${name}.svg`), 'utf8');
+      assert.equal(svg.includes(' on-limit"'), state.chains.some((c) => c.root_on_limit), `frame ${frame.frame}: root on its limit`);
+      if (index === 0 || index === Math.floor(n / 2)) {
+        pictures.push(await picture(page));
+        await page.screenshot({ path: join(outDir, `${name}-${frame.frame}.png`) });
+      }
+    }
+    assert.ok(pictures[0].drawn > 0.01, `the picture is blank (${pictures[0].drawn})`);
+    assert.notEqual(pictures[0].hash, pictures[1].hash, 'the picture does not change between frames');
+
+    // Clicking a bone shows it.
+    const bone = state.bones[state.bones.length - 1];
+    await page.mouse.click(bone.screen[0], bone.screen[1]);
+    assert.equal((await page.evaluate(() => window.tarselView.state())).inspected, bone.name);
+    assert.match(await page.locator('#inspect').innerText(), new RegExp(bone.name));
+    // Playing moves the frame on.
+    await page.click('#play');
+    await page.waitForFunction((f) => window.tarselView.state().frame !== f, state.frame);
+    await page.click('#play');
+    if (name === 'markup_names') {
+      assert.ok(state.items.some((i) => i.name === markupName), 'the markup name is shown as text');
+      assert.equal(await page.evaluate(() => [window.injected, document.getElementById('injected')].filter(Boolean).length), 0);
+    }
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+}
+
+test('a 2,752-frame walk', async () => {
+  const scenePath = join(outDir, 'walk.json'), html = join(outDir, 'walk.html');
+  execFileSync(process.execPath, [join(here, '../../scripts/make-walk-scene.mjs'), scenePath]);
+  const started = Date.now();
+  execFileSync(runner, ['view', scenePath, '-o', html], { stdio: 'pipe' });
+  const written = Date.now() - started;
+  const page = await context.newPage();
+  const errors = [];
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  page.on('pageerror', (e) => errors.push(e.message));
+  await page.goto('file://' + html);
+  await page.waitForFunction(() => window.tarselView !== undefined);
+  const state = await page.evaluate(() => window.tarselView.state());
+  assert.equal(state.drawn.bones, 31);
+  assert.deepEqual(state.frames, [0, 2751]);
+  await page.click('#play');
+  await page.waitForFunction(() => window.tarselView.state().frame > 60);
+  await page.click('#play');
+  await page.screenshot({ path: join(outDir, 'walk.png') });
+  console.log(`# walk: scene ${(statSync(scenePath).size / 1e6).toFixed(1)} MB, page ${(statSync(html).size / 1e6).toFixed(1)} MB ` +
+              `written in ${written} ms, first frame drawn ${Math.round(state.first_frame_ms)} ms after navigation`);
+  assert.deepEqual(errors, []);
+  await page.close();
+});
