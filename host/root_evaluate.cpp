@@ -64,13 +64,23 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
 
   // The bones' entries go in first: the root's own entry is never stored.
   const unsigned long stamp = ++bone_results_stamp;
+  const double stretch = w != 0.0 ? options.solver.setup.stretch : 1.0;
+  options.stretch = stretch;
   for (std::size_t i = 1; i < chain.size(); ++i)
-    bone_results[chain[i]] = Bone_entry(results[i], chain[options.subchain_end[i]], stamp);
+    bone_results[chain[i]] = Bone_entry(results[i], chain[options.subchain_end[i]], stamp, stretch,
+                                        i + 1 == chain.size());
   // Bones that have left the chain keep their entries, frozen.
   freeze_entries(options.previous_chain, stamp);
 
   const LWDVector value = {out.x, out.y, out.z};
   access->setParam(LWIP_ROTATION, value);
+  if (chain.size() == 1 && stretch != 1.0 && std::isfinite(stretch)) {
+    // A chain of the root alone stretches by the root's own length.
+    LWDVector scaling = {1.0, 1.0, 1.0};
+    access->getParam(LWIP_SCALING, access->time, scaling);
+    scaling[2] = stretched(scaling[2], 0.0, stretch, w);
+    access->setParam(LWIP_SCALING, scaling);
+  }
 }
 
 }  // namespace tarsel

@@ -23,7 +23,8 @@ struct Chain_setup {
   vk_3dla::m33 inv_w0{1};         // upper-left block of the inverse of the root's reference
                                   // transform: world directions to root frame
   vk_3dla::m44 inv_w0_full{1};    // the whole inverse: world points to root frame
-  vk_3dla::vec3 goal_local{0.0};  // the goal, root frame
+  vk_3dla::vec3 goal_local{0.0};  // the goal, root frame; with Soft Reach or Max Stretch on, the
+                                  // point on the goal's line the unscaled chain is solved for
   vk_3dla::vec3 goal_dir{0.0};    // goal_local normalised (zero for a goal at the pivot)
 
   double total_length = 0;      // summed scaled link lengths
@@ -38,6 +39,7 @@ struct Chain_setup {
   double shortest = 0, longest = 0;
   bool range_measured = false;  // the reach was measured (two or more items, some bend)
   double s_sol = 0;             // the bend fraction that puts the end at the goal's distance
+  double stretch = 1;           // factor every link is scaled by (Max Stretch), 1 for none
   c_2items_ik two_items;        // closed form, valid for qualifying two-item chains
   IK_kind kind = IK_align_dir;  // twist mode of the joint solve
 

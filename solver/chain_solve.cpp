@@ -222,6 +222,7 @@ m33 process(std::vector<Result>* results, tarsel::Chain_options* instance,
             const LWItemMotionAccess* access, const std::vector<LWItemID>& items, LWItemID goal,
             int arbitrary_limit, Chain_state* state) {
   if (access == nullptr) return m33(1.0);
+  if (state != nullptr) state->setup.stretch = 1.0;
   if (results == nullptr || instance == nullptr || items.empty() || tarsel::item_info == nullptr ||
       tarsel::bone_info == nullptr) {
     // Nothing to solve with: the root keeps the rotation the host gave it.
