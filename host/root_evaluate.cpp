@@ -4,6 +4,7 @@
 
 #include "host/bone_results.h"
 #include "host/chain_walk.h"
+#include "host/diagnostics_slot.h"
 #include "host/rotation_blend.h"
 #include "host/service_slots.h"
 #include "host/user_data.h"
@@ -34,7 +35,8 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   if (inst == nullptr || access == nullptr) return;
   UserData& options = *static_cast<UserData*>(inst);
 
-  double w = effect_weight(options, access->time);
+  const double effect = effect_weight(options, access->time);
+  double w = effect;
   std::vector<LWItemID> chain;
   gather_chain(chain, access->item);
   const LWItemID goal = item_info != nullptr ? item_info->goal(chain.back()) : LWITEM_NULL;
@@ -46,8 +48,20 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   LWDVector current = {0.0, 0.0, 0.0};
   access->getParam(LWIP_ROTATION, access->time, current);
   vec3 out(current);
+  // Filled only for a host that offers the diagnostics service.
+  TarselChainReport report{};
+  TarselChainReport* const report_to = diagnostics != nullptr ? &report : nullptr;
+  if (report_to != nullptr) {
+    report.root = access->item;
+    report.time = access->time;
+    report.effect_weight = effect;
+    report.unsolved = goal == LWITEM_NULL ? TARSEL_NO_GOAL
+                      : w == 0.0          ? TARSEL_NO_EFFECT
+                                          : TARSEL_SOLVED;
+  }
   if (w != 0.0) {
-    m33 solved = process(&results, &options, access, chain, goal, options.arbitrary_limit);
+    m33 solved =
+        process(&results, &options, access, chain, goal, options.arbitrary_limit, report_to);
     if (w < 1.0) solved = blend_rotation(vk_3dla::m33_from_hpb(out), solved, w);
     out = vk_3dla::hpb_from_m33(solved);
   }
@@ -57,6 +71,8 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
 
   const LWDVector value = {out.x, out.y, out.z};
   access->setParam(LWIP_ROTATION, value);
+  if (report_to != nullptr && diagnostics->chainSolved != nullptr)
+    diagnostics->chainSolved(report_to);
 }
 
 }  // namespace tarsel

@@ -9,6 +9,7 @@
 #include "host/user_data.h"
 #include "la3d/vk_3dla.h"
 #include "sdk/lwmotion.h"
+#include "sdk/tarsel_diagnostics.h"
 #include "solver/records.h"
 #include "solver/root_limit.h"
 
@@ -51,10 +52,11 @@ void set_up_chain(Chain_setup* setup, Root_limit* limit, const tarsel::UserData&
                   LWItemID goal, int arbitrary_limit);
 
 // Second half: proposes the root's rotation, runs the joint solve (twice when a twist target acts
-// with a partial effect), writes the bones' results and returns the root's rotation.
+// with a partial effect), writes the bones' results and returns the root's rotation. A non-null
+// report receives what the solve did; it is only written, so results do not depend on it.
 vk_3dla::m33 solve_chain(std::vector<Result>* results, tarsel::UserData* instance,
                          const LWItemMotionAccess& access, const Chain_setup& setup,
-                         const Root_limit& limit);
+                         const Root_limit& limit, TarselChainReport* report = nullptr);
 
 // Whether `name` marks a limit boundary item / the limit's origin (names under 12 characters never
 // do).

@@ -11,6 +11,7 @@
 #include "la3d/vk_3dla.h"
 #include "sdk/lwmotion.h"
 #include "sdk/lwtypes.h"
+#include "sdk/tarsel_diagnostics.h"
 #include "solver/records.h"
 
 // Solves the chain `items` (root first, as gathered by the root evaluation) towards `goal`.
@@ -18,10 +19,12 @@
 // from the root to the last item is written; a bone off that path (a side branch) gets weight 0 so
 // that it keeps the host's rotation. Element 0 is left alone: the root's solved rotation (parent
 // frame, before its pivot rotation) is returned. Reads the options of *instance and clamps a
-// negative posture weight there to 0. Needs the item-info and bone-info service slots.
+// negative posture weight there to 0. Needs the item-info and bone-info service slots. A non-null
+// report receives the reach, bend fraction, limits acted and twist target state (solver fields
+// only; the caller fills root, time, effect weight and unsolved).
 vk_3dla::m33 process(std::vector<Result>* results, tarsel::UserData* instance,
                      const LWItemMotionAccess* access, const std::vector<LWItemID>& items,
-                     LWItemID goal, int arbitrary_limit);
+                     LWItemID goal, int arbitrary_limit, TarselChainReport* report = nullptr);
 
 // The item's world transform at `time` (row vectors, translation in the last row), composed
 // through its parents from scaling, rotation, position, pivot rotation and the parent's pivot.

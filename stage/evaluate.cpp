@@ -22,6 +22,7 @@ void Host::evaluate(double time) {
   evaluation_.valid = true;
   evaluation_.time = time;
   evaluation_.items.assign(scene_.size(), Evaluated_item{});
+  chain_reports_.clear();
   const LWFrame frame = frame_at(time, scene_.fps);
   for (const std::size_t index : scene_.evaluation_order()) {
     const Item& item = scene_.item(index);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sdk/lwmotion.h"
+#include "sdk/tarsel_diagnostics.h"
 #include "stage/module_loader.h"
 #include "stage/panel_model.h"
 #include "stage/scene.h"
@@ -94,6 +95,11 @@ class Host {
   // World position of a bone's tip: its rest length along its +Z, from its pivot.
   Vec3 bone_tip(LWItemID bone, double time) const;
 
+  // --- Diagnostics ("Tarsel Diagnostics 1", offered unless withheld) -------------------------
+  // The chain reports modules handed over during the last evaluation, in the order given.
+  const std::vector<TarselChainReport>& chain_reports() const { return chain_reports_; }
+  void add_chain_report(const TarselChainReport& report) { chain_reports_.push_back(report); }
+
   // --- Panels ------------------------------------------------------------------------------
   // Activates the "ItemMotionInterface" server of that name for the item's instance of the
   // motion handler of the same name, and returns the panel it built. Throws Error when there is
@@ -146,6 +152,7 @@ class Host {
   std::vector<std::unique_ptr<Panel>> panels_;
   std::vector<Notification> notifications_;
   std::vector<std::string> warnings_;
+  std::vector<TarselChainReport> chain_reports_;
 };
 
 }  // namespace stage
