@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -98,7 +99,12 @@ class Host {
   // --- Diagnostics ("Tarsel Diagnostics 1", offered unless withheld) -------------------------
   // The chain reports modules handed over during the last evaluation, in the order given.
   const std::vector<TarselChainReport>& chain_reports() const { return chain_reports_; }
-  void add_chain_report(const TarselChainReport& report) { chain_reports_.push_back(report); }
+  void add_chain_report(const TarselChainReport& report) {
+    chain_reports_.push_back(report);
+    if (chain_report_hook_) chain_report_hook_();
+  }
+  // Called after each report is stored, e.g. to note what the module had written by then.
+  void set_chain_report_hook(std::function<void()> hook) { chain_report_hook_ = std::move(hook); }
 
   // --- Panels ------------------------------------------------------------------------------
   // Activates the "ItemMotionInterface" server of that name for the item's instance of the
@@ -153,6 +159,7 @@ class Host {
   std::vector<Notification> notifications_;
   std::vector<std::string> warnings_;
   std::vector<TarselChainReport> chain_reports_;
+  std::function<void()> chain_report_hook_;
 };
 
 }  // namespace stage

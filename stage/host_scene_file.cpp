@@ -153,6 +153,11 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
         }
         if (error) throw Error(where + "the handler refused its data: " + error);
         if (reader.failed()) throw Error(where + "the handler's data is malformed");
+        for (const std::string& line : reader.unread_blocks()) {
+          warnings_.push_back(where + "item \"" + r.name + "\": handler \"" + hr.server +
+                              "\" never read its data line \"" + line +
+                              "\" (a misspelled or unknown key?); correct or remove it");
+        }
       }
     }
 

@@ -119,6 +119,11 @@ Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItem
         s.goal_distance =
             distance(chain_end(host, chain, time), host.world_position(chain.goal, time));
       }
+      for (const TarselChainReport& r : host.chain_reports()) {
+        if (r.root != id) continue;
+        s.has_report = true;
+        s.report = r;
+      }
       break;
     }
     sample.items.push_back(std::move(s));

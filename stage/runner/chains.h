@@ -42,6 +42,11 @@ struct Item_sample {
   std::string end_name;
   std::string goal_name;
   double goal_distance = 0;
+  // What the module reported for the chain's solve in this frame (has_report false when the host
+  // got no report), and how many linear-algebra diagnostic lines it wrote meanwhile.
+  bool has_report = false;
+  TarselChainReport report{};
+  int diagnostic_lines = 0;
 };
 
 struct Frame_sample {

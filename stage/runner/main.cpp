@@ -18,6 +18,12 @@
 #include "stage/runner/frames.h"
 #include "stage/runner/progress.h"
 #include "stage/runner/report.h"
+#include "stage/runner/stderr_capture.h"
+#include "stage/runner/warnings.h"
+
+#ifndef TARSEL_VERSION
+#define TARSEL_VERSION "0"
+#endif
 
 #ifndef TARSEL_DEFAULT_MODULE
 #define TARSEL_DEFAULT_MODULE "tarsel.p"
@@ -28,12 +34,14 @@ namespace {
 const char* const program = "tarsel-stage";
 
 struct Run_options {
-  std::string scene;
+  std::vector<std::string> scenes;
   std::string frames;
   std::string format;
   std::string output;
   std::string module;
   bool progress = false;
+  bool strict = false;
+  bool raw_diagnostics = false;
 };
 
 struct Panel_options {
@@ -79,54 +87,203 @@ bool ends_with(const std::string& s, const std::string& suffix) {
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-int run(const Run_options& options) {
-  runner::Format format = runner::Format::table;
-  if (!options.format.empty()) {
-    if (!runner::parse_format(options.format, format))
-      throw stage::Error("unknown format \"" + options.format + "\" (table, csv or json)");
-  } else if (ends_with(options.output, ".csv")) {
+// The format an output file's extension asks for; false for any other extension.
+bool format_of_file(const std::string& path, runner::Format& format) {
+  if (ends_with(path, ".csv")) {
     format = runner::Format::csv;
-  } else if (ends_with(options.output, ".json")) {
+  } else if (ends_with(path, ".json")) {
     format = runner::Format::json;
+  } else if (ends_with(path, ".txt")) {
+    format = runner::Format::table;
+  } else {
+    return false;
   }
+  return true;
+}
+
+const char* format_name(runner::Format format) {
+  return format == runner::Format::csv ? "csv" : format == runner::Format::json ? "json" : "table";
+}
+
+// --format, else the --output extension, else a table. A --format that contradicts the
+// extension is refused rather than writing, say, CSV into a .json file.
+runner::Format choose_format(const Run_options& options) {
+  runner::Format by_file = runner::Format::table;
+  const bool file_says = format_of_file(options.output, by_file);
+  if (options.format.empty()) return by_file;
+  runner::Format format = runner::Format::table;
+  if (!runner::parse_format(options.format, format))
+    throw stage::Error("unknown format \"" + options.format + "\" (table, csv or json)");
+  if (file_says && format != by_file) {
+    throw stage::Error("--format " + options.format + " contradicts the output file " +
+                       options.output + " (a ." + format_name(by_file) +
+                       " file); drop --format or change the extension");
+  }
+  return format;
+}
+
+// Splits one frame's captured stderr among the chains that reported in it: what was written up
+// to a chain's report belongs to that chain. Lines that are not the module's diagnostics are
+// passed on.
+void take_diagnostics(const std::string& text, const std::vector<long long>& offsets,
+                      const std::vector<TarselChainReport>& reports, runner::Frame_sample& frame,
+                      runner::Diagnostic_counts& scene_counts) {
+  std::size_t from = 0;
+  for (std::size_t r = 0; r <= offsets.size(); ++r) {
+    const std::size_t to =
+        r < offsets.size() ? std::min<std::size_t>(text.size(), offsets[r]) : text.size();
+    runner::Diagnostic_counts counts;
+    const std::string rest = runner::count_diagnostics(text.substr(from, to - from), &counts);
+    if (!rest.empty()) std::fwrite(rest.data(), 1, rest.size(), stderr);
+    scene_counts.abs_zero += counts.abs_zero;
+    scene_counts.determinant_zero += counts.determinant_zero;
+    if (r < offsets.size() && r < reports.size()) {
+      for (runner::Item_sample& item : frame.items) {
+        if (item.is_chain_root && item.has_report && item.report.root == reports[r].root)
+          item.diagnostic_lines += counts.total();
+      }
+    }
+    from = to;
+  }
+}
+
+// One line for the whole run instead of the raw lines: how many, in which frames, and a likely
+// cause when the chain was stretched straight (a straight chain has no bending plane).
+void print_diagnostics_summary(const runner::Report& report,
+                               const runner::Diagnostic_counts& counts) {
+  if (counts.total() == 0) return;
+  int first = 0, last = 0;
+  bool seen = false, all_straight = true;
+  std::vector<std::string> chains;
+  for (const runner::Frame_sample& f : report.frames) {
+    for (const runner::Item_sample& s : f.items) {
+      if (s.diagnostic_lines == 0) continue;
+      if (!seen) first = f.frame;
+      last = f.frame;
+      seen = true;
+      if (std::find(chains.begin(), chains.end(), s.name) == chains.end()) chains.push_back(s.name);
+      const TarselChainReport& r = s.report;
+      all_straight &= s.has_report && r.reach_measured &&
+                      r.goal_distance_root >= r.longest - r.length_tolerance;
+    }
+  }
+  std::string what;
+  if (counts.abs_zero > 0)
+    what = std::to_string(counts.abs_zero) + " degenerate direction" +
+           (counts.abs_zero == 1 ? "" : "s");
+  if (counts.determinant_zero > 0) {
+    what += (what.empty() ? "" : " and ") + std::to_string(counts.determinant_zero) +
+            " singular matri" + (counts.determinant_zero == 1 ? "x" : "ces");
+  }
+  std::string where;
+  if (seen) {
+    where = first == last ? " in frame " + std::to_string(first)
+                          : " in frames " + std::to_string(first) + "\u2013" + std::to_string(last);
+    where += " (chain";
+    for (std::size_t i = 0; i < chains.size(); ++i)
+      where += std::string(i == 0 ? " " : ", ") + "\"" + chains[i] + "\"";
+    where += ")";
+  }
+  const std::string cause =
+      seen && all_straight ? ": the chain was stretched straight towards a goal out of reach" : "";
+  std::fprintf(stderr, "%s: note: %s: %s%s%s (--raw-diagnostics shows the module's lines)\n",
+               program, report.scene.c_str(), what.c_str(), where.c_str(), cause.c_str());
+}
+
+// Loads and evaluates one scene into *report. Throws stage::Error for a scene that cannot run.
+void run_scene(const Run_options& options, const std::string& scene, runner::Report* report,
+               std::vector<std::string>* warnings) {
   // A bad range is reported before anything is loaded.
   runner::Frame_range range;
   const bool has_range = !options.frames.empty();
   if (has_range) range = runner::parse_frame_range(options.frames);
 
-  // An unwritable output is reported before the run, not after it.
-  std::unique_ptr<stage::Output_file> output;
-  if (!options.output.empty()) output = std::make_unique<stage::Output_file>(options.output);
-
   stage::Host host;
-  runner::Report report;
-  report.module = module_path(options.module);
-  load_module(host, report.module);
-  report.scene = options.scene;
-  host.load_scene(options.scene);
-  report.description = host.scene().description;
-  print_warnings(host);
-  report.fps = host.scene().fps;
+  report->module = module_path(options.module);
+  load_module(host, report->module);
+  report->scene = scene;
+  host.load_scene(scene);
+  report->description = host.scene().description;
+  *warnings = host.warnings();
+  for (const std::string& w : runner::rig_warnings(host, scene)) warnings->push_back(w);
+  for (const std::string& w : *warnings)
+    std::fprintf(stderr, "%s: warning: %s\n", program, w.c_str());
+  report->fps = host.scene().fps;
   if (!has_range) range = {host.scene().frame_start, host.scene().frame_end};
 
   const std::vector<LWItemID> items = runner::reported_items(host.scene());
   const std::vector<runner::Chain> chains = runner::find_chains(host);
+  runner::Stderr_capture capture(!options.raw_diagnostics);
+  std::vector<long long> offsets;
+  host.set_chain_report_hook([&] { offsets.push_back(capture.size()); });
+  runner::Diagnostic_counts counts;
   {
     runner::Progress progress(range.count(), options.progress);
-    report.frames.reserve(static_cast<std::size_t>(std::min<long long>(range.count(), 1 << 20)));
+    report->frames.reserve(static_cast<std::size_t>(std::min<long long>(range.count(), 1 << 20)));
     long long done = 0;
     for (long long f = range.first; f <= range.last; ++f) {
-      report.frames.push_back(runner::sample_frame(host, static_cast<int>(f), items, chains));
+      offsets.clear();
+      capture.begin();
+      runner::Frame_sample sample = runner::sample_frame(host, static_cast<int>(f), items, chains);
+      take_diagnostics(capture.end(), offsets, host.chain_reports(), sample, counts);
+      report->frames.push_back(std::move(sample));
       progress.update(++done, static_cast<int>(f));
     }
   }
+  host.set_chain_report_hook(nullptr);
+  print_diagnostics_summary(*report, counts);
+}
 
-  const std::string text = runner::format_report(report, format);
+int run(const Run_options& options) {
+  const runner::Format format = choose_format(options);
+  if (!options.frames.empty()) runner::parse_frame_range(options.frames);  // fail before loading
+  // An unwritable output is reported before the run, not after it.
+  std::unique_ptr<stage::Output_file> output;
+  if (!options.output.empty()) output = std::make_unique<stage::Output_file>(options.output);
+
+  std::vector<std::string> parts;  // one report per scene that ran
+  bool failed = false, warned = false;
+  for (const std::string& scene : options.scenes) {
+    runner::Report report;
+    std::vector<std::string> warnings;
+    try {
+      run_scene(options, scene, &report, &warnings);
+    } catch (const stage::Error& e) {
+      // The other scenes still run; the run fails at the end.
+      if (options.scenes.size() == 1) throw;
+      std::fprintf(stderr, "%s: error: %s\n", program, e.what());
+      failed = true;
+      continue;
+    }
+    warned |= !warnings.empty();
+    report.warnings = std::move(warnings);
+    parts.push_back(runner::format_report(report, format));
+  }
+  // Several scenes: tables one after the other, CSV under one header, JSON as
+  // {"scenes": [report, ...]}.
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i == 0) {
+      text = parts[0];
+    } else if (format == runner::Format::csv) {
+      text += parts[i].substr(parts[i].find('\n') + 1);
+    } else {
+      text += (format == runner::Format::json ? ",\n" : "\n") + parts[i];
+    }
+  }
+  if (format == runner::Format::json && options.scenes.size() > 1)
+    text = "{\"scenes\": [\n" + text + "]}\n";
+
   if (output) {
     output->commit(text);
   } else if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
              std::fflush(stdout) != 0) {
     throw stage::Error("cannot write the report to standard output");
+  }
+  if (failed) return 1;
+  if (warned && options.strict) {
+    std::fprintf(stderr, "%s: error: warnings given and --strict is set\n", program);
+    return 1;
   }
   return 0;
 }
@@ -257,6 +414,7 @@ int main(int argc, char** argv) {
       "stand-in host, opens a scene file (JSON; see docs/scene-format.md and examples/),\n"
       "evaluates frames and reports every chain's rotations, positions and distance to its goal."};
   app.name(program);
+  app.set_version_flag("--version", std::string(program) + " " + TARSEL_VERSION);
   app.require_subcommand(1);
   app.footer(
       "Examples:\n"
@@ -274,7 +432,9 @@ int main(int argc, char** argv) {
       "Evaluate a range of frames and report, per frame and per item carrying a motion\n"
       "handler, its heading, pitch and bank (degrees) and world position, and for each\n"
       "chain the distance from its end to its goal.");
-  add_scene_option(run_cmd, run_options.scene);
+  run_cmd->add_option("scenes", run_options.scenes, "Scene files (JSON), each reported in turn")
+      ->required()
+      ->type_name("SCENE...");
   run_cmd
       ->add_option("-f,--frames", run_options.frames,
                    "Frames to evaluate: FRAME or FIRST-LAST, e.g. 0-48 (default: the scene's "
@@ -293,6 +453,10 @@ int main(int argc, char** argv) {
   add_module_option(run_cmd, run_options.module);
   run_cmd->add_flag("--progress", run_options.progress,
                     "Show progress on stderr even when it is not a terminal");
+  run_cmd->add_flag("--strict", run_options.strict, "Fail (exit 1) when a scene gives warnings");
+  run_cmd->add_flag("--raw-diagnostics", run_options.raw_diagnostics,
+                    "Pass the module's own diagnostic lines (\"abs = 0\", \"determinant = 0\") "
+                    "to stderr instead of counting them");
 
   Panel_options panel_options;
   CLI::App* panel_cmd = app.add_subcommand(

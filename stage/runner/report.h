@@ -15,6 +15,7 @@ struct Report {
   std::string description;  // the scene's description line, may be empty
   std::string module;       // the module file used
   double fps = 30;
+  std::vector<std::string> warnings;  // what loading and the rig checks found, once per scene
   std::vector<Frame_sample> frames;
 };
 
