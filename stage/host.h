@@ -121,7 +121,12 @@ class Host {
   void load_scene(const std::string& path);
   // Writes the scene to a file through a temporary file, so a failed save leaves the old file.
   void save_scene(const std::string& path);
+  // The scene as a record with the host's identifiers (the module's view).
   Scene_record scene_record();
+  // The scene as its file holds it: the identifiers and item order of the file it was loaded
+  // from (handler data included, remapped through each instance's changeID); items the file did
+  // not have come last, with identifiers it does not use. What save_scene writes.
+  Scene_record file_record();
   void load_scene_record(const Scene_record& record, const std::string& file_name);
   // What loading could not honour without failing (e.g. a handler whose server no loaded
   // module offers; it is kept with its data and stays inactive).
@@ -160,6 +165,8 @@ class Host {
   std::vector<std::string> warnings_;
   std::vector<TarselChainReport> chain_reports_;
   std::function<void()> chain_report_hook_;
+  // The loaded file's identifiers of the host's items, and the items in file order.
+  std::vector<std::pair<LWItemID, uint32_t>> file_ids_;
 };
 
 }  // namespace stage

@@ -1,6 +1,8 @@
 // The host's side of scene files: turning its scene and the handlers' instances into a record,
 // and building a scene with instances from one.
+#include <algorithm>
 #include <map>
+#include <set>
 
 #include "sdk/lwio.h"
 #include "stage/block_io.h"
@@ -73,7 +75,81 @@ Scene_record Host::scene_record() {
   return record;
 }
 
-void Host::save_scene(const std::string& path) { write_scene_file(path, scene_record()); }
+namespace {
+
+// Tells every instance of the scene the identifier pairs (ended by two nones).
+void change_ids(Host& host, Scene& scene, const std::vector<LWItemID>& pairs) {
+  Current_host guard(host);
+  for (std::size_t i = 0; i < scene.size(); ++i) {
+    for (const Attached_handler& handler : scene.item(i).handlers) {
+      if (handler.instance && handler.motion && handler.motion->item.changeID)
+        handler.motion->item.changeID(handler.instance, pairs.data());
+    }
+  }
+}
+
+}  // namespace
+
+Scene_record Host::file_record() {
+  // Host identifier -> file identifier: the loaded file's, then unused ones for new items. The
+  // host never hands out an identifier a loaded file uses, so the two sets stay apart.
+  std::map<uint32_t, uint32_t> to_file;
+  std::set<uint32_t> used;
+  uint32_t next = 1;
+  for (const auto& [id, file_id] : file_ids_) {
+    if (scene_.find(id) == nullptr) continue;
+    to_file[id_value(id)] = file_id;
+    used.insert(file_id);
+    next = std::max(next, file_id + 1);
+  }
+  for (std::size_t i = 0; i < scene_.size(); ++i) used.insert(id_value(scene_.item(i).id));
+  for (std::size_t i = 0; i < scene_.size(); ++i) {
+    const uint32_t id = id_value(scene_.item(i).id);
+    if (to_file.count(id)) continue;
+    while (used.count(next)) ++next;
+    to_file[id] = next;
+    used.insert(next++);
+  }
+  const auto file_id = [&](uint32_t id) { return id == 0 ? 0u : to_file.at(id); };
+
+  std::vector<LWItemID> forth, back;
+  for (const auto& [id, fid] : to_file) {
+    if (id == fid) continue;
+    forth.insert(forth.end(), {id_from_value(id), id_from_value(fid)});
+    back.insert(back.end(), {id_from_value(fid), id_from_value(id)});
+  }
+  forth.insert(forth.end(), {LWITEM_NULL, LWITEM_NULL});
+  back.insert(back.end(), {LWITEM_NULL, LWITEM_NULL});
+  change_ids(*this, scene_, forth);
+  Scene_record record;
+  try {
+    record = scene_record();
+  } catch (...) {
+    change_ids(*this, scene_, back);
+    throw;
+  }
+  change_ids(*this, scene_, back);
+
+  // File order: the file's items as it listed them, then new ones in scene order.
+  std::map<uint32_t, std::size_t> rank;
+  for (std::size_t i = 0; i < file_ids_.size(); ++i) rank[id_value(file_ids_[i].first)] = i;
+  std::stable_sort(record.items.begin(), record.items.end(),
+                   [&](const Item_record& a, const Item_record& b) {
+                     const auto ra = rank.find(a.id), rb = rank.find(b.id);
+                     const std::size_t ia = ra == rank.end() ? rank.size() : ra->second;
+                     const std::size_t ib = rb == rank.end() ? rank.size() : rb->second;
+                     return ia < ib;
+                   });
+  for (Item_record& r : record.items) {
+    r.id = file_id(r.id);
+    r.owner = file_id(r.owner);
+    r.parent = file_id(r.parent);
+    r.goal = file_id(r.goal);
+  }
+  return record;
+}
+
+void Host::save_scene(const std::string& path) { write_scene_file(path, file_record()); }
 
 void Host::load_scene(const std::string& path) { load_scene_record(read_scene_file(path), path); }
 
@@ -83,6 +159,7 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
   Scene old_scene = std::move(scene_);
   Evaluation old_evaluation = std::move(evaluation_);
   std::vector<std::string> old_warnings = std::move(warnings_);
+  std::vector<std::pair<LWItemID, uint32_t>> old_file_ids = file_ids_;
   scene_ = Scene();
   evaluation_ = Evaluation();
   warnings_.clear();
@@ -163,24 +240,21 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
 
     // As a host does after loading a scene: every instance learns the old -> new identifiers.
     std::vector<LWItemID> pairs;
+    file_ids_.clear();
     for (const Item_record& r : record.items) {
       pairs.push_back(id_from_value(r.id));
       pairs.push_back(new_id(r.id));
+      file_ids_.emplace_back(new_id(r.id), r.id);
     }
     pairs.push_back(LWITEM_NULL);
     pairs.push_back(LWITEM_NULL);
-    Current_host guard(*this);
-    for (std::size_t i = 0; i < scene_.size(); ++i) {
-      for (const Attached_handler& handler : scene_.item(i).handlers) {
-        if (handler.instance && handler.motion && handler.motion->item.changeID)
-          handler.motion->item.changeID(handler.instance, pairs.data());
-      }
-    }
+    change_ids(*this, scene_, pairs);
   } catch (...) {
     destroy_instances(scene_);
     scene_ = std::move(old_scene);
     evaluation_ = std::move(old_evaluation);
     warnings_ = std::move(old_warnings);
+    file_ids_ = std::move(old_file_ids);
     throw;
   }
   destroy_instances(old_scene);

@@ -151,7 +151,7 @@ std::vector<std::string> rig_warnings(stage::Host& host, const std::string& file
       const LWItemID id = stage::id_from_value(static_cast<uint32_t>(value));
       if (scene.find(id) == nullptr) {
         warn(root.name, std::string(option.label) + " (" + option.key + ") names item " +
-                            it->second + ", which the scene does not have, so it acts as none; " +
+                            it->second + ", which the scene does not have, so the option has lost its item; " +
                             "choose an existing item in the panel or set it to (none)");
       } else if (std::string(option.key) == "GoalPosition" && id != last.id &&
                  !is_below(scene, id, last.id)) {

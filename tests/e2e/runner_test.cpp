@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "stage/error.h"
+#include "stage/host.h"
 #include "stage/runner/frames.h"
 #include "stage/runner/report.h"
 
@@ -285,6 +286,42 @@ TEST(RunnerProgram, PanelEditsAreSavedWithTheDescription) {
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_NE(again.out.find("0.5"), std::string::npos) << again.out;
   EXPECT_EQ(again.out.find("elbow_pole"), std::string::npos) << again.out;
+  std::remove(copy.c_str());
+}
+
+// Saves keep the author's file: its identifiers, its order and its layout, so an unchanged scene
+// saves back byte for byte, one option changes one line, and a new item takes an unused id.
+TEST(SceneSave, ExamplesSaveBackByteForByteAndOneOptionChangesOneLine) {
+  const std::string copy = temp_path(".json");
+  for (const char* name : examples) {
+    SCOPED_TRACE(name);
+    stage::Host host;
+    host.load_module(TARSEL_MODULE_PATH);
+    host.load_scene(example(name));
+    host.save_scene(copy);
+    EXPECT_EQ(read_file(copy), read_file(example(name)));
+  }
+  stage::Host host;
+  host.load_module(TARSEL_MODULE_PATH);
+  host.load_scene(example("two_bone_arm"));
+  LWItemID root = LWITEM_NULL;
+  for (std::size_t i = 0; i < host.scene().size(); ++i)
+    if (host.scene().item(i).name == "upper_arm") root = host.scene().item(i).id;
+  stage::Panel& panel = host.open_panel(root, "Tarsel_Top");
+  panel.set(panel.control("Posture Weight")->id, 0.5);
+  host.save_scene(copy);
+  const std::vector<std::string> before = lines_of(read_file(example("two_bone_arm")));
+  const std::vector<std::string> after = lines_of(read_file(copy));
+  ASSERT_EQ(before.size(), after.size());
+  int changed = 0;
+  for (std::size_t i = 0; i < before.size(); ++i) changed += before[i] != after[i];
+  EXPECT_EQ(changed, 1);
+
+  host.scene().add(stage::Item_type::object, "added");
+  host.save_scene(copy);
+  const nlohmann::json saved = nlohmann::json::parse(read_file(copy));
+  EXPECT_EQ(saved["items"].back()["name"], "added");
+  EXPECT_EQ(saved["items"].back()["id"], 12);  // the file uses 1, 2, 3, 10 and 11
   std::remove(copy.c_str());
 }
 
