@@ -127,6 +127,12 @@ class Host {
   // from (handler data included, remapped through each instance's changeID); items the file did
   // not have come last, with identifiers it does not use. What save_scene writes.
   Scene_record file_record();
+  // The identifier the loaded file gave an item; 0 for an item the file did not have.
+  uint32_t file_id(LWItemID item) const {
+    for (const auto& pair : file_ids_)
+      if (pair.first == item) return pair.second;
+    return 0;
+  }
   void load_scene_record(const Scene_record& record, const std::string& file_name);
   // What loading could not honour without failing (e.g. a handler whose server no loaded
   // module offers; it is kept with its data and stays inactive).

@@ -306,6 +306,29 @@ bool parse_number(const std::string& text, double& value) {
   return end == text.c_str() + text.size();
 }
 
+// What a numeric option accepts, as the module treats it.
+const char* accepted_range(const std::string& label) {
+  if (label == "Posture Weight") return "0 and up; a negative value is raised to 0";
+  return "any number";
+}
+
+// A control's value as the panel shows it to a user: an item option by name with the item's
+// identifier in the file, a switch as on/off, a number with what it accepts.
+std::string shown_value(const stage::Host& host, const stage::Control_value& v) {
+  if (v.kind == stage::Control_kind::popup) {
+    if (!v.has_value) return "-";
+    if (v.integer == 0) return "(none)";
+    const LWItemID item = host.scene().find_by_name(v.entry);
+    if (item == LWITEM_NULL) return v.entry;
+    const uint32_t id = host.file_id(item);
+    return v.entry + " (" + std::to_string(id != 0 ? id : stage::id_value(item)) + ")";
+  }
+  if (v.kind == stage::Control_kind::number) {
+    return stage::format_value(v) + "  (" + accepted_range(v.label) + ")";
+  }
+  return stage::format_value(v);
+}
+
 // Applies one "Label=value" edit as a user would make it in the panel.
 void apply_setting(stage::Panel& panel, const std::string& setting) {
   const auto eq = setting.find('=');
@@ -330,8 +353,13 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
   switch (panel.value(control->id).kind) {
     case stage::Control_kind::popup: {
       const std::vector<std::string> entries = panel.entries(control->id);
+      // An item as the panel shows it, "name (id)", names the item too.
+      std::string name = text;
+      const auto open = name.rfind(" (");
+      if (!name.empty() && name.back() == ')' && open != std::string::npos && open > 0)
+        name = name.substr(0, open);
       for (const std::string& e : entries) {
-        if (e == text) {
+        if (e == text || e == name) {
           panel.choose(control->id, e);
           return;
         }
@@ -356,10 +384,17 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
       }
       return;
     }
-    default:
+    default: {
       if (!parse_number(text, number)) throw stage::Error(where + "expected a number");
       panel.set(control->id, number);
+      const stage::Control_value now = panel.value(control->id);
+      if (now.kind == stage::Control_kind::number && now.number != number) {
+        std::fprintf(stderr, "%s: note: %s%s was changed to %s by the module (%s takes %s)\n",
+                     program, where.c_str(), text.c_str(), stage::format_value(now).c_str(),
+                     control->label.c_str(), accepted_range(control->label));
+      }
       return;
+    }
   }
 }
 
@@ -392,8 +427,8 @@ int panel(const Panel_options& options) {
     const std::vector<stage::Control_value> values = p.values();
     for (const stage::Control_value& v : values) width = std::max(width, v.label.size());
     for (const stage::Control_value& v : values) {
-      std::printf("  %-*s  %s\n", static_cast<int>(width), v.label.c_str(),
-                  stage::format_value(v).c_str());
+      std::printf("  %-*s = %s\n", static_cast<int>(width), v.label.c_str(),
+                  shown_value(host, v).c_str());
     }
   }
   if (options.save) {

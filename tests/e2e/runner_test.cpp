@@ -273,7 +273,13 @@ TEST(RunnerProgram, PanelEditsAreSavedWithTheDescription) {
   const Result shown = run_runner("panel '" + copy + "'");
   ASSERT_EQ(shown.status, 0) << shown.err;
   EXPECT_NE(shown.out.find("Posture Weight"), std::string::npos);
-  EXPECT_NE(shown.out.find("elbow_pole"), std::string::npos);
+  // Items by name with their identifier in the file, "(none)" once, ranges of numbers.
+  EXPECT_NE(shown.out.find("Twist Target        = elbow_pole (3)"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("Twist               = (none)\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("Posture Weight      = 1  (0 and up"), std::string::npos) << shown.out;
+  const Result negative = run_runner("panel '" + copy + "' --set 'Posture Weight=-2'");
+  EXPECT_NE(negative.err.find("-2 was changed to 0 by the module"), std::string::npos)
+      << negative.err;
 
   const Result edited = run_runner("panel '" + copy +
                                    "' --set 'Posture Weight=0.5' --set 'Arbitrary Limit=on' "
