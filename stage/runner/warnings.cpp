@@ -42,15 +42,6 @@ std::map<std::string, std::string> stored_options(const stage::Scene_record& rec
   return options;
 }
 
-bool is_below(const stage::Scene& scene, LWItemID item, LWItemID ancestor) {
-  const stage::Item* i = scene.find(item);
-  for (std::size_t steps = 0; i != nullptr && steps <= scene.size(); ++steps) {
-    if (i->parent == ancestor) return true;
-    i = scene.find(i->parent);
-  }
-  return false;
-}
-
 // The first item below `item` (not itself) that carries Tarsel, or none.
 LWItemID first_tarsel_below(const stage::Scene& scene, LWItemID item, std::size_t depth = 0) {
   if (depth > scene.size()) return LWITEM_NULL;
@@ -151,13 +142,14 @@ std::vector<std::string> rig_warnings(stage::Host& host, const std::string& file
       const LWItemID id = stage::id_from_value(static_cast<uint32_t>(value));
       if (scene.find(id) == nullptr) {
         warn(root.name, std::string(option.label) + " (" + option.key + ") names item " +
-                            it->second + ", which the scene does not have, so the option has lost its item; " +
+                            it->second +
+                            ", which the scene does not have, so the option has lost its item; " +
                             "choose an existing item in the panel or set it to (none)");
-      } else if (std::string(option.key) == "GoalPosition" && id != last.id &&
-                 !is_below(scene, id, last.id)) {
+      } else if (std::string(option.key) == "GoalPosition" && scene.at(id).parent != last.id) {
+        // Its position is read as a point in the last item's frame, so it must be a child of it.
         warn(root.name, "Goal Position (GoalPosition) " + quoted(scene.at(id).name) +
-                            " is not below the chain's last item " + quoted(last.name) +
-                            ", so it does not move with the chain; parent it under " +
+                            " is not a child of the chain's last item " + quoted(last.name) +
+                            ", so its position is read in the wrong frame; make it a child of " +
                             quoted(last.name));
       }
     }
