@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "stage/host.h"
+#include "stage/runner/chains.h"
 #include "stage/scene_file.h"
 
 namespace {
@@ -162,5 +163,82 @@ void BM_HundredChainRig(benchmark::State& state) {
   evaluate_loop(state, *host, 100);
 }
 BENCHMARK(BM_HundredChainRig)->Unit(benchmark::kMillisecond);
+
+// --- Big scenes: the stand-in host and runner stay linear ----------------------------------------
+
+// Loading a scene file of N top-level objects (parse, check, build), as `tarsel-stage run` does.
+void BM_LoadFlatItems(benchmark::State& state) {
+  stage::Scene_record scene;
+  for (int i = 0; i < state.range(0); ++i)
+    scene.items.push_back(
+        stage::item_record(i + 1, stage::Item_type::object, "o" + std::to_string(i)));
+  const std::string text = stage::format_scene(scene);
+  stage::Host host;
+  for (auto _ : state) host.load_scene_record(stage::parse_scene(text, "flat.json"), "flat.json");
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_LoadFlatItems)
+    ->RangeMultiplier(10)
+    ->Range(10000, 1000000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// One frame of a run over one chain of N bones: every bone's handler, then the report's world
+// position of every bone and the chain's end-to-goal distance.
+void BM_LongChainFrame(benchmark::State& state) {
+  Chain_options o;
+  o.bones = static_cast<int>(state.range(0));
+  auto host = host_with(1, o);
+  const std::vector<LWItemID> items = runner::reported_items(host->scene());
+  const std::vector<runner::Chain> chains = runner::find_chains(*host);
+  for (auto _ : state) benchmark::DoNotOptimize(runner::sample_frame(*host, 0, items, chains));
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_LongChainFrame)
+    ->RangeMultiplier(10)
+    ->Range(10, 10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
+
+// The host's side of that frame alone (no module): channels, then every item's world transform.
+void BM_DeepHierarchyWorld(benchmark::State& state) {
+  stage::Scene_record scene;
+  for (int i = 0; i < state.range(0); ++i) {
+    stage::Item_record r = stage::item_record(i + 1, stage::Item_type::object, "o");
+    r.parent = static_cast<uint32_t>(i);
+    r.channels[stage::ch_position].value = {0, 0, 0.01};
+    scene.items.push_back(r);
+  }
+  stage::Host host;
+  host.load_scene_record(scene, "deep");
+  for (auto _ : state) {
+    host.evaluate(0.0);
+    for (std::size_t i = 0; i < host.scene().size(); ++i)
+      benchmark::DoNotOptimize(host.world_position(host.scene().item(i).id, 0.0));
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_DeepHierarchyWorld)
+    ->RangeMultiplier(10)
+    ->Range(100, 100000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
+
+// A run's frame over N two-bone chains; per_chain is the cost of one chain-evaluation, which stays
+// flat as the chains grow in number.
+void BM_ManyChainsFrame(benchmark::State& state) {
+  Chain_options o;
+  o.bones = 2;
+  const int n = static_cast<int>(state.range(0));
+  auto host = host_with(n, o);
+  const std::vector<LWItemID> items = runner::reported_items(host->scene());
+  const std::vector<runner::Chain> chains = runner::find_chains(*host);
+  for (auto _ : state) benchmark::DoNotOptimize(runner::sample_frame(*host, 0, items, chains));
+  const auto per_time = benchmark::Counter::kIsRate | benchmark::Counter::kInvert;
+  state.counters["per_chain"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * n, per_time);
+}
+BENCHMARK(BM_ManyChainsFrame)->RangeMultiplier(10)->Range(10, 10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

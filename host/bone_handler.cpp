@@ -1,5 +1,6 @@
 #include "host/bone_handler.h"
 
+#include <cmath>
 #include <cstdint>
 
 #include "host/bone_results.h"
@@ -12,7 +13,10 @@ namespace {
 
 using vk_3dla::vec3;
 
+// A rotation that is not finite (a solve whose squares overflowed) is not handed to the host: the
+// bone keeps the rotation the host gave it.
 void set_rotation(const LWItemMotionAccess& access, const vec3& hpb) {
+  if (!(std::isfinite(hpb.x) && std::isfinite(hpb.y) && std::isfinite(hpb.z))) return;
   const LWDVector value = {hpb.x, hpb.y, hpb.z};
   access.setParam(LWIP_ROTATION, value);
 }

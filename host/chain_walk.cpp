@@ -36,12 +36,25 @@ LWItemID last_of_chain(const LWItemInfo& info, LWItemID item) {
 }  // namespace
 
 void gather_chain(std::vector<LWItemID>& list, LWItemID item) {
-  list.push_back(item);
   // Without the item-info service nothing below the item can be seen.
-  if (item_info == nullptr) return;
+  if (item_info == nullptr) {
+    list.push_back(item);
+    return;
+  }
   const LWItemInfo& info = *item_info;
-  for (LWItemID c = info.firstChild(item); c != LWITEM_NULL; c = info.nextChild(item, c)) {
-    if (carries_bone_handler(info, c)) gather_chain(list, c);
+  // Depth first without recursion, so a chain of any length fits the stack: items still to
+  // list, each item's chain children pushed last to first.
+  std::vector<LWItemID> pending{item};
+  std::vector<LWItemID> children;
+  while (!pending.empty()) {
+    const LWItemID next = pending.back();
+    pending.pop_back();
+    list.push_back(next);
+    children.clear();
+    for (LWItemID c = info.firstChild(next); c != LWITEM_NULL; c = info.nextChild(next, c)) {
+      if (carries_bone_handler(info, c)) children.push_back(c);
+    }
+    pending.insert(pending.end(), children.rbegin(), children.rend());
   }
 }
 

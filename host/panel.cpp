@@ -1,5 +1,7 @@
 #include "host/panel.h"
 
+#include <limits>
+
 #include "host/service_slots.h"
 #include "host/user_data.h"
 #include "sdk/lwmotion.h"
@@ -168,9 +170,13 @@ LWXRefreshCode panel_set(void* inst, unsigned long vid, void* value) {
   } else if (int32_t* flag = switch_field(data, vid)) {
     *flag = *static_cast<const int*>(value);
   } else if (vid == id_posture_weight) {
-    // No upper bound; below 0 (and a value that is not a number) becomes 0.
+    // Below 0 (and a value that is not a number) becomes 0. The weight is stored in scene files
+    // as a 4-byte float, so it is kept within what one holds: above the largest float it becomes
+    // the largest, and a weight too small for a float becomes 0, as it would read back.
     const double weight = *static_cast<const double*>(value);
-    data.posture_weight = weight >= 0.0 ? weight : 0.0;
+    const double largest = std::numeric_limits<float>::max();
+    const double kept = weight >= 0.0 ? (weight > largest ? largest : weight) : 0.0;
+    data.posture_weight = static_cast<float>(kept) == 0.0f ? 0.0 : kept;
   } else {
     return LWXPRC_NONE;
   }

@@ -1,5 +1,6 @@
 #include "host/root_evaluate.h"
 
+#include <cmath>
 #include <vector>
 
 #include "host/bone_results.h"
@@ -64,6 +65,10 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
         process(&results, &options, access, chain, goal, options.arbitrary_limit, report_to);
     if (w < 1.0) solved = blend_rotation(vk_3dla::m33_from_hpb(out), solved, w);
     out = vk_3dla::hpb_from_m33(solved);
+    // Where a solve cannot stay finite (coordinates or scales whose squares overflow), the
+    // root keeps the rotation the host gave it.
+    if (!(std::isfinite(out.x) && std::isfinite(out.y) && std::isfinite(out.z)))
+      out = vec3(current);
   }
 
   // The bones' entries go in first: the root's own entry is never stored.

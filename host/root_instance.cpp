@@ -1,6 +1,8 @@
 #include "host/root_instance.h"
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <new>
 
 #include "host/chain_walk.h"
@@ -47,7 +49,11 @@ void save_i4(const LWSaveState& state, LWID id, int32_t value) {
 }
 
 void save_fp(const LWSaveState& state, LWID id, double value) {
-  const float narrowed = static_cast<float>(value);
+  // The panel keeps the weight within a float's range; a larger one is stored as the largest.
+  const double largest = std::numeric_limits<float>::max();
+  const float narrowed = static_cast<float>(value > largest    ? largest
+                                            : value < -largest ? -largest
+                                                               : value);
   state.beginBlk(state.writeData, &block_row(id), 1);
   state.writeFP(state.writeData, &narrowed, 1);
   state.endBlk(state.writeData);
@@ -64,9 +70,13 @@ void load_item(const LWLoadState& state, LWItemID& field) {
   if (state.readI4(state.readData, &value, 1) == 1) field = item_from_i4(value);
 }
 
-void load_fp(const LWLoadState& state, double& field) {
+// False for a value the panel would refuse (not a number, an infinity); the field is kept then.
+bool load_fp(const LWLoadState& state, double& field) {
   float value = 0.0f;
-  if (state.readFP(state.readData, &value, 1) == 1) field = value;
+  if (state.readFP(state.readData, &value, 1) != 1) return true;
+  if (!std::isfinite(value)) return false;
+  field = value;
+  return true;
 }
 
 void replace_item(LWItemID& field, LWItemID old_id, LWItemID new_id) {
@@ -129,7 +139,8 @@ LWError root_load(LWInstance inst, const LWLoadState* state) {
         load_i4(*state, data.excess_stretch);
         break;
       case block_posture_weight:
-        load_fp(*state, data.posture_weight);
+        if (!load_fp(*state, data.posture_weight))
+          return "PostureWeight: the weight is not a finite number";
         break;
       case block_arbitrary_limit:
         load_i4(*state, data.arbitrary_limit);

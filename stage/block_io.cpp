@@ -1,5 +1,6 @@
 #include "stage/block_io.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -232,17 +233,14 @@ template <typename T>
 int Block_reader::read_values(T* vals, int n) {
   if (vals == nullptr || n <= 0) return 0;
   if (levels_.size() < 2) {  // values live only inside a block
-    failed_ = true;
+    fail_at(levels_.back().pos, "a value is read outside any block");
     return 0;
   }
   Level& level = levels_.back();
   for (int i = 0; i < n; ++i) {
     T v{};
     const bool ok = binary_ ? read_binary_value(level, v) : read_text_value(level, v);
-    if (!ok) {
-      failed_ = true;
-      return i;
-    }
+    if (!ok) return i;
     vals[i] = v;
   }
   return n;
@@ -251,7 +249,10 @@ int Block_reader::read_values(T* vals, int n) {
 template <typename T>
 bool Block_reader::read_binary_value(Level& level, T& out) {
   static_assert(sizeof(T) == 4 && std::is_trivially_copyable_v<T>, "4-byte values only");
-  if (level.end - level.pos < 4) return false;
+  if (level.end - level.pos < 4) {
+    fail_at(level.pos, "a value runs past the end of its block");
+    return false;
+  }
   const uint32_t bits = get_u32(data_, level.pos);
   std::memcpy(&out, &bits, sizeof out);
   level.pos += 4;
@@ -261,9 +262,17 @@ bool Block_reader::read_binary_value(Level& level, T& out) {
 template <typename T>
 bool Block_reader::read_text_value(Level& level, T& out) {
   const auto word = next_word(data_, level.value_pos, level.value_end);
-  if (word.first == word.second) return false;
+  if (word.first == word.second) {
+    fail_at(level.value_pos, "a value is missing");
+    return false;
+  }
   T v{};
-  if (!parse_value(data_.data() + word.first, data_.data() + word.second, v)) return false;
+  if (!parse_value(data_.data() + word.first, data_.data() + word.second, v)) {
+    fail_at(word.first,
+            "\"" + data_.substr(word.first, std::min<std::size_t>(word.second - word.first, 40)) +
+                "\" is not " + (std::is_same_v<T, float> ? "a number" : "a whole number"));
+    return false;
+  }
   out = v;
   level.value_pos = word.second;
   return true;
@@ -271,7 +280,7 @@ bool Block_reader::read_text_value(Level& level, T& out) {
 
 LWID Block_reader::enter(LWID id, const Level& inner) {
   if (levels_.size() > static_cast<std::size_t>(max_block_depth)) {
-    failed_ = true;
+    fail_at(levels_.back().pos, "blocks nest deeper than " + std::to_string(max_block_depth));
     return 0;
   }
   levels_.push_back(inner);
@@ -283,7 +292,7 @@ LWID Block_reader::find_binary(const LWBlockIdent* table) {
     Level& level = levels_.back();
     if (level.pos == level.end) return 0;
     if (level.end - level.pos < 8) {  // a header cut short
-      failed_ = true;
+      fail_at(level.pos, "a block header is cut short");
       level.pos = level.end;
       return 0;
     }
@@ -291,7 +300,7 @@ LWID Block_reader::find_binary(const LWBlockIdent* table) {
     const uint32_t size = get_u32(data_, level.pos + 4);
     const std::size_t body = level.pos + 8;
     if (size > level.end - body) {  // contents run past the enclosing block or the data
-      failed_ = true;
+      fail_at(level.pos, "a block's size runs past the end of the data or its enclosing block");
       level.pos = level.end;
       return 0;
     }
@@ -356,7 +365,9 @@ LWID Block_reader::find_text(const LWBlockIdent* table) {
     if (level.pos >= level.end) return 0;
     Text_block block{};
     if (!scan_text_block(level.pos, level.end, block)) {
-      failed_ = true;
+      fail_at(level.pos,
+              "the block is malformed (a line without its newline, a stray brace or a block "
+              "left open)");
       level.pos = level.end;
       return 0;
     }
@@ -394,6 +405,20 @@ std::vector<std::string> Block_reader::unread_blocks() const {
     pos = block.next;
   }
   return unread;
+}
+
+void Block_reader::fail_at(std::size_t pos, const std::string& why) {
+  if (!failed_) {
+    if (binary_) {
+      failure_ = "byte " + std::to_string(pos) + ": " + why;
+    } else {
+      const std::size_t before = std::min(pos, data_.size());
+      const auto lines =
+          std::count(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(before), '\n');
+      failure_ = "line " + std::to_string(lines + 1) + ": " + why;
+    }
+  }
+  failed_ = true;
 }
 
 }  // namespace stage

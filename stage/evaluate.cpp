@@ -23,6 +23,9 @@ void Host::evaluate(double time) {
   evaluation_.time = time;
   evaluation_.items.assign(scene_.size(), Evaluated_item{});
   chain_reports_.clear();
+  evaluation_.world.resize(scene_.size());
+  evaluation_.world_known.assign(scene_.size(), 0);
+  evaluation_.links_version = scene_.links_version();
   const LWFrame frame = frame_at(time, scene_.fps);
   for (const std::size_t index : scene_.evaluation_order()) {
     const Item& item = scene_.item(index);
@@ -68,16 +71,36 @@ Vec3 Host::param(LWItemID id, LWItemParam param, double time) const {
   return channel_value(scene_.item(index).channels[c], time);
 }
 
+Mat4 Host::local(std::size_t index, double time) const {
+  const Item& item = scene_.item(index);
+  return local_matrix(param(item.id, LWIP_SCALING, time), param(item.id, LWIP_ROTATION, time),
+                      param(item.id, LWIP_POSITION, time), param(item.id, LWIP_PIVOT_ROT, time),
+                      param(item.parent, LWIP_PIVOT, time));
+}
+
 Mat4 Host::world(LWItemID id, double time) const {
-  // world(item) = L(item) * world(parent): accumulate L from the item up to the top.
-  Mat4 m = identity4();
-  const Item* item = scene_.find(id);
-  for (std::size_t steps = 0; item && steps <= scene_.size(); ++steps) {
-    const Vec3 parent_pivot = param(item->parent, LWIP_PIVOT, time);
-    m = m * local_matrix(param(item->id, LWIP_SCALING, time), param(item->id, LWIP_ROTATION, time),
-                         param(item->id, LWIP_POSITION, time),
-                         param(item->id, LWIP_PIVOT_ROT, time), parent_pivot);
-    item = scene_.find(item->parent);
+  // world(item) = L(item) * world(parent). Finished items of the last evaluation keep their
+  // transform, so each is composed once per evaluation however deep the hierarchy.
+  const Evaluation& e = evaluation_;
+  const bool cached = e.valid && time == e.time && e.links_version == scene_.links_version() &&
+                      e.world_known.size() == scene_.size();
+  std::vector<std::size_t>& walk = e.walk;
+  walk.clear();
+  std::size_t k = scene_.index_of(id);
+  for (; k != Scene::npos && walk.size() <= scene_.size();
+       k = scene_.index_of(scene_.item(k).parent)) {
+    if (cached && e.world_known[k]) break;
+    walk.push_back(k);
+  }
+  Mat4 m = k != Scene::npos && cached && e.world_known[k] ? e.world[k] : identity4();
+  bool keep = cached;
+  for (auto it = walk.rbegin(); it != walk.rend(); ++it) {
+    m = local(*it, time) * m;
+    keep = keep && e.items[*it].done;  // a transform holds once its item and parents are done
+    if (keep) {
+      e.world[*it] = m;
+      e.world_known[*it] = 1;
+    }
   }
   return m;
 }

@@ -23,6 +23,7 @@
 namespace stage {
 
 struct Scene_record;
+struct Handler_record;
 
 // An "ItemMotionHandler" server as activated by the host: the tables its activation filled.
 struct Motion_server {
@@ -116,7 +117,8 @@ class Host {
 
   // --- Scene files (scene_file.h for the format) --------------------------------------------
   // Replaces the scene with the file's. Items get fresh identifiers; instances are created,
-  // loaded from their stored data, then told the old -> new identifier pairs. Throws Error
+  // loaded from their stored data, then told the old -> new pairs of the identifiers that data
+  // holds. Throws Error
   // naming the file, the place in it and the fault; the current scene is kept then.
   void load_scene(const std::string& path);
   // Writes the scene to a file through a temporary file, so a failed save leaves the old file.
@@ -133,6 +135,8 @@ class Host {
       if (pair.first == item) return pair.second;
     return 0;
   }
+  // The index-th handler of an item as a scene file holds it, its instance's data saved now.
+  Handler_record handler_record(LWItemID item, std::size_t handler);
   void load_scene_record(const Scene_record& record, const std::string& file_name);
   // What loading could not honour without failing (e.g. a handler whose server no loaded
   // module offers; it is kept with its data and stays inactive).
@@ -156,7 +160,15 @@ class Host {
     double time = 0;
     std::vector<Evaluated_item> items;  // by scene index
     std::size_t current = Scene::npos;  // the item being evaluated
+    // World transforms of finished items at the evaluation's time, composed once each, parents
+    // first; they hold while the parent links are those of `links_version`.
+    mutable std::vector<Mat4> world;
+    mutable std::vector<char> world_known;
+    mutable std::vector<std::size_t> walk;  // scratch: items whose transform is being composed
+    std::size_t links_version = 0;
   };
+
+  Mat4 local(std::size_t index, double time) const;
 
   void destroy_instances(Scene& scene);
   void destroy_instance(Attached_handler& handler);

@@ -1,8 +1,15 @@
 // The host's side of scene files: turning its scene and the handlers' instances into a record,
 // and building a scene with instances from one.
 #include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
 #include <map>
 #include <set>
+#include <system_error>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 #include "sdk/lwio.h"
 #include "stage/block_io.h"
@@ -34,11 +41,60 @@ void copy_item_fields(const From& from, To& to) {
   to.limits = from.limits;
 }
 
+// The distinct whole numbers of a handler's stored lines, as the 32-bit values a module reads
+// them into (a negative one is the same bits as a large identifier), in order of appearance.
+std::vector<uint32_t> numbers_in(const std::vector<std::string>& lines) {
+  std::vector<uint32_t> out;
+  std::unordered_set<uint32_t> seen;
+  for (const std::string& line : lines) {
+    std::size_t pos = 0;
+    while (pos < line.size()) {
+      while (pos < line.size() && std::isspace(static_cast<unsigned char>(line[pos]))) ++pos;
+      const std::size_t start = pos;
+      while (pos < line.size() && !std::isspace(static_cast<unsigned char>(line[pos]))) ++pos;
+      const std::string word = line.substr(start, pos - start);
+      long long value = 0;
+      const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
+      if (ec != std::errc() || end != word.data() + word.size() || value < INT32_MIN ||
+          value > static_cast<long long>(UINT32_MAX))
+        continue;
+      const uint32_t bits = static_cast<uint32_t>(value);
+      if (seen.insert(bits).second) out.push_back(bits);
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+Handler_record Host::handler_record(LWItemID id, std::size_t index) {
+  const Item& item = scene_.at(id);
+  const Attached_handler& handler = item.handlers.at(index);
+  Handler_record h;
+  h.server = handler.server;
+  if (handler.motion && handler.motion->inst.save && handler.instance) {
+    Block_writer writer(LWIO_ASCII);
+    LWError error = nullptr;
+    {
+      Current_host guard(*this);
+      error = handler.motion->inst.save(handler.instance, writer.state());
+    }
+    if (error)
+      throw Error("handler \"" + handler.server + "\" of \"" + item.name +
+                  "\" could not save: " + error);
+    h.has_data = true;
+    h.data = split_lines(writer.text());
+  } else if (handler.has_kept_data) {
+    h.has_data = true;
+    h.data = handler.kept_data;
+  }
+  return h;
+}
 
 Scene_record Host::scene_record() {
   Scene_record record;
   copy_scene_fields(scene_, record);
+  record.items.reserve(scene_.size());
   for (std::size_t i = 0; i < scene_.size(); ++i) {
     const Item& item = scene_.item(i);
     Item_record r;
@@ -49,27 +105,8 @@ Scene_record Host::scene_record() {
     r.parent = id_value(item.parent);
     r.goal = id_value(item.goal);
     copy_item_fields(item, r);
-    for (const Attached_handler& handler : item.handlers) {
-      Handler_record h;
-      h.server = handler.server;
-      if (handler.motion && handler.motion->inst.save && handler.instance) {
-        Block_writer writer(LWIO_ASCII);
-        LWError error = nullptr;
-        {
-          Current_host guard(*this);
-          error = handler.motion->inst.save(handler.instance, writer.state());
-        }
-        if (error)
-          throw Error("handler \"" + handler.server + "\" of \"" + item.name +
-                      "\" could not save: " + error);
-        h.has_data = true;
-        h.data = split_lines(writer.text());
-      } else if (handler.has_kept_data) {
-        h.has_data = true;
-        h.data = handler.kept_data;
-      }
-      r.handlers.push_back(std::move(h));
-    }
+    for (std::size_t h = 0; h < item.handlers.size(); ++h)
+      r.handlers.push_back(handler_record(item.id, h));
     record.items.push_back(std::move(r));
   }
   return record;
@@ -170,7 +207,8 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
     scene_.avoid_ids(old_ids);
 
     // Owners before their bones: objects, lights and cameras first, then bones, in file order.
-    std::map<uint32_t, LWItemID> new_ids;
+    std::unordered_map<uint32_t, LWItemID> new_ids;
+    new_ids.reserve(record.items.size());
     const auto new_id = [&](uint32_t id) {
       const auto it = new_ids.find(id);
       if (it == new_ids.end()) throw Error(file_name + ": no item has id " + std::to_string(id));
@@ -183,12 +221,14 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
       }
     }
     const auto mapped = [&](uint32_t id) { return id ? new_id(id) : LWITEM_NULL; };
+    std::vector<std::pair<LWItemID, LWItemID>> links;
     for (const Item_record& r : record.items) {
       Item& item = scene_.at(new_id(r.id));
-      if (r.parent) scene_.set_parent(item.id, mapped(r.parent));
+      if (r.parent) links.emplace_back(item.id, mapped(r.parent));
       item.goal = mapped(r.goal);
       copy_item_fields(r, item);
     }
+    scene_.set_parents(links);
 
     for (std::size_t i = 0; i < record.items.size(); ++i) {
       const Item_record& r = record.items[i];
@@ -228,8 +268,10 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
           Current_host guard(*this);
           error = server->inst.load(inst, reader.state());
         }
-        if (error) throw Error(where + "the handler refused its data: " + error);
-        if (reader.failed()) throw Error(where + "the handler's data is malformed");
+        const std::string whose = "handler \"" + hr.server + "\" of \"" + r.name + "\"";
+        if (error) throw Error(where + whose + " refused its data: " + error);
+        if (reader.failed())
+          throw Error(where + whose + ": its data is malformed: " + reader.failure());
         for (const std::string& line : reader.unread_blocks()) {
           warnings_.push_back(where + "item \"" + r.name + "\": handler \"" + hr.server +
                               "\" never read its data line \"" + line +
@@ -239,16 +281,30 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
     }
 
     // As a host does after loading a scene: every instance learns the old -> new identifiers.
+    // An instance can hold an old identifier only from its stored data (all else it learns from
+    // this host, which hands out none of the file's identifiers), so it is told the pairs of the
+    // numbers its data holds, looked up in the map: a list of its own size, not the scene's.
+    Current_host guard(*this);
     std::vector<LWItemID> pairs;
     file_ids_.clear();
     for (const Item_record& r : record.items) {
-      pairs.push_back(id_from_value(r.id));
-      pairs.push_back(new_id(r.id));
       file_ids_.emplace_back(new_id(r.id), r.id);
+      const Item& item = scene_.at(new_id(r.id));
+      for (std::size_t h = 0; h < r.handlers.size() && h < item.handlers.size(); ++h) {
+        const Attached_handler& handler = item.handlers[h];
+        if (!handler.instance || !handler.motion || !handler.motion->item.changeID) continue;
+        pairs.clear();
+        for (const uint32_t old : numbers_in(r.handlers[h].data)) {
+          const auto found = new_ids.find(old);
+          if (found == new_ids.end()) continue;
+          pairs.push_back(id_from_value(old));
+          pairs.push_back(found->second);
+        }
+        pairs.push_back(LWITEM_NULL);
+        pairs.push_back(LWITEM_NULL);
+        handler.motion->item.changeID(handler.instance, pairs.data());
+      }
     }
-    pairs.push_back(LWITEM_NULL);
-    pairs.push_back(LWITEM_NULL);
-    change_ids(*this, scene_, pairs);
   } catch (...) {
     destroy_instances(scene_);
     scene_ = std::move(old_scene);

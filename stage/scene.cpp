@@ -97,22 +97,67 @@ void Scene::set_parent(LWItemID id, LWItemID parent) {
   if (parent != LWITEM_NULL) {
     const Item* p = find(parent);
     if (!p) throw Error(describe(item) + ": parent is not an item of the scene");
-    for (; p; p = find(p->parent)) {
-      if (p->id == id) throw Error(describe(item) + ": parent link would close a cycle");
+    // Only an item with children can be made its own ancestor.
+    if (!item.children.empty() || p == &item) {
+      for (; p; p = find(p->parent)) {
+        if (p->id == id) throw Error(describe(item) + ": parent link would close a cycle");
+      }
     }
   }
+  ++links_version_;
   if (item.parent != LWITEM_NULL) {
     std::vector<LWItemID>& siblings = at(item.parent).children;
-    siblings.erase(std::remove(siblings.begin(), siblings.end(), id), siblings.end());
+    siblings.erase(siblings.begin() + static_cast<std::ptrdiff_t>(item.child_pos));
+    for (std::size_t k = item.child_pos; k < siblings.size(); ++k) at(siblings[k]).child_pos = k;
   }
   item.parent = parent;
   if (parent == LWITEM_NULL) return;
-  // Children stay in creation order whatever order the links are made in.
+  // Children stay in creation order whatever order the links are made in; a new child is most
+  // often the latest item, placed at the end.
   std::vector<LWItemID>& children = at(parent).children;
   const std::size_t index = index_of(id);
-  const auto pos = std::find_if(children.begin(), children.end(),
-                                [&](LWItemID c) { return index_of(c) > index; });
-  children.insert(pos, id);
+  std::size_t pos = children.size();
+  while (pos > 0 && index_of(children[pos - 1]) > index) --pos;
+  children.insert(children.begin() + static_cast<std::ptrdiff_t>(pos), id);
+  for (std::size_t k = pos; k < children.size(); ++k) at(children[k]).child_pos = k;
+}
+
+void Scene::set_parents(const std::vector<std::pair<LWItemID, LWItemID>>& links) {
+  std::vector<std::size_t> parent(items_.size());
+  for (std::size_t i = 0; i < items_.size(); ++i) parent[i] = index_of(items_[i].parent);
+  for (const auto& [id, p] : links) {
+    const Item& item = at(id);
+    if (p == LWITEM_NULL && item.type == Item_type::bone)
+      throw Error(describe(item) + ": a bone needs a parent");
+    const std::size_t pi = p == LWITEM_NULL ? npos : index_of(p);
+    if (p != LWITEM_NULL && pi == npos)
+      throw Error(describe(item) + ": parent is not an item of the scene");
+    parent[index_of(id)] = pi;
+  }
+  // Walk up from each item, marking the walk; meeting the walk itself again is a cycle.
+  std::vector<char> state(items_.size(), 0);  // 1: on the current walk, 2: known to end
+  std::vector<std::size_t> walk;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    walk.clear();
+    std::size_t k = i;
+    for (; k != npos && state[k] == 0; k = parent[k]) {
+      state[k] = 1;
+      walk.push_back(k);
+    }
+    if (k != npos && state[k] == 1)
+      throw Error(describe(items_[k]) + ": parent link would close a cycle");
+    for (std::size_t w : walk) state[w] = 2;
+  }
+  ++links_version_;
+  for (Item& item : items_) item.children.clear();
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    Item& item = items_[i];
+    item.parent = parent[i] == npos ? LWITEM_NULL : items_[parent[i]].id;
+    if (parent[i] == npos) continue;
+    std::vector<LWItemID>& children = items_[parent[i]].children;
+    item.child_pos = children.size();
+    children.push_back(item.id);
+  }
 }
 
 Item* Scene::find(LWItemID id) {
@@ -196,10 +241,9 @@ LWItemID Scene::first_child(LWItemID parent) const {
 
 LWItemID Scene::next_child(LWItemID parent, LWItemID previous) const {
   const Item* p = find(parent);
-  if (!p) return LWITEM_NULL;
-  const auto it = std::find(p->children.begin(), p->children.end(), previous);
-  if (it == p->children.end() || it + 1 == p->children.end()) return LWITEM_NULL;
-  return *(it + 1);
+  const Item* c = find(previous);
+  if (!p || !c || c->parent != parent || p == c) return LWITEM_NULL;
+  return c->child_pos + 1 < p->children.size() ? p->children[c->child_pos + 1] : LWITEM_NULL;
 }
 
 std::vector<std::size_t> Scene::evaluation_order() const {

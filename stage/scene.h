@@ -10,6 +10,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "sdk/lwtypes.h"
@@ -63,6 +64,7 @@ struct Item {
   Limits limits;
   std::vector<Attached_handler> handlers;  // in evaluation order
   std::vector<LWItemID> children;          // in creation order
+  std::size_t child_pos = 0;               // position in its parent's children
   std::vector<LWItemID> bones;             // objects: their bones in creation order
   std::size_t list_pos = 0;  // position in its type's list (bones: in the owner's list)
 };
@@ -77,6 +79,13 @@ class Scene {
   // Changes an item's parent (none for top level; bones always have one). Throws Error for an
   // unknown item, a bone without parent, or when the new link would close a cycle.
   void set_parent(LWItemID item, LWItemID parent);
+  // Makes many links at once, in time linear in the scene's size: every (item, parent) pair is
+  // checked as set_parent would, the cycle check runs over the links as a whole, and nothing
+  // changes when one fails.
+  void set_parents(const std::vector<std::pair<LWItemID, LWItemID>>& links);
+  // Counts the changes of parent links, so that what was derived from the hierarchy can tell
+  // whether it still holds.
+  std::size_t links_version() const { return links_version_; }
   // Identifiers that add() must not hand out: those of a scene file being loaded, so that the
   // old -> new pairs given to modules never chain into one another.
   void avoid_ids(const std::vector<uint32_t>& ids);
@@ -115,6 +124,7 @@ class Scene {
   std::vector<LWItemID> objects_, lights_, cameras_;
   std::unordered_set<uint32_t> avoided_;
   uint32_t next_serial_ = 1;
+  std::size_t links_version_ = 0;
 };
 
 // The raw value of an identifier, as stored in scene files, and back.

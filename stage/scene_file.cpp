@@ -302,6 +302,73 @@ ordered_json channel_json(const Channel& c, bool angles, double fps) {
   return keys;
 }
 
+// Builds the document as nlohmann's own reader does, keeping the path of the value being read
+// (a key per object, an index per array; constant work per event, however large the file).
+class Path_follower {
+ public:
+  json root;
+  bool number_too_large = false;  // the read stopped at a number beyond a double's range
+
+  Path_follower() : dom_(root, true) {}
+
+  std::string path() const {
+    std::string out;
+    for (const Level& l : levels_)
+      out += "/" + (l.array ? std::to_string(l.index) : pointer_step(l.key));
+    return out;
+  }
+
+  bool null() { return value(dom_.null()); }
+  bool boolean(bool v) { return value(dom_.boolean(v)); }
+  bool number_integer(json::number_integer_t v) { return value(dom_.number_integer(v)); }
+  bool number_unsigned(json::number_unsigned_t v) { return value(dom_.number_unsigned(v)); }
+  bool number_float(json::number_float_t v, const std::string& s) {
+    return value(dom_.number_float(v, s));
+  }
+  bool string(std::string& v) { return value(dom_.string(v)); }
+  bool binary(json::binary_t& v) { return value(dom_.binary(v)); }
+  bool start_object(std::size_t n) {
+    levels_.push_back({false, 0, ""});
+    return dom_.start_object(n);
+  }
+  bool key(std::string& k) {
+    levels_.back().key = k;
+    return dom_.key(k);
+  }
+  bool end_object() {
+    levels_.pop_back();
+    return value(dom_.end_object());
+  }
+  bool start_array(std::size_t n) {
+    levels_.push_back({true, 0, ""});
+    return dom_.start_array(n);
+  }
+  bool end_array() {
+    levels_.pop_back();
+    return value(dom_.end_array());
+  }
+  bool parse_error(std::size_t position, const std::string& token,
+                   const nlohmann::detail::exception& e) {
+    number_too_large = e.id == 406;
+    return dom_.parse_error(position, token, e);
+  }
+
+ private:
+  struct Level {
+    bool array;
+    std::size_t index;
+    std::string key;
+  };
+
+  bool value(bool ok) {
+    if (!levels_.empty() && levels_.back().array) ++levels_.back().index;
+    return ok;
+  }
+
+  nlohmann::detail::json_sax_dom_parser<json> dom_;
+  std::vector<Level> levels_;
+};
+
 std::string strip_json_prefix(const std::string& what) {
   const std::size_t close = what.find("] ");
   return what.rfind("[json.exception.", 0) == 0 && close != std::string::npos
@@ -336,50 +403,14 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
   const Parser p(file_name);
   // The parser reports a number too large for a double without saying where; following the
   // parse events gives the JSON path of the value being read when it stops.
-  struct Level {
-    bool array;
-    std::size_t index;
-    std::string key;
-  };
-  std::vector<Level> levels;
-  const auto next_element = [&] {
-    if (!levels.empty() && levels.back().array) ++levels.back().index;
-  };
-  const json::parser_callback_t follow = [&](int, json::parse_event_t event, json& parsed) {
-    switch (event) {
-      case json::parse_event_t::object_start:
-        levels.push_back({false, 0, ""});
-        break;
-      case json::parse_event_t::array_start:
-        levels.push_back({true, 0, ""});
-        break;
-      case json::parse_event_t::key:
-        levels.back().key = parsed.get<std::string>();
-        break;
-      case json::parse_event_t::object_end:
-      case json::parse_event_t::array_end:
-        levels.pop_back();
-        next_element();
-        break;
-      case json::parse_event_t::value:
-        next_element();
-        break;
-    }
-    return true;
-  };
-  json root;
+  Path_follower follower;
   try {
-    root = json::parse(text, follow);
-  } catch (const json::parse_error& e) {
-    throw Error(file_name + ": not valid JSON: " + strip_json_prefix(e.what()));
-  } catch (const json::out_of_range&) {
-    std::string path;
-    for (const Level& l : levels)
-      path += "/" + (l.array ? std::to_string(l.index) : pointer_step(l.key));
-    p.fail(path, "the number is not finite");
+    json::sax_parse(text, &follower);
   } catch (const json::exception& e) {
+    if (follower.number_too_large) p.fail(follower.path(), "the number is not finite");
     throw Error(file_name + ": not valid JSON: " + strip_json_prefix(e.what()));
   }
+  const json& root = follower.root;
   p.object(root, "");
   p.only_fields(root, "", {"version", "description", "fps", "frames", "items"});
   if (root.contains("version") && p.integer(root["version"], "/version") != format_version)
@@ -397,6 +428,7 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
   if (root.contains("items")) {
     const json& items = root["items"];
     if (!items.is_array()) p.fail("/items", "expected a list of items");
+    scene.items.reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i)
       scene.items.push_back(p.item(items[i], "/items/" + std::to_string(i), scene.fps));
   }

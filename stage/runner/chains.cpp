@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
+#include <unordered_map>
 
 #include "stage/scene_file.h"
 
@@ -19,15 +20,6 @@ bool carries(const stage::Item& item, const char* server) {
   return false;
 }
 
-void gather_into(const stage::Scene& scene, LWItemID item, std::vector<LWItemID>& chain) {
-  chain.push_back(item);
-  for (LWItemID c = scene.first_child(item); c != LWITEM_NULL; c = scene.next_child(item, c)) {
-    // The scene holds no cycles, but a bound keeps a damaged hierarchy from looping forever.
-    if (chain.size() > scene.size()) return;
-    if (carries(scene.at(c), bone_server)) gather_into(scene, c, chain);
-  }
-}
-
 // The Goal Position item from a root instance's saved blocks ("GoalPosition <id>"); item
 // identifiers in saved data are the host's raw values.
 LWItemID goal_position_of(const std::vector<std::string>& data) {
@@ -41,21 +33,34 @@ LWItemID goal_position_of(const std::vector<std::string>& data) {
   return LWITEM_NULL;
 }
 
+// Without overflow of the squares for far-apart points.
 double distance(const stage::Vec3& a, const stage::Vec3& b) {
-  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
-                   (a[2] - b[2]) * (a[2] - b[2]));
+  return std::hypot(std::hypot(a[0] - b[0], a[1] - b[1]), a[2] - b[2]);
 }
 
 }  // namespace
 
 std::vector<LWItemID> gather_chain(const stage::Scene& scene, LWItemID root) {
+  // Depth first without recursion: a stack of items whose children are still to be visited,
+  // children pushed last to first so the first is gathered first.
   std::vector<LWItemID> chain;
-  gather_into(scene, root, chain);
+  std::vector<LWItemID> stack{root};
+  std::vector<LWItemID> children;
+  while (!stack.empty()) {
+    const LWItemID item = stack.back();
+    stack.pop_back();
+    chain.push_back(item);
+    // The scene holds no cycles, but a bound keeps a damaged hierarchy from looping forever.
+    if (chain.size() > scene.size()) break;
+    children.clear();
+    for (LWItemID c : scene.at(item).children)
+      if (carries(scene.at(c), bone_server)) children.push_back(c);
+    stack.insert(stack.end(), children.rbegin(), children.rend());
+  }
   return chain;
 }
 
 std::vector<Chain> find_chains(stage::Host& host) {
-  const stage::Scene_record record = host.scene_record();
   const stage::Scene& scene = host.scene();
   std::vector<Chain> chains;
   for (std::size_t i = 0; i < scene.size(); ++i) {
@@ -65,13 +70,10 @@ std::vector<Chain> find_chains(stage::Host& host) {
     chain.root = item.id;
     chain.last = gather_chain(scene, item.id).back();
     chain.goal = scene.at(chain.last).goal;
-    for (const stage::Item_record& r : record.items) {
-      if (r.id != stage::id_value(item.id)) continue;
-      for (const stage::Handler_record& h : r.handlers) {
-        if (h.server == root_server) {
-          chain.goal_position = goal_position_of(h.data);
-          break;
-        }
+    for (std::size_t h = 0; h < item.handlers.size(); ++h) {
+      if (item.handlers[h].server == root_server) {
+        chain.goal_position = goal_position_of(host.handler_record(item.id, h).data);
+        break;
       }
     }
     if (scene.find(chain.goal_position) == nullptr) chain.goal_position = LWITEM_NULL;
@@ -103,13 +105,16 @@ Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItem
   sample.time = time;
   sample.items.reserve(items.size());
   const stage::Scene& scene = host.scene();
+  std::unordered_map<LWItemID, const Chain*> chain_of_root;
+  for (const Chain& chain : chains) chain_of_root.emplace(chain.root, &chain);
   for (const LWItemID id : items) {
     Item_sample s;
     s.name = scene.at(id).name;
     s.hpb_deg = stage::rad_to_deg(host.param(id, LWIP_ROTATION, time));
     s.position = host.world_position(id, time);
-    for (const Chain& chain : chains) {
-      if (chain.root != id) continue;
+    const auto found = chain_of_root.find(id);
+    if (found != chain_of_root.end()) {
+      const Chain& chain = *found->second;
       s.is_chain_root = true;
       s.end_name =
           scene.at(chain.goal_position != LWITEM_NULL ? chain.goal_position : chain.last).name;
@@ -124,7 +129,6 @@ Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItem
         s.has_report = true;
         s.report = r;
       }
-      break;
     }
     sample.items.push_back(std::move(s));
   }

@@ -57,4 +57,11 @@ Frame_range parse_frame_range(const std::string& text) {
   return range;
 }
 
+void check_run_length(const Frame_range& range, const std::string& what) {
+  if (range.count() <= max_run_frames) return;
+  throw stage::Error(what + " holds " + std::to_string(range.count()) +
+                     " frames; a run evaluates at most " + std::to_string(max_run_frames) +
+                     " (split it into several runs with --frames)");
+}
+
 }  // namespace runner

@@ -17,6 +17,13 @@ struct Frame_range {
 // text, stray characters, numbers beyond int, or a last frame before the first.
 Frame_range parse_frame_range(const std::string& text);
 
+// The most frames one run evaluates; a longer range is refused before the run starts, so that a
+// mistyped range cannot keep the machine busy for days.
+constexpr long long max_run_frames = 10000000;
+
+// Throws stage::Error "<what>: N frames; a run evaluates at most 10000000 ..." for a longer range.
+void check_run_length(const Frame_range& range, const std::string& what);
+
 }  // namespace runner
 
 #endif

@@ -19,6 +19,7 @@
 #include "stage/runner/progress.h"
 #include "stage/runner/report.h"
 #include "stage/runner/stderr_capture.h"
+#include "stage/runner/value_range.h"
 #include "stage/runner/warnings.h"
 
 #ifndef TARSEL_VERSION
@@ -157,15 +158,16 @@ void take_diagnostics(const std::string& text, const std::vector<long long>& off
   }
 }
 
-// One line for the whole run instead of the raw lines: how many, in which frames, and a likely
-// cause when the chain was stretched straight (a straight chain has no bending plane).
-void print_diagnostics_summary(const runner::Report& report,
-                               const runner::Diagnostic_counts& counts) {
-  if (counts.total() == 0) return;
-  int first = 0, last = 0;
+// What the module's diagnostic lines add up to over a scene's run, for one summary line instead
+// of the raw lines: how many, in which frames, on which chains, and a likely cause when every
+// chain concerned was stretched straight (a straight chain has no bending plane).
+struct Diagnostics_summary {
+  runner::Diagnostic_counts counts;
   bool seen = false, all_straight = true;
+  int first = 0, last = 0;
   std::vector<std::string> chains;
-  for (const runner::Frame_sample& f : report.frames) {
+
+  void add(const runner::Frame_sample& f) {
     for (const runner::Item_sample& s : f.items) {
       if (s.diagnostic_lines == 0) continue;
       if (!seen) first = f.frame;
@@ -177,119 +179,134 @@ void print_diagnostics_summary(const runner::Report& report,
                       r.goal_distance_root >= r.longest - r.length_tolerance;
     }
   }
-  std::string what;
-  if (counts.abs_zero > 0)
-    what = std::to_string(counts.abs_zero) + " degenerate direction" +
-           (counts.abs_zero == 1 ? "" : "s");
-  if (counts.determinant_zero > 0) {
-    what += (what.empty() ? "" : " and ") + std::to_string(counts.determinant_zero) +
-            " singular matri" + (counts.determinant_zero == 1 ? "x" : "ces");
-  }
-  std::string where;
-  if (seen) {
-    where = first == last ? " in frame " + std::to_string(first)
-                          : " in frames " + std::to_string(first) + "\u2013" + std::to_string(last);
-    where += " (chain";
-    for (std::size_t i = 0; i < chains.size(); ++i)
-      where += std::string(i == 0 ? " " : ", ") + "\"" + chains[i] + "\"";
-    where += ")";
-  }
-  const std::string cause =
-      seen && all_straight ? ": the chain was stretched straight towards a goal out of reach" : "";
-  std::fprintf(stderr, "%s: note: %s: %s%s%s (--raw-diagnostics shows the module's lines)\n",
-               program, report.scene.c_str(), what.c_str(), where.c_str(), cause.c_str());
-}
 
-// Loads and evaluates one scene into *report. Throws stage::Error for a scene that cannot run.
-void run_scene(const Run_options& options, const std::string& scene, runner::Report* report,
-               std::vector<std::string>* warnings) {
+  void print(const std::string& scene) const {
+    if (counts.total() == 0) return;
+    std::string what;
+    if (counts.abs_zero > 0)
+      what = std::to_string(counts.abs_zero) + " degenerate direction" +
+             (counts.abs_zero == 1 ? "" : "s");
+    if (counts.determinant_zero > 0) {
+      what += (what.empty() ? "" : " and ") + std::to_string(counts.determinant_zero) +
+              " singular matri" + (counts.determinant_zero == 1 ? "x" : "ces");
+    }
+    std::string where;
+    if (seen) {
+      where = first == last ? " in frame " + std::to_string(first)
+                            : " in frames " + std::to_string(first) + "\u2013" + std::to_string(last);
+      where += " (chain";
+      for (std::size_t i = 0; i < chains.size(); ++i)
+        where += std::string(i == 0 ? " " : ", ") + "\"" + chains[i] + "\"";
+      where += ")";
+    }
+    const std::string cause =
+        seen && all_straight ? ": the chain was stretched straight towards a goal out of reach"
+                             : "";
+    std::fprintf(stderr, "%s: note: %s: %s%s%s (--raw-diagnostics shows the module's lines)\n",
+                 program, scene.c_str(), what.c_str(), where.c_str(), cause.c_str());
+  }
+};
+
+// Where one scene's report goes in a run of several: CSV under one header, JSON as
+// {"scenes": [report, ...]}, tables one after the other.
+struct Run_output {
+  stage::Output_file& file;
+  runner::Format format;
+  bool several = false;
+  int reports = 0;  // reports started so far
+};
+
+// Loads and evaluates one scene, streaming its report frame by frame. Throws stage::Error for a
+// scene that cannot run; nothing of its report is written then. Returns whether it warned.
+bool run_scene(const Run_options& options, const std::string& scene, Run_output& out) {
   // A bad range is reported before anything is loaded.
   runner::Frame_range range;
   const bool has_range = !options.frames.empty();
-  if (has_range) range = runner::parse_frame_range(options.frames);
+  if (has_range) {
+    range = runner::parse_frame_range(options.frames);
+    runner::check_run_length(range, "--frames " + options.frames);
+  }
 
   stage::Host host;
-  report->module = module_path(options.module);
-  load_module(host, report->module);
-  report->scene = scene;
+  runner::Report report;
+  report.module = module_path(options.module);
+  load_module(host, report.module);
+  report.scene = scene;
   host.load_scene(scene);
-  report->description = host.scene().description;
-  *warnings = host.warnings();
-  for (const std::string& w : runner::rig_warnings(host, scene)) warnings->push_back(w);
-  for (const std::string& w : *warnings)
+  report.description = host.scene().description;
+  report.warnings = host.warnings();
+  const std::string beyond = runner::beyond_exact_range(host.scene());
+  if (!beyond.empty()) report.warnings.push_back(scene + ": " + beyond);
+  for (const std::string& w : runner::rig_warnings(host, scene)) report.warnings.push_back(w);
+  for (const std::string& w : report.warnings)
     std::fprintf(stderr, "%s: warning: %s\n", program, w.c_str());
-  report->fps = host.scene().fps;
-  if (!has_range) range = {host.scene().frame_start, host.scene().frame_end};
+  report.fps = host.scene().fps;
+  if (!has_range) {
+    range = {host.scene().frame_start, host.scene().frame_end};
+    runner::check_run_length(range, scene + ": its frame range");
+  }
 
   const std::vector<LWItemID> items = runner::reported_items(host.scene());
   const std::vector<runner::Chain> chains = runner::find_chains(host);
+  // The module's diagnostic lines are captured frame by frame and split among the chains by
+  // how much had been written when each chain's report came in.
   runner::Stderr_capture capture(!options.raw_diagnostics);
   std::vector<long long> offsets;
   host.set_chain_report_hook([&] { offsets.push_back(capture.size()); });
-  runner::Diagnostic_counts counts;
+  Diagnostics_summary summary;
+
+  if (out.several && out.format == runner::Format::json)
+    out.file.write(out.reports == 0 ? "{\"scenes\": [\n" : ",\n");
+  bool drop_header = out.format == runner::Format::csv && out.reports > 0;
+  if (out.format == runner::Format::table && out.reports > 0) out.file.write("\n");
+  ++out.reports;
+  // Frame by frame into the output: memory does not grow with the number of frames.
+  runner::Report_writer writer(out.format, report, [&](const std::string& text) {
+    if (drop_header) {
+      drop_header = false;
+      return;
+    }
+    out.file.write(text);
+  });
   {
     runner::Progress progress(range.count(), options.progress);
-    report->frames.reserve(static_cast<std::size_t>(std::min<long long>(range.count(), 1 << 20)));
     long long done = 0;
     for (long long f = range.first; f <= range.last; ++f) {
       offsets.clear();
       capture.begin();
       runner::Frame_sample sample = runner::sample_frame(host, static_cast<int>(f), items, chains);
-      take_diagnostics(capture.end(), offsets, host.chain_reports(), sample, counts);
-      report->frames.push_back(std::move(sample));
+      take_diagnostics(capture.end(), offsets, host.chain_reports(), sample, summary.counts);
+      summary.add(sample);
+      writer.frame(sample);
       progress.update(++done, static_cast<int>(f));
     }
   }
   host.set_chain_report_hook(nullptr);
-  print_diagnostics_summary(*report, counts);
+  writer.finish();
+  summary.print(scene);
+  return !report.warnings.empty();
 }
 
 int run(const Run_options& options) {
   const runner::Format format = choose_format(options);
   if (!options.frames.empty()) runner::parse_frame_range(options.frames);  // fail before loading
   // An unwritable output is reported before the run, not after it.
-  std::unique_ptr<stage::Output_file> output;
-  if (!options.output.empty()) output = std::make_unique<stage::Output_file>(options.output);
-
-  std::vector<std::string> parts;  // one report per scene that ran
+  stage::Output_file file(options.output.empty() ? "-" : options.output);
+  Run_output out{file, format, options.scenes.size() > 1};
   bool failed = false, warned = false;
   for (const std::string& scene : options.scenes) {
-    runner::Report report;
-    std::vector<std::string> warnings;
     try {
-      run_scene(options, scene, &report, &warnings);
+      warned |= run_scene(options, scene, out);
     } catch (const stage::Error& e) {
       // The other scenes still run; the run fails at the end.
-      if (options.scenes.size() == 1) throw;
+      if (!out.several) throw;
       std::fprintf(stderr, "%s: error: %s\n", program, e.what());
       failed = true;
-      continue;
-    }
-    warned |= !warnings.empty();
-    report.warnings = std::move(warnings);
-    parts.push_back(runner::format_report(report, format));
-  }
-  // Several scenes: tables one after the other, CSV under one header, JSON as
-  // {"scenes": [report, ...]}.
-  std::string text;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i == 0) {
-      text = parts[0];
-    } else if (format == runner::Format::csv) {
-      text += parts[i].substr(parts[i].find('\n') + 1);
-    } else {
-      text += (format == runner::Format::json ? ",\n" : "\n") + parts[i];
     }
   }
-  if (format == runner::Format::json && options.scenes.size() > 1)
-    text = "{\"scenes\": [\n" + text + "]}\n";
-
-  if (output) {
-    output->commit(text);
-  } else if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-             std::fflush(stdout) != 0) {
-    throw stage::Error("cannot write the report to standard output");
-  }
+  if (out.several && format == runner::Format::json)
+    file.write(out.reports == 0 ? "{\"scenes\": []}\n" : "]}\n");
+  file.commit();
   if (failed) return 1;
   if (warned && options.strict) {
     std::fprintf(stderr, "%s: error: warnings given and --strict is set\n", program);
@@ -492,8 +509,9 @@ int main(int argc, char** argv) {
       ->type_name("FORMAT");
   run_cmd
       ->add_option("-o,--output", run_options.output,
-                   "Write the report to FILE (written whole or not at all) instead of "
-                   "standard output")
+                   "Write the report to FILE instead of standard output (\"-\"): a regular "
+                   "file is written whole or not at all, through a symbolic link to the file it "
+                   "leads to; a FIFO or device such as /dev/null is written to directly")
       ->type_name("FILE");
   add_module_option(run_cmd, run_options.module);
   run_cmd->add_flag("--progress", run_options.progress,

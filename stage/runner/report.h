@@ -3,6 +3,9 @@
 #ifndef TARSEL_STAGE_RUNNER_REPORT_H
 #define TARSEL_STAGE_RUNNER_REPORT_H
 
+#include <array>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,34 @@ std::string format_csv(const Report& report);
 std::string format_json(const Report& report);
 
 std::string format_report(const Report& report, Format format);
+
+// Writes a report frame by frame, so that a run of any length needs memory for one frame only.
+// The text is the same as the format_ functions give, except that a table longer than
+// `table_sample_rows` rows takes its column widths from its first rows.
+class Report_writer {
+ public:
+  using Sink = std::function<void(const std::string&)>;
+  static constexpr std::size_t table_sample_rows = 1000;
+
+  // The report's fields but its frames are taken now.
+  Report_writer(Format format, const Report& header, Sink sink);
+  void frame(const Frame_sample& frame);
+  void finish();  // after the last frame
+
+ private:
+  static constexpr int columns = 9;
+  using Row = std::array<std::string, columns>;
+  void put_row(const Row& row);
+  void start_table();
+
+  Format format_;
+  Sink sink_;
+  std::string title_;  // table: the lines before the header
+  std::vector<Row> sample_;
+  std::array<std::size_t, columns> width_{};
+  bool streaming_ = false;  // table: widths fixed, rows go straight out
+  std::size_t frames_ = 0;
+};
 
 }  // namespace runner
 

@@ -309,7 +309,8 @@ TEST_F(Rig_scene, RefusedLoadKeepsTheCurrentScene) {
       {"malformed instance data",
        R"({"items": [{"id": 1, "type": "object",
            "handlers": [{"server": "Test_Bank", "data": ["Bank many", "EndEnd"]}]}]})",
-       "/items/0/handlers/0: the handler's data is malformed"},
+       "/items/0/handlers/0: handler \"Test_Bank\" of \"\": its data is malformed: line 1: "
+       "\"many\" is not a number"},
       {"bad link", R"({"items": [{"id": 1, "type": "object", "goal": 2}]})",
        "/items/0/goal: no item has id 2"},
   };
