@@ -4,6 +4,7 @@
 #ifndef TARSEL_STAGE_RUNNER_CHAINS_H
 #define TARSEL_STAGE_RUNNER_CHAINS_H
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct Chain {
   LWItemID last = LWITEM_NULL;           // the last item gathered (the root when alone)
   LWItemID goal = LWITEM_NULL;           // the goal of the last item; none when unset
   LWItemID goal_position = LWITEM_NULL;  // the root's Goal Position option; none when unset
+  bool twist_target_missing = false;     // Twist Target names an item the scene does not have
+  bool goal_elsewhere = false;           // no goal on the last item, but on another chain item
 };
 
 // The root first, then its chain descendants depth first, parent before children.
@@ -47,6 +50,21 @@ struct Item_sample {
   bool has_report = false;
   TarselChainReport report{};
   int diagnostic_lines = 0;
+
+  // Every item: its world rotation (the rotation of its world transform, scale removed) as
+  // heading, pitch, bank in degrees and as a quaternion [x, y, z, w].
+  stage::Vec3 world_hpb_deg{};
+  std::array<double, 4> world_quaternion{{0, 0, 0, 1}};
+
+  // Chain roots: world positions of the chain's end and of the goal (the goal's only with
+  // has_goal), and what the solve did (chain_state.h): the reach state with its reason, the limits
+  // that acted, and the twist target's state.
+  stage::Vec3 end_position{};
+  stage::Vec3 goal_position{};
+  std::string reach;
+  std::string reason;
+  std::vector<std::string> limits;
+  std::string twist_target;
 };
 
 struct Frame_sample {

@@ -192,16 +192,17 @@ struct Diagnostics_summary {
     }
     std::string where;
     if (seen) {
-      where = first == last ? " in frame " + std::to_string(first)
-                            : " in frames " + std::to_string(first) + "\u2013" + std::to_string(last);
+      where = first == last
+                  ? " in frame " + std::to_string(first)
+                  : " in frames " + std::to_string(first) + "\u2013" + std::to_string(last);
       where += " (chain";
       for (std::size_t i = 0; i < chains.size(); ++i)
         where += std::string(i == 0 ? " " : ", ") + "\"" + chains[i] + "\"";
       where += ")";
     }
-    const std::string cause =
-        seen && all_straight ? ": the chain was stretched straight towards a goal out of reach"
-                             : "";
+    const std::string cause = seen && all_straight
+                                  ? ": the chain was stretched straight towards a goal out of reach"
+                                  : "";
     std::fprintf(stderr, "%s: note: %s: %s%s%s (--raw-diagnostics shows the module's lines)\n",
                  program, scene.c_str(), what.c_str(), where.c_str(), cause.c_str());
   }
