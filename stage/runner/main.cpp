@@ -492,9 +492,12 @@ int main(int argc, char** argv) {
   Run_options run_options;
   CLI::App* run_cmd = app.add_subcommand(
       "run",
-      "Evaluate a range of frames and report, per frame and per item carrying a motion\n"
-      "handler, its heading, pitch and bank (degrees) and world position, and for each\n"
-      "chain the distance from its end to its goal.");
+      "Evaluate a range of frames of each scene and report, per frame and per item carrying\n"
+      "a motion handler, its local and world heading, pitch and bank (degrees) and world\n"
+      "position, and for each chain its end and goal, whether it reached the goal (or why\n"
+      "not), its reach, bend fraction, the limits that acted, the twist target's state and\n"
+      "the effect weight (docs/guide.md). Warnings for rigs that cannot work as meant are\n"
+      "given once per scene.");
   run_cmd->add_option("scenes", run_options.scenes, "Scene files (JSON), each reported in turn")
       ->required()
       ->type_name("SCENE...");

@@ -47,13 +47,16 @@ void Stderr_capture::begin() {
   if (file_ == nullptr || capturing_) return;
   const int fd = fileno(file_);
   std::fflush(stderr);
-  if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) return;
+  // Most frames write nothing: the file is emptied only after one that did.
+  if (dirty_ && (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0)) return;
+  dirty_ = false;
   if (dup2(fd, STDERR_FILENO) < 0) return;
   capturing_ = true;
 }
 
-long long Stderr_capture::size() const {
-  if (!capturing_) return 0;
+long long Stderr_capture::size() const { return capturing_ ? size_now() : 0; }
+
+long long Stderr_capture::size_now() const {
   struct stat st {};
   return fstat(fileno(file_), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
 }
@@ -65,6 +68,8 @@ std::string Stderr_capture::end() {
   capturing_ = false;
   const int fd = fileno(file_);
   std::string text;
+  if (size_now() == 0) return text;
+  dirty_ = true;
   if (lseek(fd, 0, SEEK_SET) != 0) return text;
   char buf[4096];
   for (;;) {

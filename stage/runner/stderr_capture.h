@@ -35,9 +35,12 @@ class Stderr_capture {
   std::string end();
 
  private:
+  long long size_now() const;
+
   std::FILE* file_ = nullptr;
   int saved_fd_ = -1;
   bool capturing_ = false;
+  bool dirty_ = false;  // the file holds text of an earlier capture
 };
 
 }  // namespace runner

@@ -261,6 +261,8 @@ TEST(RunnerProgram, FailuresAreOneLineOnStderrAndNoOutputFile) {
       {"missing scene", "run /nonexistent/scene.json", "/nonexistent/scene.json"},
       {"broken scene", "run '" + bad_json + "' -o '" + output + "'", "not valid JSON"},
       {"unwritable output", "run " + arm + " -o /nonexistent/out.csv", "/nonexistent/out.csv"},
+      {"format against extension", "run " + arm + " --format csv -o '" + output + ".json'",
+       "contradicts"},
       {"no subcommand", "", "subcommand"},
       {"unknown option", "run " + arm + " --frame 3", "--frame"},
       {"unknown panel control", "panel " + arm + " --set 'Elbow=1'", "Elbow"},
@@ -428,6 +430,20 @@ TEST(RunnerProgram, ReportsWhatEachSolveDidInEveryFormat) {
       << table.out;
   EXPECT_NE(table.out.find("; twist target: acted; effect 1.000"), std::string::npos);
   EXPECT_EQ(table.err, "abs = 0\n");  // passed through as the module wrote it
+
+  // --strict fails a run with warnings; a missing scene fails the run but not the others.
+  const std::string typo = temp_path(".json");
+  std::string text = read_file(example("two_bone_arm"));
+  text.replace(text.find("MixWithFk"), 9, "MixWithFK");
+  std::ofstream(typo) << text;
+  const Result strict = run_runner("run '" + typo + "' --frames 0 --strict");
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_NE(strict.err.find("never read its data line \"MixWithFK 0\""), std::string::npos);
+  std::remove(typo.c_str());
+  const Result several = run_runner("run /nonexistent.json " + arm + " --frames 0 --format csv");
+  EXPECT_EQ(several.status, 1);
+  EXPECT_EQ(lines_of(several.out).size(), 3u);  // header and the arm's two items
+  EXPECT_EQ(run_runner("--version").out, "tarsel-stage 0.1\n");
 }
 
 }  // namespace
