@@ -172,11 +172,12 @@ LWXRefreshCode panel_set(void* inst, unsigned long vid, void* value) {
   } else if (vid == id_posture_weight) {
     // Below 0 (and a value that is not a number) becomes 0. The weight is stored in scene files
     // as a 4-byte float, so it is kept within what one holds: above the largest float it becomes
-    // the largest, and a weight too small for a float becomes 0, as it would read back.
+    // the largest, and one below the smallest normal float (which a float holds only roughly)
+    // becomes 0.
     const double weight = *static_cast<const double*>(value);
     const double largest = std::numeric_limits<float>::max();
     const double kept = weight >= 0.0 ? (weight > largest ? largest : weight) : 0.0;
-    data.posture_weight = static_cast<float>(kept) == 0.0f ? 0.0 : kept;
+    data.posture_weight = kept < std::numeric_limits<float>::min() ? 0.0 : kept;
   } else {
     return LWXPRC_NONE;
   }

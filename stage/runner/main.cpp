@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -554,6 +555,9 @@ int main(int argc, char** argv) {
   try {
     if (run_cmd->parsed()) return run(run_options);
     return panel(panel_options);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: error: out of memory (the scene is too large for this machine)\n",
+                 program);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: error: %s\n", program, e.what());
   }

@@ -2,7 +2,11 @@
 // description, and the built program run on every example scene and on broken input.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +16,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "stage/error.h"
 #include "stage/host.h"
@@ -248,6 +253,10 @@ TEST(RunnerProgram, FailuresAreOneLineOnStderrAndNoOutputFile) {
   std::ofstream(bad_json) << "{\"items\": [ {\"id\": 1, \"type\": \"object\"} ";
   const std::string output = temp_path(".csv");
   std::remove(output.c_str());
+  const std::string long_range = temp_path("_range.json");
+  nlohmann::json scene = nlohmann::json::parse(read_file(example("two_bone_arm")));
+  scene["frames"] = {-2147483647, 2147483647};
+  std::ofstream(long_range) << scene.dump();
   const std::string arm = "'" + example("two_bone_arm") + "'";
   const struct {
     const char* name;
@@ -266,6 +275,8 @@ TEST(RunnerProgram, FailuresAreOneLineOnStderrAndNoOutputFile) {
       {"no subcommand", "", "subcommand"},
       {"unknown option", "run " + arm + " --frame 3", "--frame"},
       {"unknown panel control", "panel " + arm + " --set 'Elbow=1'", "Elbow"},
+      {"too many frames", "run " + arm + " --frames 0-10000000", "at most 10000000"},
+      {"scene's range too long", "run '" + long_range + "'", "its frame range holds 4294967295"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -444,6 +455,162 @@ TEST(RunnerProgram, ReportsWhatEachSolveDidInEveryFormat) {
   EXPECT_EQ(several.status, 1);
   EXPECT_EQ(lines_of(several.out).size(), 3u);  // header and the arm's two items
   EXPECT_EQ(run_runner("--version").out, "tarsel-stage 0.1\n");
+}
+
+// A rig beyond the exact range: one warning naming it, and distances whose squares would
+// overflow still reported as numbers.
+TEST(RunnerProgram, FarRigsAreWarnedAboutOnceAndKeepFiniteDistances) {
+  nlohmann::json scene = nlohmann::json::parse(read_file(example("two_bone_arm")));
+  scene["items"][0]["position"] = {1e155, 0, 0};
+  const std::string path = temp_path(".json");
+  std::ofstream(path) << scene.dump();
+  const Result r = run_runner("run '" + path + "' --frames 0-3 --format csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> warnings = lines_of(r.err);
+  EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                          [](const std::string& l) {
+                            return l.find("tarsel-stage: warning:") == 0 &&
+                                   l.find("\"shoulder\": its position is beyond 1e+50") !=
+                                       std::string::npos;
+                          }),
+            1);
+  const std::vector<std::string> rows = lines_of(r.out);
+  ASSERT_EQ(rows.size(), 1u + 4 * 2);
+  for (std::size_t i = 1; i < rows.size(); i += 2) {
+    const double d = std::strtod(csv_fields(rows[i])[13].c_str(), nullptr);  // goal_distance
+    EXPECT_TRUE(std::isfinite(d) && d > 1e154) << rows[i];
+  }
+  std::remove(path.c_str());
+}
+
+// --- Where a report goes ----------------------------------------------------------------------
+
+std::string fresh_dir(const std::string& suffix) {
+  const std::string dir = temp_path(suffix);
+  std::system(("rm -rf '" + dir + "'").c_str());
+  mkdir(dir.c_str(), 0755);
+  return dir;
+}
+
+std::vector<std::string> names_in(const std::string& dir) {
+  std::vector<std::string> names;
+  FILE* ls = popen(("ls -A '" + dir + "'").c_str(), "r");
+  char line[4096];
+  while (ls && std::fgets(line, sizeof line, ls)) {
+    std::string name = line;
+    if (!name.empty() && name.back() == '\n') name.pop_back();
+    names.push_back(name);
+  }
+  if (ls) pclose(ls);
+  return names;
+}
+
+mode_t kind_of(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
+// One table of output targets: what each becomes, what the run says, and that no temporary
+// file is left beside any of them. A folder, a missing folder or an unwritable place is found
+// before the run (the range below would take minutes to evaluate).
+TEST(RunnerProgram, OutputTargetsAreWrittenWithoutReplacingWhatIsNotARegularFile) {
+  const std::string dir = fresh_dir("_out");
+  const std::string arm = "run '" + example("two_bone_arm") + "' --format csv ";
+  const std::string report = run_runner(arm + "--frames 0-2").out;
+  ASSERT_EQ(report.rfind("scene,frame,time,item", 0), 0u);
+  std::ofstream(dir + "/regular.csv") << "old";
+  std::ofstream(dir + "/real.csv") << "old";
+  symlink("real.csv", (dir + "/link.csv").c_str());
+  symlink("missing.csv", (dir + "/dangling.csv").c_str());
+  mkfifo((dir + "/fifo").c_str(), 0644);
+  const bool root = geteuid() == 0;
+  const bool has_device = mknod((dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  mkdir((dir + "/ro").c_str(), 0555);
+
+  const struct {
+    const char* target;
+    const char* frames;
+    const char* says;   // null: the run succeeds
+    const char* holds;  // a file that then holds the report
+    mode_t kind;        // what the target is afterwards
+  } cases[] = {
+      {"regular.csv", "0-2", nullptr, "regular.csv", S_IFREG},
+      {"new.csv", "0-2", nullptr, "new.csv", S_IFREG},
+      {"link.csv", "0-2", nullptr, "real.csv", S_IFLNK},
+      {"dangling.csv", "0-2", nullptr, "missing.csv", S_IFLNK},
+      {"fifo", "0-2", nullptr, nullptr, S_IFIFO},
+      {"null", "0-2", nullptr, nullptr, S_IFCHR},
+      {"/dev/null", "0-2", nullptr, nullptr, S_IFCHR},
+      {".", "0-9999999", "it is a folder", nullptr, S_IFDIR},
+      {"none/out.csv", "0-9999999", "no folder", nullptr, 0},
+      {"ro/out.csv", "0-9999999", "Permission denied", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    if (std::string(c.target) == "null" && !has_device) continue;
+    if (std::string(c.target) == "ro/out.csv" && root) continue;  // root writes anywhere
+    const std::string target = c.target[0] == '/' ? c.target : dir + "/" + c.target;
+    std::string from_fifo;
+    std::thread reader;
+    if (c.kind == S_IFIFO) reader = std::thread([&] { from_fifo = read_file(target); });
+    const Result r = run_runner(arm + "--frames " + c.frames + " -o '" + target + "'");
+    if (reader.joinable()) reader.join();
+    if (c.says == nullptr) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, "");
+    } else {
+      EXPECT_NE(r.status, 0);
+      EXPECT_NE(r.err.find(target), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    if (c.holds != nullptr) {
+      EXPECT_EQ(read_file(dir + "/" + c.holds), report);
+    }
+    if (c.kind == S_IFIFO) {
+      EXPECT_EQ(from_fifo, report);
+    }
+    EXPECT_EQ(kind_of(target), c.kind);
+  }
+  for (const std::string& name : names_in(dir)) EXPECT_EQ(name.find(".csv."), std::string::npos);
+  const std::string ro = dir + "/ro/out.csv";
+  EXPECT_FALSE(std::ifstream(ro).good());
+  EXPECT_EQ(run_runner(arm + "--frames 0-2 -o -").out, report);
+  EXPECT_EQ(run_runner(arm + "--frames 0-2 -o /dev/stdout").out, report);
+
+  // A scene saved through a symbolic link: the link stays, the scene it leads to changes.
+  std::ofstream(dir + "/scene.json") << read_file(example("two_bone_arm"));
+  symlink("scene.json", (dir + "/scene_link.json").c_str());
+  const Result saved =
+      run_runner("panel '" + dir + "/scene_link.json' --set 'Posture Weight=0.25' --save");
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  EXPECT_EQ(kind_of(dir + "/scene_link.json"), S_IFLNK);
+  EXPECT_NE(read_file(dir + "/scene.json").find("PostureWeight 0.25"), std::string::npos);
+  chmod((dir + "/ro").c_str(), 0755);
+}
+
+// A run stopped by SIGINT or SIGTERM leaves nothing beside its output.
+TEST(RunnerProgram, AnInterruptedRunLeavesNoTemporaryFile) {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    const std::string dir = fresh_dir("_stop");
+    const std::string out = dir + "/report.csv";
+    const std::string scene = example("two_bone_arm");
+    const pid_t child = fork();
+    if (child == 0) {
+      std::freopen("/dev/null", "w", stderr);
+      execl(TARSEL_STAGE_EXE, TARSEL_STAGE_EXE, "run", scene.c_str(), "--frames", "0-9000000", "-o",
+            out.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Once the temporary file exists the run is under way.
+    for (int i = 0; i < 500 && names_in(dir).empty(); ++i) usleep(10000);
+    EXPECT_EQ(names_in(dir).size(), 1u);
+    kill(child, sig);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig);
+    EXPECT_TRUE(names_in(dir).empty());
+  }
 }
 
 }  // namespace

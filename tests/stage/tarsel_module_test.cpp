@@ -6,6 +6,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "stage/error.h"
 #include "stage/host.h"
 #include "stage/scene_file.h"
 #include "tests/stage/stage_test_util.h"
@@ -142,6 +143,73 @@ TEST(TarselModule, LoadsTheDocumentedExampleScene) {
   EXPECT_EQ(stage::format_value(panel.value(id_excess_stretch)), "on");
   host.evaluate_frame(15);
   EXPECT_TRUE(std::isfinite(host.bone_tip(host.scene().find_by_name("Lower"), 0.5)[0]));
+}
+
+// What the panel accepted is what a saved scene gives back (to a float's precision), and stored
+// weights the panel would refuse are refused on load, naming the item, the key and the reason.
+TEST(TarselModule, PostureWeightSurvivesSaveAndLoadAsThePanelAcceptedIt) {
+  for (const double typed : {0.5, 0.1, 2.5, 1e39, 1e-50, 1e-44, -3.0}) {
+    SCOPED_TRACE(typed);
+    stage::Host host;
+    host.load_module(TARSEL_MODULE_PATH);
+    const Tarsel_rig rig(host);
+    host.open_panel(rig.root, "Tarsel_Top").set(id_posture_weight, typed);
+    const double accepted = host.panels().back()->value(id_posture_weight).number;
+    host.load_scene_record(host.scene_record(), "saved.json");
+    const LWItemID root = host.scene().find_by_name("Root");
+    const double loaded = host.open_panel(root, "Tarsel_Top").value(id_posture_weight).number;
+    EXPECT_TRUE(std::isfinite(loaded));
+    EXPECT_EQ(loaded == 0, accepted == 0);
+    EXPECT_LE(std::fabs(loaded - accepted), std::fabs(accepted) * 1e-7);
+  }
+  for (const char* stored : {"nan", "inf", "-inf"}) {
+    SCOPED_TRACE(stored);
+    const std::string text =
+        std::string(R"({"items": [{"id": 1, "type": "object", "name": "Rig"},
+        {"id": 2, "type": "bone", "name": "Upper", "owner": 1,
+         "handlers": [{"server": "Tarsel_Top", "data": ["PostureWeight )") +
+        stored + R"(", "EndEnd"]}]}]})";
+    stage::Host host;
+    host.load_module(TARSEL_MODULE_PATH);
+    try {
+      host.load_scene_record(stage::parse_scene(text, "w.json"), "w.json");
+      ADD_FAILURE() << "loaded";
+    } catch (const stage::Error& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "w.json: /items/1/handlers/0: handler \"Tarsel_Top\" of \"Upper\" refused its "
+                "data: PostureWeight: the weight is not a finite number");
+    }
+  }
+}
+
+// Finite in, finite out: where squares of coordinates or scales overflow, the chain keeps the
+// host's rotations rather than taking NaN.
+TEST(TarselModule, ExtremeRigsNeverGetRotationsThatAreNotFinite) {
+  const struct {
+    const char* what;
+    int channel;
+    double value;
+    bool on_goal;
+  } rigs[] = {
+      {"rig far away", stage::ch_position, 1e300, false},
+      {"rig and goal far away", stage::ch_position, 1e155, true},
+      {"rig scaled up", stage::ch_scaling, 1e200, false},
+      {"rig scaled down", stage::ch_scaling, 1e-200, false},
+      {"goal far away", stage::ch_position, 1e300, true},
+  };
+  for (const auto& r : rigs) {
+    SCOPED_TRACE(r.what);
+    stage::Host host;
+    host.load_module(TARSEL_MODULE_PATH);
+    const Tarsel_rig rig(host);
+    host.scene().at(rig.rig).channels[r.channel].value = {r.value, r.value, r.value};
+    if (r.on_goal) host.scene().at(rig.goal).channels[r.channel].value = {r.value, r.value, r.value};
+    host.evaluate(0);
+    for (LWItemID bone : {rig.root, rig.mid, rig.tip}) {
+      const stage::Vec3 hpb = host.param(bone, LWIP_ROTATION, 0);
+      for (double a : hpb) EXPECT_TRUE(std::isfinite(a)) << host.scene().at(bone).name;
+    }
+  }
 }
 
 }  // namespace
