@@ -110,7 +110,8 @@ TEST_F(Rig_scene, RoundTripKeepsTheSceneAndRemapsInstanceItems) {
   const LWItemID rig2 = s.find_by_name("Rig"), target2 = s.find_by_name("Target");
   const LWItemID upper2 = s.find_by_name("Upper"), lower2 = s.find_by_name("Lower");
   // Fresh identifiers: none of the file's is reused.
-  for (const auto& saved : nlohmann::json::parse(read_text(path))["items"]) {
+  const nlohmann::json file = nlohmann::json::parse(read_text(path));
+  for (const auto& saved : file["items"]) {
     EXPECT_EQ(s.find(stage::id_from_value(saved["id"].get<uint32_t>())), nullptr);
   }
   EXPECT_EQ(s.at(lower2).parent, upper2);
