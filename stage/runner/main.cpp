@@ -501,7 +501,7 @@ int main(int argc, char** argv) {
       "given once per scene.");
   run_cmd->add_option("scenes", run_options.scenes, "Scene files (JSON), each reported in turn")
       ->required()
-      ->type_name("SCENE...");
+      ->type_name("SCENE");
   run_cmd
       ->add_option("-f,--frames", run_options.frames,
                    "Frames to evaluate: FRAME or FIRST-LAST, e.g. 0-48 (default: the scene's "
@@ -510,7 +510,7 @@ int main(int argc, char** argv) {
   run_cmd
       ->add_option("--format", run_options.format,
                    "table (default), csv or json; with --output FILE.csv or FILE.json the "
-                   "extension chooses")
+                   "extension chooses, and a --format that contradicts it is refused")
       ->type_name("FORMAT");
   run_cmd
       ->add_option("-o,--output", run_options.output,
