@@ -22,6 +22,7 @@
 #include "stage/runner/stderr_capture.h"
 #include "stage/runner/value_range.h"
 #include "stage/runner/warnings.h"
+#include "stage/scene_file.h"
 
 #ifndef TARSEL_VERSION
 #define TARSEL_VERSION "0"
@@ -432,6 +433,9 @@ int panel(const Panel_options& options) {
   load_module(host, module_path(options.module));
   host.load_scene(options.scene);
   print_warnings(host);
+  // A scene that cannot be written back is reported before anything is changed.
+  std::unique_ptr<stage::Output_file> saved;
+  if (options.save) saved = std::make_unique<stage::Output_file>(options.scene);
 
   std::vector<LWItemID> roots;
   for (const runner::Chain& chain : runner::find_chains(host)) {
@@ -461,7 +465,7 @@ int panel(const Panel_options& options) {
     }
   }
   if (options.save) {
-    host.save_scene(options.scene);
+    saved->commit(stage::format_scene(host.scene_record()));
     std::fprintf(stderr, "%s: saved %s\n", program, options.scene.c_str());
   } else if (!options.sets.empty()) {
     std::fprintf(stderr, "%s: not saved (add --save to write the changes to %s)\n", program,
@@ -503,9 +507,10 @@ int main(int argc, char** argv) {
       ->required()
       ->type_name("SCENE");
   run_cmd
-      ->add_option("-f,--frames", run_options.frames,
-                   "Frames to evaluate: FRAME or FIRST-LAST, e.g. 0-48 (default: the scene's "
-                   "own range)")
+      ->add_option(
+          "-f,--frames", run_options.frames,
+          "Frames to evaluate: FRAME or FIRST-LAST, e.g. 0-48, at most 10000000 (default: the "
+          "scene's own range)")
       ->type_name("RANGE");
   run_cmd
       ->add_option("--format", run_options.format,

@@ -164,11 +164,10 @@ TEST(TarselModule, PostureWeightSurvivesSaveAndLoadAsThePanelAcceptedIt) {
   }
   for (const char* stored : {"nan", "inf", "-inf"}) {
     SCOPED_TRACE(stored);
-    const std::string text =
-        std::string(R"({"items": [{"id": 1, "type": "object", "name": "Rig"},
+    const std::string text = std::string(R"({"items": [{"id": 1, "type": "object", "name": "Rig"},
         {"id": 2, "type": "bone", "name": "Upper", "owner": 1,
          "handlers": [{"server": "Tarsel_Top", "data": ["PostureWeight )") +
-        stored + R"(", "EndEnd"]}]}]})";
+                             stored + R"(", "EndEnd"]}]}]})";
     stage::Host host;
     host.load_module(TARSEL_MODULE_PATH);
     try {
@@ -203,7 +202,8 @@ TEST(TarselModule, ExtremeRigsNeverGetRotationsThatAreNotFinite) {
     host.load_module(TARSEL_MODULE_PATH);
     const Tarsel_rig rig(host);
     host.scene().at(rig.rig).channels[r.channel].value = {r.value, r.value, r.value};
-    if (r.on_goal) host.scene().at(rig.goal).channels[r.channel].value = {r.value, r.value, r.value};
+    if (r.on_goal)
+      host.scene().at(rig.goal).channels[r.channel].value = {r.value, r.value, r.value};
     host.evaluate(0);
     for (LWItemID bone : {rig.root, rig.mid, rig.tip}) {
       const stage::Vec3 hpb = host.param(bone, LWIP_ROTATION, 0);
