@@ -465,7 +465,7 @@ int panel(const Panel_options& options) {
     }
   }
   if (options.save) {
-    saved->commit(stage::format_scene(host.scene_record()));
+    saved->commit(stage::format_scene(host.file_record()));
     std::fprintf(stderr, "%s: saved %s\n", program, options.scene.c_str());
   } else if (!options.sets.empty()) {
     std::fprintf(stderr, "%s: not saved (add --save to write the changes to %s)\n", program,

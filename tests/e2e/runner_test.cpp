@@ -320,6 +320,9 @@ TEST(RunnerProgram, PanelEditsAreSavedWithTheDescription) {
   const Result negative = run_runner("panel '" + copy + "' --set 'Posture Weight=-2'");
   EXPECT_NE(negative.err.find("-2 was changed to 0 by the module"), std::string::npos)
       << negative.err;
+  // A save without changes writes the author's file back as it was.
+  ASSERT_EQ(run_runner("panel '" + copy + "' --save").status, 0);
+  EXPECT_EQ(read_file(copy), read_file(example("two_bone_arm")));
 
   const Result edited = run_runner("panel '" + copy +
                                    "' --set 'Posture Weight=0.5' --set 'Arbitrary Limit=on' "
