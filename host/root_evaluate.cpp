@@ -49,10 +49,11 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   LWDVector current = {0.0, 0.0, 0.0};
   access->getParam(LWIP_ROTATION, access->time, current);
   vec3 out(current);
-  // Filled only for a host that offers the diagnostics service.
-  TarselChainReport report{};
+  // Filled (and cleared) only for a host that offers the diagnostics service.
+  TarselChainReport report;
   TarselChainReport* const report_to = diagnostics != nullptr ? &report : nullptr;
   if (report_to != nullptr) {
+    report = TarselChainReport{};
     report.root = access->item;
     report.time = access->time;
     report.effect_weight = effect;
