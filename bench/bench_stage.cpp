@@ -83,8 +83,10 @@ void add_chain(stage::Scene_record& scene, uint32_t base, const Chain_options& o
   }
 }
 
-std::unique_ptr<stage::Host> host_with(int chains, const Chain_options& o) {
+std::unique_ptr<stage::Host> host_with(int chains, const Chain_options& o,
+                                       bool diagnostics = true) {
   auto host = std::make_unique<stage::Host>();
+  if (!diagnostics) host->withhold_service(TARSEL_DIAGNOSTICS_GLOBAL);
   host->load_module(TARSEL_MODULE_PATH);
   stage::Scene_record scene;
   for (int c = 0; c < chains; ++c) add_chain(scene, 1000u * (c + 1), o, 3.0 * c);
@@ -121,6 +123,14 @@ void BM_FiveBones(benchmark::State& state) {
   evaluate_loop(state, *host, 1);
 }
 BENCHMARK(BM_FiveBones)->Unit(benchmark::kMicrosecond);
+
+// Five bones with the diagnostics service withheld (0), as in the animation program, and offered
+// (1), as the runner does: what reporting each solve costs.
+void BM_FiveBonesDiagnostics(benchmark::State& state) {
+  auto host = host_with(1, Chain_options{}, state.range(0) != 0);
+  evaluate_loop(state, *host, 1);
+}
+BENCHMARK(BM_FiveBonesDiagnostics)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // (c) Five bones whose root must be pulled back onto a marker cone, without and with a twist
 // target (arg 1).
