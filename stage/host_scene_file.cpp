@@ -112,21 +112,6 @@ Scene_record Host::scene_record() {
   return record;
 }
 
-namespace {
-
-// Tells every instance of the scene the identifier pairs (ended by two nones).
-void change_ids(Host& host, Scene& scene, const std::vector<LWItemID>& pairs) {
-  Current_host guard(host);
-  for (std::size_t i = 0; i < scene.size(); ++i) {
-    for (const Attached_handler& handler : scene.item(i).handlers) {
-      if (handler.instance && handler.motion && handler.motion->item.changeID)
-        handler.motion->item.changeID(handler.instance, pairs.data());
-    }
-  }
-}
-
-}  // namespace
-
 Scene_record Host::file_record() {
   // Host identifier -> file identifier: the loaded file's, then unused ones for new items. The
   // host never hands out an identifier a loaded file uses, so the two sets stay apart.
@@ -149,23 +134,53 @@ Scene_record Host::file_record() {
   }
   const auto file_id = [&](uint32_t id) { return id == 0 ? 0u : to_file.at(id); };
 
-  std::vector<LWItemID> forth, back;
-  for (const auto& [id, fid] : to_file) {
-    if (id == fid) continue;
-    forth.insert(forth.end(), {id_from_value(id), id_from_value(fid)});
-    back.insert(back.end(), {id_from_value(fid), id_from_value(id)});
+  // Each instance is told the pairs of the identifiers its saved data holds (the numbers in it
+  // that are item identifiers), then saves again, then is told the pairs back: a save costs what
+  // the data holds, not the scene's size times the number of instances.
+  Scene_record record = scene_record();
+  struct Told {
+    const Attached_handler* handler;
+    std::vector<LWItemID> back;
+  };
+  std::vector<Told> told;
+  const auto undo = [&] {
+    Current_host guard(*this);
+    for (const Told& t : told) t.handler->motion->item.changeID(t.handler->instance, t.back.data());
+  };
+  {
+    Current_host guard(*this);
+    std::vector<LWItemID> forth;
+    for (std::size_t i = 0; i < scene_.size() && i < record.items.size(); ++i) {
+      const Item& item = scene_.item(i);
+      for (std::size_t h = 0; h < item.handlers.size() && h < record.items[i].handlers.size();
+           ++h) {
+        const Attached_handler& handler = item.handlers[h];
+        if (!handler.instance || !handler.motion || !handler.motion->item.changeID) continue;
+        forth.clear();
+        Told t{&handler, {}};
+        for (const uint32_t n : numbers_in(record.items[i].handlers[h].data)) {
+          const auto found = to_file.find(n);
+          if (found == to_file.end() || found->second == n) continue;
+          forth.insert(forth.end(), {id_from_value(n), id_from_value(found->second)});
+          t.back.insert(t.back.end(), {id_from_value(found->second), id_from_value(n)});
+        }
+        if (forth.empty()) continue;
+        forth.insert(forth.end(), {LWITEM_NULL, LWITEM_NULL});
+        t.back.insert(t.back.end(), {LWITEM_NULL, LWITEM_NULL});
+        handler.motion->item.changeID(handler.instance, forth.data());
+        told.push_back(std::move(t));
+      }
+    }
   }
-  forth.insert(forth.end(), {LWITEM_NULL, LWITEM_NULL});
-  back.insert(back.end(), {LWITEM_NULL, LWITEM_NULL});
-  change_ids(*this, scene_, forth);
-  Scene_record record;
-  try {
-    record = scene_record();
-  } catch (...) {
-    change_ids(*this, scene_, back);
-    throw;
+  if (!told.empty()) {
+    try {
+      record = scene_record();
+    } catch (...) {
+      undo();
+      throw;
+    }
+    undo();
   }
-  change_ids(*this, scene_, back);
 
   // File order: the file's items as it listed them, then new ones in scene order.
   std::map<uint32_t, std::size_t> rank;
