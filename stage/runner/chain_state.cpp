@@ -41,7 +41,9 @@ void describe_chain(const stage::Scene& scene, const Chain& chain, Item_sample* 
   if (s.has_report && r.unsolved == TARSEL_SOLVED) {
     if (r.root_limits & TARSEL_LIMIT_HEADING) s.limits.push_back("root heading");
     if (r.root_limits & TARSEL_LIMIT_PITCH) s.limits.push_back("root pitch");
-    if (r.root_limits & TARSEL_LIMIT_CONE) s.limits.push_back("root cone");
+    // Heading and pitch limits together are held as a cone through the corners of their box.
+    if (r.root_limits & TARSEL_LIMIT_CONE)
+      s.limits.push_back(chain.arbitrary_limit ? "root marker cone" : "root heading/pitch cone");
     for (int j = 0; j < r.joint_count && j < TARSEL_REPORT_JOINTS; ++j) {
       if (r.joint_clamp[j] == 0 || r.joint_channel[j] < 0 || r.joint_channel[j] > 2) continue;
       const stage::Item* item = scene.find(r.joint_item[j]);

@@ -82,6 +82,7 @@ std::vector<Chain> find_chains(stage::Host& host) {
         chain.goal_position = item_option(data, "GoalPosition");
         const LWItemID target = item_option(data, "TwistTarget");
         chain.twist_target_missing = target != LWITEM_NULL && scene.find(target) == nullptr;
+        chain.arbitrary_limit = item_option(data, "ArbitraryLimit") != LWITEM_NULL;
         break;
       }
     }

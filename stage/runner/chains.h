@@ -21,6 +21,7 @@ struct Chain {
   LWItemID goal_position = LWITEM_NULL;  // the root's Goal Position option; none when unset
   bool twist_target_missing = false;     // Twist Target names an item the scene does not have
   bool goal_elsewhere = false;           // no goal on the last item, but on another chain item
+  bool arbitrary_limit = false;          // the root's Arbitrary Limit option is on
 };
 
 // The root first, then its chain descendants depth first, parent before children.

@@ -423,7 +423,7 @@ TEST(RunnerProgram, ReportsWhatEachSolveDidInEveryFormat) {
   const Result leg = run_runner("run '" + example("leg_limits") + "' --frames 60 --format json");
   const nlohmann::json held = nlohmann::json::parse(leg.out)["frames"][0]["chains"][0];
   EXPECT_EQ(held["reason"], "held by limits");
-  EXPECT_EQ(held["limits"], nlohmann::json::array({"root cone"}));
+  EXPECT_EQ(held["limits"], nlohmann::json::array({"root heading/pitch cone"}));
   const Result off = run_runner("run '" + example("plugin_effect") + "' --frames 0 --format json");
   const nlohmann::json unsolved = nlohmann::json::parse(off.out)["frames"][0]["chains"][0];
   EXPECT_EQ(unsolved["reach"], "not solved");
