@@ -424,6 +424,15 @@ TEST(RunnerProgram, ReportsWhatEachSolveDidInEveryFormat) {
   const nlohmann::json held = nlohmann::json::parse(leg.out)["frames"][0]["chains"][0];
   EXPECT_EQ(held["reason"], "held by limits");
   EXPECT_EQ(held["limits"], nlohmann::json::array({"root heading/pitch cone"}));
+  // A forearm whose pitch limit stops its bend.
+  nlohmann::json clamped = nlohmann::json::parse(read_file(example("two_bone_arm")));
+  clamped["items"][4]["limits"] = {{"pitch", {-30, 0}}};
+  const std::string clamped_file = temp_path("_clamped.json");
+  std::ofstream(clamped_file) << clamped.dump();
+  const Result bent = run_runner("run '" + clamped_file + "' --frames 0 --format json");
+  std::remove(clamped_file.c_str());
+  EXPECT_EQ(nlohmann::json::parse(bent.out)["frames"][0]["chains"][0]["limits"],
+            nlohmann::json::array({"forearm pitch at lower"}));
   const Result off = run_runner("run '" + example("plugin_effect") + "' --frames 0 --format json");
   const nlohmann::json unsolved = nlohmann::json::parse(off.out)["frames"][0]["chains"][0];
   EXPECT_EQ(unsolved["reach"], "not solved");
