@@ -454,6 +454,7 @@ void choose_fraction(Chain_setup* setup, bool excess_stretch, Chain_ends* ends) 
 // on: the goal is within the stretched reach).
 bool ease_reach(Chain_setup* setup, const tarsel::Chain_options& options, Chain_ends* ends) {
   setup->stretch = 1.0;
+  setup->eased = setup->stretch_capped = false;
   const bool soft = options.soft_reach > 0.0;
   const bool stretchy = options.max_stretch > 1.0;
   if (!soft && !stretchy) return false;
@@ -479,6 +480,8 @@ bool ease_reach(Chain_setup* setup, const tarsel::Chain_options& options, Chain_
   // Stretching short of F, a rigid-reach goal is solved at the longest reach itself.
   const double target = f > 1.0 && f < most && u >= longest ? longest : std::min(u, d / f);
   setup->stretch = f;
+  setup->eased = u < d && target < d / f;
+  setup->stretch_capped = stretchy && f == most && d > most * reach;
   if (target != d) setup->goal_local = setup->goal_dir * target;
   return f > 1.0 && f < most;
 }

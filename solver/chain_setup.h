@@ -8,6 +8,7 @@
 
 #include "la3d/vk_3dla.h"
 #include "sdk/lwmotion.h"
+#include "sdk/tarsel_diagnostics.h"
 #include "solver/chain_options.h"
 #include "solver/records.h"
 #include "solver/root_limit.h"
@@ -40,6 +41,8 @@ struct Chain_setup {
   bool range_measured = false;  // the reach was measured (two or more items, some bend)
   double s_sol = 0;             // the bend fraction that puts the end at the goal's distance
   double stretch = 1;           // factor every link is scaled by (Max Stretch), 1 for none
+  bool eased = false;           // Soft Reach brought the solved-for distance below the goal's
+  bool stretch_capped = false;  // stretched to Max Stretch with the goal still beyond
   c_2items_ik two_items;        // closed form, valid for qualifying two-item chains
   IK_kind kind = IK_align_dir;  // twist mode of the joint solve
 
@@ -63,9 +66,11 @@ void set_up_chain(Chain_setup* setup, Root_limit* limit, const tarsel::Chain_opt
 
 // Second half: proposes the root's rotation, runs the joint solve (twice when a twist target acts
 // with a partial effect), writes the bones' results and returns the root's rotation. Reads the
-// set-up, the limit and the scratch of *state.
+// set-up, the limit and the scratch of *state. A non-null report receives what the solve did; it
+// is only written, so results do not depend on it.
 vk_3dla::m33 solve_chain(std::vector<Result>* results, const tarsel::Chain_options& options,
-                         const LWItemMotionAccess& access, Chain_state* state);
+                         const LWItemMotionAccess& access, Chain_state* state,
+                         TarselChainReport* report = nullptr);
 
 // Whether `name` marks a limit boundary item / the limit's origin (names under 12 characters never
 // do).

@@ -93,7 +93,12 @@ TEST(TarselModule, ActivatesItsServersAndKeepsOptionsThroughAScene) {
     const nlohmann::json j = nlohmann::json::parse(std::ifstream(path));
     const std::vector<std::string> data = j["items"][6]["handlers"][0]["data"];
     EXPECT_EQ(data.size(), 12u);
-    EXPECT_EQ(data[1], "TwistTarget " + std::to_string(stage::id_value(rig.twister)));
+    // The file's identifier of the twister item, written in handler data too.
+    uint32_t twister_id = 0;
+    for (const auto& item : j["items"])
+      if (item["name"] == host.scene().at(rig.twister).name) twister_id = item["id"];
+    EXPECT_NE(twister_id, 0u);
+    EXPECT_EQ(data[1], "TwistTarget " + std::to_string(twister_id));
     EXPECT_EQ(data[7], "PostureWeight 0.1");
     EXPECT_EQ(data[9], "SoftReach 0.25");
     EXPECT_EQ(data[10], "MaxStretch 2.5");
