@@ -21,8 +21,10 @@ std::string module_path() {
 
 using bench_scenes::Chain_options;
 
-std::unique_ptr<stage::Host> host_with(int chains, const Chain_options& o) {
+std::unique_ptr<stage::Host> host_with(int chains, const Chain_options& o,
+                                       bool diagnostics = true) {
   auto host = std::make_unique<stage::Host>();
+  if (!diagnostics) host->withhold_service(TARSEL_DIAGNOSTICS_GLOBAL);
   host->load_module(module_path());
   host->load_scene_record(bench_scenes::chain_scene(chains, o), "bench");
   return host;
@@ -57,6 +59,14 @@ void BM_FiveBones(benchmark::State& state) {
   evaluate_loop(state, *host, 1);
 }
 BENCHMARK(BM_FiveBones)->Unit(benchmark::kMicrosecond);
+
+// Five bones with the diagnostics service withheld (0), as in the animation program, and offered
+// (1), as the runner does: what reporting each solve costs.
+void BM_FiveBonesDiagnostics(benchmark::State& state) {
+  auto host = host_with(1, Chain_options{}, state.range(0) != 0);
+  evaluate_loop(state, *host, 1);
+}
+BENCHMARK(BM_FiveBonesDiagnostics)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // (c) Five bones whose root must be pulled back onto a marker cone, without and with a twist
 // target (arg 1).

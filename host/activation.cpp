@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/bone_handler.h"
+#include "host/diagnostics_slot.h"
 #include "host/root_evaluate.h"
 #include "host/root_instance.h"
 #include "host/service_slots.h"
@@ -30,6 +31,9 @@ int root_handler_activate(int version, GlobalFunc* global, void* local, void* /*
   if (version != LWITEMMOTION_VERSION) return AFUNC_BADVERSION;
   const int services = acquire_scene_services(global);
   if (services != AFUNC_OK) return services;
+  // Optional: a host without it gets no reports, and nothing else changes.
+  diagnostics =
+      static_cast<const TarselDiagnostics*>(global(TARSEL_DIAGNOSTICS_GLOBAL, GFUSE_TRANSIENT));
 
   LWItemMotionHandler& handler = *static_cast<LWItemMotionHandler*>(local);
   handler.inst->create = root_create;

@@ -27,6 +27,27 @@ vec3 blend_hpb(const vec3& from, const vec3& to, double w) {
   return hpb_from_m33(blend_rotation(m33_from_hpb(from), m33_from_hpb(to), w));
 }
 
+// A stretched chain: the bone's offset from its parent's pivot is scaled by the stretch factor
+// and, for the chain's last item, its scaling along its length (Z) as well. The host's own
+// values are read and set; nothing the module set is read back.
+void set_stretch(const LWItemMotionAccess& access, const Bone_entry& entry) {
+  const double f = entry.stretch, w = entry.weight;
+  if (f == 1.0 || !std::isfinite(f) || !(w > 0.0) || item_info == nullptr) return;
+  LWDVector position = {0.0, 0.0, 0.0}, pivot = {0.0, 0.0, 0.0};
+  access.getParam(LWIP_POSITION, access.time, position);
+  const LWItemID parent = item_info->parent(access.item);
+  if (parent != LWITEM_NULL) item_info->param(parent, LWIP_PIVOT, access.time, pivot);
+  LWDVector moved = {0.0, 0.0, 0.0};
+  for (int i = 0; i < 3; ++i) moved[i] = stretched(position[i], pivot[i], f, w);
+  access.setParam(LWIP_POSITION, moved);
+  if (entry.tip) {
+    LWDVector scaling = {1.0, 1.0, 1.0};
+    access.getParam(LWIP_SCALING, access.time, scaling);
+    scaling[2] = stretched(scaling[2], 0.0, f, w);
+    access.setParam(LWIP_SCALING, scaling);
+  }
+}
+
 }  // namespace
 
 LWInstance bone_create(void* /*priv*/, void* /*context*/, LWError* /*error*/) {
@@ -47,6 +68,7 @@ void bone_evaluate(LWInstance /*inst*/, const LWItemMotionAccess* access) {
       last != LWITEM_NULL ? (item_info ? item_info->goal(last) : LWITEM_NULL) : chain_goal(bone);
   if (goal == LWITEM_NULL) return;
 
+  set_stretch(*access, entry->second);
   const vec3 solved = entry->second.hpb;
   const double w = entry->second.weight;
   if (!(w < 1.0)) {  // full weight, or not a number

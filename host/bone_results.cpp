@@ -13,4 +13,9 @@ void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp) {
   }
 }
 
+double stretched(double host, double origin, double f, double w) {
+  const double weight = !(w < 1.0) ? 1.0 : w > 0.0 ? w : 0.0;
+  return host + weight * (f - 1.0) * (host - origin);
+}
+
 }  // namespace tarsel

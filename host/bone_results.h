@@ -17,13 +17,23 @@ namespace tarsel {
 // `last` is none when the entry was stored otherwise, and is cleared again once the entry is
 // frozen (its bone left the chain of the root that wrote it, or that root's instance went away):
 // the bone's goal is then found by walking its chain as it is now.
+// `stretch` is the factor the chain's links are scaled by (Max Stretch; 1 for none): the bone's
+// offset from its parent's pivot is scaled by it and, for the chain's last item (`tip`), its
+// scaling along its length too, both blended by `weight` like the rotation.
 struct Bone_entry : Result {
   LWItemID last = LWITEM_NULL;
   unsigned long stamp = 0;  // the root evaluation that wrote it (see bone_results_stamp)
+  double stretch = 1.0;
+  bool tip = false;
   Bone_entry() = default;
-  Bone_entry(const Result& r, LWItemID last_item = LWITEM_NULL, unsigned long written = 0)
-      : Result(r), last(last_item), stamp(written) {}
+  Bone_entry(const Result& r, LWItemID last_item = LWITEM_NULL, unsigned long written = 0,
+             double stretch_factor = 1.0, bool is_tip = false)
+      : Result(r), last(last_item), stamp(written), stretch(stretch_factor), tip(is_tip) {}
 };
+
+// The stretched value of `host` for a stretch factor f at weight w: host + w (f - 1) (host -
+// origin), w clamped to [0, 1] (not a number counts as 1, as for the rotation).
+double stretched(double host, double origin, double f, double w);
 
 using BoneResults = std::map<LWItemID, Bone_entry>;
 

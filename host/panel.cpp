@@ -20,6 +20,8 @@ const LWXPanelControl controls[] = {
     {id_excess_stretch, "Excess Stretch", "iBoolean"},
     {id_posture_weight, "Posture Weight", "float"},
     {id_arbitrary_limit, "Arbitrary Limit", "iBoolean"},
+    {id_soft_reach, "Soft Reach", "float"},
+    {id_max_stretch, "Max Stretch", "float"},
     {0, nullptr, nullptr},
 };
 
@@ -28,7 +30,8 @@ const LWXPanelDataDesc data_description[] = {
     {id_twist_effect, nullptr, "integer"},    {id_goal_position, nullptr, "integer"},
     {id_plugin_effect, nullptr, "integer"},   {id_mix_with_fk, nullptr, "integer"},
     {id_excess_stretch, nullptr, "integer"},  {id_posture_weight, nullptr, "float"},
-    {id_arbitrary_limit, nullptr, "integer"}, {0, nullptr, nullptr},
+    {id_arbitrary_limit, nullptr, "integer"}, {id_soft_reach, nullptr, "float"},
+    {id_max_stretch, nullptr, "float"},       {0, nullptr, nullptr},
 };
 
 const LWXPanelHint hints[] = {
@@ -159,6 +162,8 @@ void* panel_get(void* inst, unsigned long vid) {
   }
   if (int32_t* flag = switch_field(data, vid)) return flag;
   if (vid == id_posture_weight) return &data.posture_weight;
+  if (vid == id_soft_reach) return &data.soft_reach;
+  if (vid == id_max_stretch) return &data.max_stretch;
   return nullptr;
 }
 
@@ -178,6 +183,10 @@ LWXRefreshCode panel_set(void* inst, unsigned long vid, void* value) {
     const double largest = std::numeric_limits<float>::max();
     const double kept = weight >= 0.0 ? (weight > largest ? largest : weight) : 0.0;
     data.posture_weight = kept < std::numeric_limits<float>::min() ? 0.0 : kept;
+  } else if (vid == id_soft_reach) {
+    data.soft_reach = clamp_soft_reach(*static_cast<const double*>(value));
+  } else if (vid == id_max_stretch) {
+    data.max_stretch = clamp_max_stretch(*static_cast<const double*>(value));
   } else {
     return LWXPRC_NONE;
   }

@@ -20,6 +20,8 @@ constexpr unsigned long id_mix_with_fk = 0x8006;
 constexpr unsigned long id_excess_stretch = 0x8007;
 constexpr unsigned long id_posture_weight = 0x8008;
 constexpr unsigned long id_arbitrary_limit = 0x8009;
+constexpr unsigned long id_soft_reach = 0x800A;
+constexpr unsigned long id_max_stretch = 0x800B;
 
 // "ItemMotionInterface" "Tarsel_Top": acquires the panel and instance-update services and builds
 // the panel for the LWInterface record's instance.

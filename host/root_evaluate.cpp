@@ -5,6 +5,7 @@
 
 #include "host/bone_results.h"
 #include "host/chain_walk.h"
+#include "host/diagnostics_slot.h"
 #include "host/rotation_blend.h"
 #include "host/service_slots.h"
 #include "host/user_data.h"
@@ -35,7 +36,8 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   if (inst == nullptr || access == nullptr) return;
   UserData& options = *static_cast<UserData*>(inst);
 
-  double w = effect_weight(options, access->time);
+  const double effect = effect_weight(options, access->time);
+  double w = effect;
   std::vector<LWItemID>& chain = options.chain;
   options.previous_chain.swap(chain);
   chain.clear();
@@ -51,9 +53,22 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   LWDVector current = {0.0, 0.0, 0.0};
   access->getParam(LWIP_ROTATION, access->time, current);
   vec3 out(current);
+  // Filled (and cleared) only for a host that offers the diagnostics service.
+  TarselChainReport report;
+  TarselChainReport* const report_to = diagnostics != nullptr ? &report : nullptr;
+  if (report_to != nullptr) {
+    report = TarselChainReport{};
+    report.root = access->item;
+    report.time = access->time;
+    report.effect_weight = effect;
+    report.stretch = 1.0;
+    report.unsolved = goal == LWITEM_NULL ? TARSEL_NO_GOAL
+                      : w == 0.0          ? TARSEL_NO_EFFECT
+                                          : TARSEL_SOLVED;
+  }
   if (w != 0.0) {
-    m33 solved =
-        process(&results, &options, access, chain, goal, options.arbitrary_limit, &options.solver);
+    m33 solved = process(&results, &options, access, chain, goal, options.arbitrary_limit,
+                         &options.solver, report_to);
     if (w < 1.0) solved = blend_rotation(vk_3dla::m33_from_hpb(out), solved, w);
     out = vk_3dla::hpb_from_m33(solved);
     // Where a solve cannot stay finite (coordinates or scales whose squares overflow), the
@@ -64,13 +79,25 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
 
   // The bones' entries go in first: the root's own entry is never stored.
   const unsigned long stamp = ++bone_results_stamp;
+  const double stretch = w != 0.0 ? options.solver.setup.stretch : 1.0;
+  options.stretch = stretch;
   for (std::size_t i = 1; i < chain.size(); ++i)
-    bone_results[chain[i]] = Bone_entry(results[i], chain[options.subchain_end[i]], stamp);
+    bone_results[chain[i]] = Bone_entry(results[i], chain[options.subchain_end[i]], stamp, stretch,
+                                        i + 1 == chain.size());
   // Bones that have left the chain keep their entries, frozen.
   freeze_entries(options.previous_chain, stamp);
 
   const LWDVector value = {out.x, out.y, out.z};
   access->setParam(LWIP_ROTATION, value);
+  if (chain.size() == 1 && stretch != 1.0 && std::isfinite(stretch)) {
+    // A chain of the root alone stretches by the root's own length.
+    LWDVector scaling = {1.0, 1.0, 1.0};
+    access->getParam(LWIP_SCALING, access->time, scaling);
+    scaling[2] = stretched(scaling[2], 0.0, stretch, w);
+    access->setParam(LWIP_SCALING, scaling);
+  }
+  if (report_to != nullptr && diagnostics->chainSolved != nullptr)
+    diagnostics->chainSolved(report_to);
 }
 
 }  // namespace tarsel

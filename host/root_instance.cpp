@@ -21,6 +21,8 @@ const LWBlockIdent block_table[] = {
     {block_excess_stretch, "ExcessStretch"},
     {block_posture_weight, "PostureWeight"},
     {block_arbitrary_limit, "ArbitraryLimit"},
+    {block_soft_reach, "SoftReach"},
+    {block_max_stretch, "MaxStretch"},
     {0, nullptr},
 };
 
@@ -111,6 +113,8 @@ LWError root_copy(LWInstance to, LWInstance from) {
   dst.excess_stretch = src.excess_stretch;
   dst.posture_weight = src.posture_weight;
   dst.arbitrary_limit = src.arbitrary_limit;
+  dst.soft_reach = src.soft_reach;
+  dst.max_stretch = src.max_stretch;
   return nullptr;
 }
 
@@ -149,6 +153,16 @@ LWError root_load(LWInstance inst, const LWLoadState* state) {
       case block_arbitrary_limit:
         load_i4(*state, data.arbitrary_limit);
         break;
+      case block_soft_reach:
+        if (!load_fp(*state, data.soft_reach))
+          return "SoftReach: the fraction is not a finite number";
+        data.soft_reach = clamp_soft_reach(data.soft_reach);
+        break;
+      case block_max_stretch:
+        if (!load_fp(*state, data.max_stretch))
+          return "MaxStretch: the factor is not a finite number";
+        data.max_stretch = clamp_max_stretch(data.max_stretch);
+        break;
       default:
         break;
     }
@@ -168,6 +182,10 @@ LWError root_save(LWInstance inst, const LWSaveState* state) {
   save_i4(*state, block_excess_stretch, data.excess_stretch);
   save_fp(*state, block_posture_weight, data.posture_weight);
   save_i4(*state, block_arbitrary_limit, data.arbitrary_limit);
+  if (data.soft_reach != Chain_options().soft_reach)
+    save_fp(*state, block_soft_reach, data.soft_reach);
+  if (data.max_stretch != Chain_options().max_stretch)
+    save_fp(*state, block_max_stretch, data.max_stretch);
   state->beginBlk(state->writeData, &block_row(block_end_end), 1);
   state->endBlk(state->writeData);
   return nullptr;

@@ -8,8 +8,9 @@
 
 namespace tarsel {
 
-// Scene blocks of a chain-root instance, ended by a row with id 0. The record is always saved as
-// the nine option blocks followed by EndEnd.
+// Scene blocks of a chain-root instance, ended by a row with id 0. The record is saved as the nine
+// original option blocks, then SoftReach and MaxStretch when they are not at their defaults (so a
+// scene that uses neither is saved as before), then EndEnd. Readers skip blocks they do not know.
 extern const LWBlockIdent block_table[];
 
 // Block ids: three spaces in the high bytes, 0x20 for EndEnd and 0x21..0x29 for the options.
@@ -23,16 +24,18 @@ constexpr LWID block_mix_with_fk = LWID_(' ', ' ', ' ', 0x26);
 constexpr LWID block_excess_stretch = LWID_(' ', ' ', ' ', 0x27);
 constexpr LWID block_posture_weight = LWID_(' ', ' ', ' ', 0x28);
 constexpr LWID block_arbitrary_limit = LWID_(' ', ' ', ' ', 0x29);
+constexpr LWID block_soft_reach = LWID_(' ', ' ', ' ', 0x2A);
+constexpr LWID block_max_stretch = LWID_(' ', ' ', ' ', 0x2B);
 
 // A fresh record with the defaults, owned by the item given as context; null if out of memory.
 LWInstance root_create(void* priv, void* context, LWError* error);
 // Frees the record; null is accepted.
 void root_destroy(LWInstance inst);
-// Copies the nine options; owner and used_items of `to` stay as they are.
+// Copies the eleven options; owner and used_items of `to` stay as they are.
 LWError root_copy(LWInstance to, LWInstance from);
 // Reads the option blocks in any order until EndEnd or the end of the record.
 LWError root_load(LWInstance inst, const LWLoadState* state);
-// Writes the ten blocks in their fixed order.
+// Writes the blocks in their fixed order.
 LWError root_save(LWInstance inst, const LWSaveState* state);
 // The goal of the owner's chain (even when none), then the set twist items, ended by none.
 const LWItemID* root_use_items(LWInstance inst);

@@ -27,6 +27,8 @@ struct UserData : Chain_options {
   std::vector<std::size_t> subchain_end;
   std::vector<Result> results;
   Chain_state solver;
+  // The factor the chain's links were scaled by in the last evaluation (1 for none).
+  double stretch = 1.0;
 };
 
 }  // namespace tarsel

@@ -27,6 +27,28 @@ struct Chain_options {
   double posture_weight = 1.0;
   // Switch: when on, limit marker items are searched among the chain root's siblings.
   int32_t arbitrary_limit = 0;
+  // Width of the band below the longest reach in which the solved-for distance eases towards it,
+  // as a fraction of the chain's length, [0, 0.5]; 0 is off.
+  double soft_reach = 0.0;
+  // Largest factor every link of the chain may be scaled by to meet a goal beyond its reach,
+  // [1, 10]; 1 is off.
+  double max_stretch = 1.0;
 };
+
+// The option ranges the panel and the loader keep values within.
+constexpr double soft_reach_max = 0.5;
+constexpr double max_stretch_max = 10.0;
+
+// A Soft Reach within [0, 0.5] and a Max Stretch within [1, 10], each held as a 4-byte float holds
+// it (the precision scene files store), so that a saved value loads back unchanged; a value that
+// is not a number becomes the option's default (off).
+inline double clamp_soft_reach(double v) {
+  const double kept = v > 0.0 ? (v < soft_reach_max ? v : soft_reach_max) : 0.0;
+  return static_cast<float>(kept);
+}
+inline double clamp_max_stretch(double v) {
+  const double kept = v > 1.0 ? (v < max_stretch_max ? v : max_stretch_max) : 1.0;
+  return static_cast<float>(kept);
+}
 
 }  // namespace tarsel

@@ -443,6 +443,49 @@ void choose_fraction(Chain_setup* setup, bool excess_stretch, Chain_ends* ends) 
   }
 }
 
+// Soft Reach and Max Stretch, both off when at their defaults (nothing is changed then). The
+// soft band b (Soft Reach times the chain's length, at most the chain's range of reach) eases the
+// goal's distance d above L - b, L the longest reach, to u = L - b + b (1 - exp(-(d - L + b) / b)):
+// continuous with a continuous first derivative, monotone, reaching L only as d goes to infinity,
+// and u lags d by at most b / e for a goal within reach. With Max Stretch F the chain is scaled by
+// f = d / min(u, L), at most F, so that its end meets the goal; the unscaled chain is solved for
+// min(u, d / f). The goal is moved along its own line to that distance, so the chain still points
+// at it. Returns whether the chain stretches short of F (Excess Stretch then has nothing to act
+// on: the goal is within the stretched reach).
+bool ease_reach(Chain_setup* setup, const tarsel::Chain_options& options, Chain_ends* ends) {
+  setup->stretch = 1.0;
+  setup->eased = setup->stretch_capped = false;
+  const bool soft = options.soft_reach > 0.0;
+  const bool stretchy = options.max_stretch > 1.0;
+  if (!soft && !stretchy) return false;
+  const double d = vk_3dla::abs(setup->goal_local);
+  if (!(d > 0.0) || !std::isfinite(d) || setup->works.empty()) return false;
+
+  const bool adjustable = setup->range_measured && !nearly_rigid(*setup);
+  double longest = setup->longest, shortest = setup->shortest;
+  if (!adjustable) {  // the reach cannot change: only stretching applies
+    longest = shortest = vk_3dla::abs((*ends)(setup->range_measured ? setup->s_near : 0.0));
+  }
+  const double fraction = std::min(options.soft_reach, tarsel::soft_reach_max);
+  const double band =
+      soft && adjustable ? std::min(fraction * setup->total_length, longest - shortest) : 0.0;
+  double u = d;
+  const double start = longest - band;
+  if (band > 0.0 && d > start) u = start - band * std::expm1(-(d - start) / band);
+
+  const double most = std::min(options.max_stretch, tarsel::max_stretch_max);
+  const double reach = std::min(u, longest);
+  double f = 1.0;
+  if (stretchy && reach > 0.0 && d > reach) f = std::min(d / reach, most);
+  // Stretching short of F, a rigid-reach goal is solved at the longest reach itself.
+  const double target = f > 1.0 && f < most && u >= longest ? longest : std::min(u, d / f);
+  setup->stretch = f;
+  setup->eased = u < d && target < d / f;
+  setup->stretch_capped = stretchy && f == most && d > most * reach;
+  if (target != d) setup->goal_local = setup->goal_dir * target;
+  return f > 1.0 && f < most;
+}
+
 // The joint solve's twist mode: by the chain's plane, or aligning a direction when the chain
 // cannot change its length.
 void choose_kind(Chain_setup* setup) {
@@ -568,7 +611,8 @@ void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
     ++state->limit_builds;
   }
 
-  choose_fraction(setup, options.excess_stretch != 0, &state->ends);
+  const bool stretching = ease_reach(setup, options, &state->ends);
+  choose_fraction(setup, options.excess_stretch != 0 && !stretching, &state->ends);
   choose_kind(setup);
 }
 

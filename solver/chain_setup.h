@@ -8,6 +8,7 @@
 
 #include "la3d/vk_3dla.h"
 #include "sdk/lwmotion.h"
+#include "sdk/tarsel_diagnostics.h"
 #include "solver/chain_options.h"
 #include "solver/records.h"
 #include "solver/root_limit.h"
@@ -23,7 +24,8 @@ struct Chain_setup {
   vk_3dla::m33 inv_w0{1};         // upper-left block of the inverse of the root's reference
                                   // transform: world directions to root frame
   vk_3dla::m44 inv_w0_full{1};    // the whole inverse: world points to root frame
-  vk_3dla::vec3 goal_local{0.0};  // the goal, root frame
+  vk_3dla::vec3 goal_local{0.0};  // the goal, root frame; with Soft Reach or Max Stretch on, the
+                                  // point on the goal's line the unscaled chain is solved for
   vk_3dla::vec3 goal_dir{0.0};    // goal_local normalised (zero for a goal at the pivot)
 
   double total_length = 0;      // summed scaled link lengths
@@ -38,6 +40,9 @@ struct Chain_setup {
   double shortest = 0, longest = 0;
   bool range_measured = false;  // the reach was measured (two or more items, some bend)
   double s_sol = 0;             // the bend fraction that puts the end at the goal's distance
+  double stretch = 1;           // factor every link is scaled by (Max Stretch), 1 for none
+  bool eased = false;           // Soft Reach brought the solved-for distance below the goal's
+  bool stretch_capped = false;  // stretched to Max Stretch with the goal still beyond
   c_2items_ik two_items;        // closed form, valid for qualifying two-item chains
   IK_kind kind = IK_align_dir;  // twist mode of the joint solve
 
@@ -61,9 +66,11 @@ void set_up_chain(Chain_setup* setup, Root_limit* limit, const tarsel::Chain_opt
 
 // Second half: proposes the root's rotation, runs the joint solve (twice when a twist target acts
 // with a partial effect), writes the bones' results and returns the root's rotation. Reads the
-// set-up, the limit and the scratch of *state.
+// set-up, the limit and the scratch of *state. A non-null report receives what the solve did; it
+// is only written, so results do not depend on it.
 vk_3dla::m33 solve_chain(std::vector<Result>* results, const tarsel::Chain_options& options,
-                         const LWItemMotionAccess& access, Chain_state* state);
+                         const LWItemMotionAccess& access, Chain_state* state,
+                         TarselChainReport* report = nullptr);
 
 // Whether `name` marks a limit boundary item / the limit's origin (names under 12 characters never
 // do).

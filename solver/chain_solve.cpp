@@ -84,6 +84,7 @@ vec3 twist_reference(const Chain_setup& setup, const vec3& line, const vec3& end
 struct Twist_target {
   bool item_set = false;  // the options name a twist target item
   bool active = false;    // it acts in this evaluation (effect above 0, not on the goal line)
+  bool on_line = false;   // it lies on the line from the root to the goal
   double effect = 1.0;    // its weight, in [0, 1]
   vec3 direction{0.0};    // normalized(target x goal), root frame
 };
@@ -104,7 +105,10 @@ Twist_target read_twist_target(const tarsel::Chain_options& options, const Chain
   const vec3 target_root = vk_3dla::from_homogeneous(target_world * setup.inv_w0_full);
   double length = 0.0;
   t.direction = vk_3dla::normalized(vk_3dla::cross(target_root, setup.goal_local), length);
-  if (length == 0.0) t.effect = 0.0;  // target on the goal line: no plane to turn towards
+  if (length == 0.0) {
+    t.effect = 0.0;  // target on the goal line: no plane to turn towards
+    t.on_line = true;
+  }
   t.active = t.effect > 0.0;
   return t;
 }
@@ -176,10 +180,69 @@ void write_results(std::vector<Result>* results, const Chain_setup& setup,
   }
 }
 
+// Which of the root's direction limits hold the solved root: the proposed direction was outside
+// the limit, or the solved one lies on its boundary (within the solver's angle tolerance).
+unsigned root_limits_acted(const m33& proposed, const m33& solved, const Work& root_work,
+                           const Root_limit& limit) {
+  const double on_boundary = -1e-6;
+  const vec3 p = proposed.row(2), w = solved.row(2);
+  if (limit.cone_limit) {
+    return cone_violated(p, limit.knots, limit.to_limit) ? TARSEL_LIMIT_CONE : 0u;
+  }
+  unsigned acted = 0;
+  if ((root_work.limit_flags & 1u) &&
+      (heading_excess(p, root_work) > 0.0 || heading_excess(w, root_work) > on_boundary))
+    acted |= TARSEL_LIMIT_HEADING;
+  if ((root_work.limit_flags & 2u) &&
+      (pitch_excess(p, root_work) > 0.0 || pitch_excess(w, root_work) > on_boundary))
+    acted |= TARSEL_LIMIT_PITCH;
+  return acted;
+}
+
+// -1 / +1 when the joint's solved angle sits on its lower / upper limit of its bending channel.
+signed char joint_clamp(const Work& w, double a) {
+  if (!w.one_channel || !(w.limit_flags & (1u << w.channel))) return 0;
+  if (!(a > w.limit_min[w.channel])) return -1;
+  if (!(a < w.limit_max[w.channel])) return 1;
+  return 0;
+}
+
+// What the solve did, for a host that offers the diagnostics service. Reads, never writes, the
+// solver's state.
+void fill_report(TarselChainReport* report, const Chain_setup& setup, const Root_limit& limit,
+                 const Twist_target& target, const m33& proposed, const m33& root,
+                 const std::vector<double>& angles) {
+  report->reach_measured = setup.range_measured ? 1 : 0;
+  report->shortest = setup.shortest;
+  report->longest = setup.longest;
+  report->length_tolerance = setup.length_tolerance;
+  report->bend_fraction = setup.s_sol;
+  report->stretch = setup.stretch;
+  report->eased = setup.eased ? 1 : 0;
+  report->stretch_capped = setup.stretch_capped ? 1 : 0;
+  report->goal_distance_root = vk_3dla::abs(setup.goal_local);
+  report->root_limits =
+      setup.works.empty() ? 0u : root_limits_acted(proposed, root, setup.works[0], limit);
+  report->twist_target = !target.item_set ? TARSEL_TWIST_NONE
+                         : target.active  ? TARSEL_TWIST_ACTED
+                         : target.on_line ? TARSEL_TWIST_ON_LINE
+                                          : TARSEL_TWIST_NO_EFFECT;
+  report->twist_effect = target.effect;
+  report->joint_count = 0;
+  for (std::size_t k = 1; k < setup.works.size() && k < angles.size(); ++k) {
+    if (report->joint_count >= TARSEL_REPORT_JOINTS) break;
+    const Work& w = setup.works[k];
+    const int j = report->joint_count++;
+    report->joint_item[j] = w.item;
+    report->joint_clamp[j] = joint_clamp(w, angles[k]);
+    report->joint_channel[j] = w.one_channel ? w.channel : -1;
+  }
+}
+
 }  // namespace
 
 m33 solve_chain(std::vector<Result>* results, const tarsel::Chain_options& options,
-                const LWItemMotionAccess& access, Chain_state* state) {
+                const LWItemMotionAccess& access, Chain_state* state, TarselChainReport* report) {
   const Chain_setup& setup = state->setup;
   const Root_limit& limit = state->limit;
   const vec3 end_root = chain_end(setup.works, setup.s_sol);
@@ -215,26 +278,32 @@ m33 solve_chain(std::vector<Result>* results, const tarsel::Chain_options& optio
   }
 
   write_results(results, setup, angles, &state->on_path);
+  if (report != nullptr) fill_report(report, setup, limit, target, proposal.rotation, root, angles);
   return root;
 }
 
 m33 process(std::vector<Result>* results, tarsel::Chain_options* instance,
             const LWItemMotionAccess* access, const std::vector<LWItemID>& items, LWItemID goal,
-            int arbitrary_limit, Chain_state* state) {
+            int arbitrary_limit, Chain_state* state, TarselChainReport* report) {
   if (access == nullptr) return m33(1.0);
+  if (state != nullptr) {
+    state->setup.stretch = 1.0;
+    state->setup.eased = state->setup.stretch_capped = false;
+  }
   if (results == nullptr || instance == nullptr || items.empty() || tarsel::item_info == nullptr ||
       tarsel::bone_info == nullptr) {
     // Nothing to solve with: the root keeps the rotation the host gave it.
     LWDVector current = {0.0, 0.0, 0.0};
     access->getParam(LWIP_ROTATION, access->time, current);
+    if (report != nullptr) report->unsolved = TARSEL_NO_SCENE;
     return vk_3dla::m33_from_hpb(vec3(current));
   }
   if (!(instance->posture_weight >= 0.0)) instance->posture_weight = 0.0;
   if (state == nullptr) {
     Chain_state fresh;
     set_up_chain(&fresh, *instance, *access, items, goal, arbitrary_limit);
-    return solve_chain(results, *instance, *access, &fresh);
+    return solve_chain(results, *instance, *access, &fresh, report);
   }
   set_up_chain(state, *instance, *access, items, goal, arbitrary_limit);
-  return solve_chain(results, *instance, *access, state);
+  return solve_chain(results, *instance, *access, state, report);
 }

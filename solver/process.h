@@ -10,6 +10,7 @@
 #include "la3d/vk_3dla.h"
 #include "sdk/lwmotion.h"
 #include "sdk/lwtypes.h"
+#include "sdk/tarsel_diagnostics.h"
 #include "solver/chain_options.h"
 #include "solver/records.h"
 
@@ -20,11 +21,14 @@
 // frame, before its pivot rotation) is returned. Reads the options of *instance and clamps a
 // negative posture weight there to 0. Needs the item-info and bone-info service slots. `state`
 // is what the chain-root instance keeps between evaluations (a fresh one when null); results are
-// the same with or without it.
+// the same with or without it. A non-null report receives the reach, bend fraction, limits acted,
+// twist target state and stretch factor (solver fields only; the caller fills root, time, effect
+// weight and unsolved).
 struct Chain_state;
 vk_3dla::m33 process(std::vector<Result>* results, tarsel::Chain_options* instance,
                      const LWItemMotionAccess* access, const std::vector<LWItemID>& items,
-                     LWItemID goal, int arbitrary_limit, Chain_state* state = nullptr);
+                     LWItemID goal, int arbitrary_limit, Chain_state* state = nullptr,
+                     TarselChainReport* report = nullptr);
 
 // The item's world transform at `time` (row vectors, translation in the last row), composed
 // through its parents from scaling, rotation, position, pivot rotation and the parent's pivot.

@@ -372,15 +372,39 @@ LWID Block_reader::find_text(const LWBlockIdent* table) {
       return 0;
     }
     level.pos = block.next;
-    if (table == nullptr) continue;
+    const bool top = levels_.size() == 1;
     const std::size_t length = block.token_end - block.token_begin;
-    for (const LWBlockIdent* row = table; row->id != 0; ++row) {
+    for (const LWBlockIdent* row = table; row != nullptr && row->id != 0; ++row) {
       if (row->token == nullptr || std::strlen(row->token) != length) continue;
       if (std::memcmp(row->token, data_.data() + block.token_begin, length) != 0) continue;
       return enter(row->id, Level{block.children_begin, block.children_end, block.value_begin,
                                   block.value_end});
     }
+    if (top) skipped_.push_back(header_line(block.token_begin));
   }
+}
+
+std::string Block_reader::header_line(std::size_t token_begin) const {
+  std::size_t end = data_.find('\n', token_begin);
+  if (end == std::string::npos) end = data_.size();
+  return data_.substr(token_begin, end - token_begin);
+}
+
+std::vector<std::string> Block_reader::unread_blocks() const {
+  std::vector<std::string> unread = skipped_;
+  if (binary_) return unread;
+  // Top-level blocks after the last one the module looked at.
+  std::size_t pos = levels_.front().pos;
+  const std::size_t end = levels_.front().end;
+  for (;;) {
+    pos = skip_blank_lines(data_, pos, end);
+    if (pos >= end) break;
+    Text_block block{};
+    if (!scan_text_block(pos, end, block)) break;
+    unread.push_back(header_line(block.token_begin));
+    pos = block.next;
+  }
+  return unread;
 }
 
 void Block_reader::fail_at(std::size_t pos, const std::string& why) {

@@ -94,6 +94,10 @@ class Block_reader {
   // A read ran past the data or its block, met a malformed value or corrupt structure, or a block
   // was entered beyond the depth bound. Stays set once set.
   bool failed() const { return failed_; }
+  // Text mode: the header lines (without indentation) of the top-level blocks the module never
+  // entered: those it skipped as naming none of the blocks it asked for, and those after the last
+  // block it looked at. Empty in binary mode.
+  std::vector<std::string> unread_blocks() const;
   // Where and why the first failed read failed: "line 3: \"x\" is not a number" (text) or
   // "byte 12: ..." (binary); empty while nothing failed.
   const std::string& failure() const { return failure_; }
@@ -129,12 +133,14 @@ class Block_reader {
   LWID find_text(const LWBlockIdent* table);
   bool scan_text_block(std::size_t line, std::size_t region_end, Text_block& block) const;
   LWID enter(LWID id, const Level& inner);
+  std::string header_line(std::size_t token_begin) const;
   void fail_at(std::size_t pos, const std::string& why);
 
   bool binary_;
   std::string data_;
   std::vector<Level> levels_;  // [0] is the top level; the last is the block being read
   bool failed_ = false;
+  std::vector<std::string> skipped_;  // top-level header lines passed over unasked
   std::string failure_;
   LWLoadState state_;
 };

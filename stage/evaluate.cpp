@@ -42,6 +42,7 @@ void Host::evaluate(double time) {
   evaluation_.valid = true;
   evaluation_.time = time;
   evaluation_.items.assign(scene_.size(), Evaluated_item{});
+  chain_reports_.clear();
   evaluation_.world.resize(scene_.size());
   evaluation_.world_known.assign(scene_.size(), 0);
   evaluation_.links_version = scene_.links_version();

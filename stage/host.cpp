@@ -70,6 +70,7 @@ void Host::clear_scene() {
   destroy_instances(scene_);
   scene_ = Scene();
   evaluation_ = Evaluation();
+  file_ids_.clear();
 }
 
 void Host::destroy_instance(Attached_handler& handler) {

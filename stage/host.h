@@ -7,12 +7,14 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "sdk/lwmotion.h"
+#include "sdk/tarsel_diagnostics.h"
 #include "stage/module_loader.h"
 #include "stage/panel_model.h"
 #include "stage/scene.h"
@@ -97,6 +99,16 @@ class Host {
   // World position of a bone's tip: its rest length along its +Z, from its pivot.
   Vec3 bone_tip(LWItemID bone, double time) const;
 
+  // --- Diagnostics ("Tarsel Diagnostics 1", offered unless withheld) -------------------------
+  // The chain reports modules handed over during the last evaluation, in the order given.
+  const std::vector<TarselChainReport>& chain_reports() const { return chain_reports_; }
+  void add_chain_report(const TarselChainReport& report) {
+    chain_reports_.push_back(report);
+    if (chain_report_hook_) chain_report_hook_();
+  }
+  // Called after each report is stored, e.g. to note what the module had written by then.
+  void set_chain_report_hook(std::function<void()> hook) { chain_report_hook_ = std::move(hook); }
+
   // --- Panels ------------------------------------------------------------------------------
   // Activates the "ItemMotionInterface" server of that name for the item's instance of the
   // motion handler of the same name, and returns the panel it built. Throws Error when there is
@@ -113,7 +125,18 @@ class Host {
   void load_scene(const std::string& path);
   // Writes the scene to a file through a temporary file, so a failed save leaves the old file.
   void save_scene(const std::string& path);
+  // The scene as a record with the host's identifiers (the module's view).
   Scene_record scene_record();
+  // The scene as its file holds it: the identifiers and item order of the file it was loaded
+  // from (handler data included, remapped through each instance's changeID); items the file did
+  // not have come last, with identifiers it does not use. What save_scene writes.
+  Scene_record file_record();
+  // The identifier the loaded file gave an item; 0 for an item the file did not have.
+  uint32_t file_id(LWItemID item) const {
+    for (const auto& pair : file_ids_)
+      if (pair.first == item) return pair.second;
+    return 0;
+  }
   // The index-th handler of an item as a scene file holds it, its instance's data saved now.
   Handler_record handler_record(LWItemID item, std::size_t handler);
   void load_scene_record(const Scene_record& record, const std::string& file_name);
@@ -161,6 +184,10 @@ class Host {
   std::vector<std::unique_ptr<Panel>> panels_;
   std::vector<Notification> notifications_;
   std::vector<std::string> warnings_;
+  std::vector<TarselChainReport> chain_reports_;
+  std::function<void()> chain_report_hook_;
+  // The loaded file's identifiers of the host's items, and the items in file order.
+  std::vector<std::pair<LWItemID, uint32_t>> file_ids_;
 };
 
 }  // namespace stage

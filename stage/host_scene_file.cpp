@@ -1,8 +1,11 @@
 // The host's side of scene files: turning its scene and the handlers' instances into a record,
 // and building a scene with instances from one.
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
@@ -109,7 +112,96 @@ Scene_record Host::scene_record() {
   return record;
 }
 
-void Host::save_scene(const std::string& path) { write_scene_file(path, scene_record()); }
+Scene_record Host::file_record() {
+  // Host identifier -> file identifier: the loaded file's, then unused ones for new items. The
+  // host never hands out an identifier a loaded file uses, so the two sets stay apart.
+  std::map<uint32_t, uint32_t> to_file;
+  std::set<uint32_t> used;
+  uint32_t next = 1;
+  for (const auto& [id, file_id] : file_ids_) {
+    if (scene_.find(id) == nullptr) continue;
+    to_file[id_value(id)] = file_id;
+    used.insert(file_id);
+    next = std::max(next, file_id + 1);
+  }
+  for (std::size_t i = 0; i < scene_.size(); ++i) used.insert(id_value(scene_.item(i).id));
+  for (std::size_t i = 0; i < scene_.size(); ++i) {
+    const uint32_t id = id_value(scene_.item(i).id);
+    if (to_file.count(id)) continue;
+    while (used.count(next)) ++next;
+    to_file[id] = next;
+    used.insert(next++);
+  }
+  const auto file_id = [&](uint32_t id) { return id == 0 ? 0u : to_file.at(id); };
+
+  // Each instance is told the pairs of the identifiers its saved data holds (the numbers in it
+  // that are item identifiers), then saves again, then is told the pairs back: a save costs what
+  // the data holds, not the scene's size times the number of instances.
+  Scene_record record = scene_record();
+  struct Told {
+    const Attached_handler* handler;
+    std::vector<LWItemID> back;
+  };
+  std::vector<Told> told;
+  const auto undo = [&] {
+    Current_host guard(*this);
+    for (const Told& t : told) t.handler->motion->item.changeID(t.handler->instance, t.back.data());
+  };
+  {
+    Current_host guard(*this);
+    std::vector<LWItemID> forth;
+    for (std::size_t i = 0; i < scene_.size() && i < record.items.size(); ++i) {
+      const Item& item = scene_.item(i);
+      for (std::size_t h = 0; h < item.handlers.size() && h < record.items[i].handlers.size();
+           ++h) {
+        const Attached_handler& handler = item.handlers[h];
+        if (!handler.instance || !handler.motion || !handler.motion->item.changeID) continue;
+        forth.clear();
+        Told t{&handler, {}};
+        for (const uint32_t n : numbers_in(record.items[i].handlers[h].data)) {
+          const auto found = to_file.find(n);
+          if (found == to_file.end() || found->second == n) continue;
+          forth.insert(forth.end(), {id_from_value(n), id_from_value(found->second)});
+          t.back.insert(t.back.end(), {id_from_value(found->second), id_from_value(n)});
+        }
+        if (forth.empty()) continue;
+        forth.insert(forth.end(), {LWITEM_NULL, LWITEM_NULL});
+        t.back.insert(t.back.end(), {LWITEM_NULL, LWITEM_NULL});
+        handler.motion->item.changeID(handler.instance, forth.data());
+        told.push_back(std::move(t));
+      }
+    }
+  }
+  if (!told.empty()) {
+    try {
+      record = scene_record();
+    } catch (...) {
+      undo();
+      throw;
+    }
+    undo();
+  }
+
+  // File order: the file's items as it listed them, then new ones in scene order.
+  std::map<uint32_t, std::size_t> rank;
+  for (std::size_t i = 0; i < file_ids_.size(); ++i) rank[id_value(file_ids_[i].first)] = i;
+  std::stable_sort(record.items.begin(), record.items.end(),
+                   [&](const Item_record& a, const Item_record& b) {
+                     const auto ra = rank.find(a.id), rb = rank.find(b.id);
+                     const std::size_t ia = ra == rank.end() ? rank.size() : ra->second;
+                     const std::size_t ib = rb == rank.end() ? rank.size() : rb->second;
+                     return ia < ib;
+                   });
+  for (Item_record& r : record.items) {
+    r.id = file_id(r.id);
+    r.owner = file_id(r.owner);
+    r.parent = file_id(r.parent);
+    r.goal = file_id(r.goal);
+  }
+  return record;
+}
+
+void Host::save_scene(const std::string& path) { write_scene_file(path, file_record()); }
 
 void Host::load_scene(const std::string& path) { load_scene_record(read_scene_file(path), path); }
 
@@ -119,6 +211,7 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
   Scene old_scene = std::move(scene_);
   Evaluation old_evaluation = std::move(evaluation_);
   std::vector<std::string> old_warnings = std::move(warnings_);
+  std::vector<std::pair<LWItemID, uint32_t>> old_file_ids = file_ids_;
   scene_ = Scene();
   evaluation_ = Evaluation();
   warnings_.clear();
@@ -194,6 +287,11 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
         if (error) throw Error(where + whose + " refused its data: " + error);
         if (reader.failed())
           throw Error(where + whose + ": its data is malformed: " + reader.failure());
+        for (const std::string& line : reader.unread_blocks()) {
+          warnings_.push_back(where + "item \"" + r.name + "\": handler \"" + hr.server +
+                              "\" never read its data line \"" + line +
+                              "\" (a misspelled or unknown key?); correct or remove it");
+        }
       }
     }
 
@@ -203,7 +301,9 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
     // numbers its data holds, looked up in the map: a list of its own size, not the scene's.
     Current_host guard(*this);
     std::vector<LWItemID> pairs;
+    file_ids_.clear();
     for (const Item_record& r : record.items) {
+      file_ids_.emplace_back(new_id(r.id), r.id);
       const Item& item = scene_.at(new_id(r.id));
       for (std::size_t h = 0; h < r.handlers.size() && h < item.handlers.size(); ++h) {
         const Attached_handler& handler = item.handlers[h];
@@ -225,6 +325,7 @@ void Host::load_scene_record(const Scene_record& record, const std::string& file
     scene_ = std::move(old_scene);
     evaluation_ = std::move(old_evaluation);
     warnings_ = std::move(old_warnings);
+    file_ids_ = std::move(old_file_ids);
     throw;
   }
   destroy_instances(old_scene);

@@ -453,52 +453,92 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
   return scene;
 }
 
-std::string format_scene(const Scene_record& scene) {
-  ordered_json root = ordered_json::object();
-  root["version"] = format_version;
-  if (!scene.description.empty()) root["description"] = scene.description;
-  root["fps"] = scene.fps;
-  root["frames"] = ordered_json::array({scene.frame_start, scene.frame_end});
-  ordered_json items = ordered_json::array();
-  for (const Item_record& r : scene.items) {
-    ordered_json j = ordered_json::object();
-    j["id"] = r.id;
-    j["type"] = item_type_name(r.type);
-    j["name"] = r.name;
-    if (r.owner) j["owner"] = r.owner;
-    if (r.parent) j["parent"] = r.parent;
-    if (r.goal) j["goal"] = r.goal;
-    for (int c = 0; c < ch_count; ++c) {
-      if (!is_default(r.channels[c], c))
-        j[channel_names[c]] = channel_json(r.channels[c], is_angle_channel(c), scene.fps);
+namespace {
+
+// A number as the file writes it: whole values without a fraction ("30", not "30.0"), others in
+// the shortest form that reads back as the same double.
+std::string number_text(double v) {
+  if (v == 0) return "0";
+  if (v == std::floor(v) && std::fabs(v) < 1e15) return std::to_string(static_cast<int64_t>(v));
+  return ordered_json(v).dump();
+}
+
+// One JSON value on one line, with a space after each ':' and ','.
+std::string compact(const ordered_json& j) {
+  if (j.is_object()) {
+    std::string out = "{";
+    bool first = true;
+    for (auto it = j.begin(); it != j.end(); ++it) {
+      out += (first ? "" : ", ") + ordered_json(it.key()).dump() + ": " + compact(it.value());
+      first = false;
     }
-    if (r.type == Item_type::bone) {
-      j["rest_position"] = triple_json(r.rest_position);
-      j["rest_rotation"] = angles_json(r.rest_rotation);
-      j["rest_length"] = r.rest_length;
-    }
-    if (r.limits.flags & 7u) {
-      ordered_json l = ordered_json::object();
-      for (int i = 0; i < 3; ++i) {
-        if (r.limits.flags & (1u << i))
-          l[limit_names[i]] = {tidy_degrees(r.limits.lower[i]), tidy_degrees(r.limits.upper[i])};
-      }
-      j["limits"] = std::move(l);
-    }
-    if (!r.handlers.empty()) {
-      ordered_json hs = ordered_json::array();
-      for (const Handler_record& h : r.handlers) {
-        ordered_json hj = ordered_json::object();
-        hj["server"] = h.server;
-        if (h.has_data) hj["data"] = h.data;
-        hs.push_back(std::move(hj));
-      }
-      j["handlers"] = std::move(hs);
-    }
-    items.push_back(std::move(j));
+    return out + "}";
   }
-  root["items"] = std::move(items);
-  return root.dump(2) + "\n";
+  if (j.is_array()) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < j.size(); ++i) out += (i ? ", " : "") + compact(j[i]);
+    return out + "]";
+  }
+  if (j.is_number_float()) return number_text(j.get<double>());
+  return j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+}
+
+ordered_json item_json(const Item_record& r, double fps) {
+  ordered_json j = ordered_json::object();
+  j["id"] = r.id;
+  j["type"] = item_type_name(r.type);
+  if (!r.name.empty()) j["name"] = r.name;
+  if (r.owner) j["owner"] = r.owner;
+  if (r.parent && !(r.type == Item_type::bone && r.parent == r.owner)) j["parent"] = r.parent;
+  if (r.goal) j["goal"] = r.goal;
+  for (int c = 0; c < ch_count; ++c) {
+    if (!is_default(r.channels[c], c))
+      j[channel_names[c]] = channel_json(r.channels[c], is_angle_channel(c), fps);
+  }
+  if (r.type == Item_type::bone) {
+    if (r.rest_position != Vec3{}) j["rest_position"] = triple_json(r.rest_position);
+    if (r.rest_rotation != Vec3{}) j["rest_rotation"] = angles_json(r.rest_rotation);
+    if (r.rest_length != 0) j["rest_length"] = r.rest_length;
+  }
+  if (r.limits.flags & 7u) {
+    ordered_json l = ordered_json::object();
+    for (int i = 0; i < 3; ++i) {
+      if (r.limits.flags & (1u << i))
+        l[limit_names[i]] = {tidy_degrees(r.limits.lower[i]), tidy_degrees(r.limits.upper[i])};
+    }
+    j["limits"] = std::move(l);
+  }
+  if (!r.handlers.empty()) {
+    ordered_json hs = ordered_json::array();
+    for (const Handler_record& h : r.handlers) {
+      ordered_json hj = ordered_json::object();
+      hj["server"] = h.server;
+      if (h.has_data) hj["data"] = h.data;
+      hs.push_back(std::move(hj));
+    }
+    j["handlers"] = std::move(hs);
+  }
+  return j;
+}
+
+}  // namespace
+
+// The scene's fields one a line, then one item a line with its keys in a fixed order, so that a
+// change to one item (one option of a handler, say) changes one line of the file.
+std::string format_scene(const Scene_record& scene) {
+  std::string out = "{\n  \"version\": " + std::to_string(format_version) + ",\n";
+  if (!scene.description.empty())
+    out += "  \"description\": " + compact(ordered_json(scene.description)) + ",\n";
+  out += "  \"fps\": " + number_text(scene.fps) + ",\n";
+  out += "  \"frames\": [" + std::to_string(scene.frame_start) + ", " +
+         std::to_string(scene.frame_end) + "],\n";
+  if (scene.items.empty()) return out + "  \"items\": []\n}\n";
+  out += "  \"items\": [\n";
+  for (std::size_t i = 0; i < scene.items.size(); ++i) {
+    out += "    " + compact(item_json(scene.items[i], scene.fps)) +
+           (i + 1 < scene.items.size() ? ",\n" : "\n");
+  }
+  return out + "  ]\n}\n";
 }
 
 Scene_record read_scene_file(const std::string& path) {

@@ -133,6 +133,14 @@ int instance_update(const char* class_name, LWInstance inst) {
   return current_host ? current_host->instance_update(class_name, inst) : 0;
 }
 
+// --- "Tarsel Diagnostics 1" ---------------------------------------------------------------------
+
+void chain_solved(const TarselChainReport* report) {
+  if (current_host && report) current_host->add_chain_report(*report);
+}
+
+TarselDiagnostics diagnostics = {chain_solved};
+
 }  // namespace
 
 Current_host::Current_host(Host& host) : previous_(current_host) { current_host = &host; }
@@ -149,6 +157,7 @@ void* global_lookup(const char* service_name, int) {
   if (std::strcmp(service_name, LWINSTUPDATE_GLOBAL) == 0) {
     return reinterpret_cast<void*>(&instance_update);
   }
+  if (std::strcmp(service_name, TARSEL_DIAGNOSTICS_GLOBAL) == 0) return &diagnostics;
   return nullptr;
 }
 

@@ -1,5 +1,6 @@
 // The global services the stand-in host offers modules: "LW Item Info 3", "LW Bone Info 3",
-// "LWXPanel" and "Instance Update", found through global_lookup.
+// "LWXPanel" and "Instance Update", found through global_lookup, and one of its own that the
+// animation program lacks: "Tarsel Diagnostics 1", through which the module reports each solve.
 //
 // The services are tables of plain C function pointers without a context argument, so a call
 // from the module cannot say which host it is meant for. The host that is calling into a module

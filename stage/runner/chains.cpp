@@ -5,6 +5,8 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "stage/runner/chain_state.h"
+#include "stage/runner/world_rotation.h"
 #include "stage/scene_file.h"
 
 namespace runner {
@@ -20,14 +22,14 @@ bool carries(const stage::Item& item, const char* server) {
   return false;
 }
 
-// The Goal Position item from a root instance's saved blocks ("GoalPosition <id>"); item
-// identifiers in saved data are the host's raw values.
-LWItemID goal_position_of(const std::vector<std::string>& data) {
+// An item option from a root instance's saved blocks ("GoalPosition <id>"); item identifiers in
+// saved data are the host's raw values.
+LWItemID item_option(const std::vector<std::string>& data, const char* key) {
   for (const std::string& line : data) {
     std::istringstream words(line);
     std::string token;
     long long value = 0;
-    if (words >> token && token == "GoalPosition" && words >> value)
+    if (words >> token && token == key && words >> value)
       return stage::id_from_value(static_cast<uint32_t>(value));
   }
   return LWITEM_NULL;
@@ -68,11 +70,19 @@ std::vector<Chain> find_chains(stage::Host& host) {
     if (!carries(item, root_server)) continue;
     Chain chain;
     chain.root = item.id;
-    chain.last = gather_chain(scene, item.id).back();
+    const std::vector<LWItemID> members = gather_chain(scene, item.id);
+    chain.last = members.back();
     chain.goal = scene.at(chain.last).goal;
+    if (chain.goal == LWITEM_NULL) {
+      for (const LWItemID m : members) chain.goal_elsewhere |= scene.at(m).goal != LWITEM_NULL;
+    }
     for (std::size_t h = 0; h < item.handlers.size(); ++h) {
       if (item.handlers[h].server == root_server) {
-        chain.goal_position = goal_position_of(host.handler_record(item.id, h).data);
+        const std::vector<std::string> data = host.handler_record(item.id, h).data;
+        chain.goal_position = item_option(data, "GoalPosition");
+        const LWItemID target = item_option(data, "TwistTarget");
+        chain.twist_target_missing = target != LWITEM_NULL && scene.find(target) == nullptr;
+        chain.arbitrary_limit = item_option(data, "ArbitraryLimit") != LWITEM_NULL;
         break;
       }
     }
@@ -111,19 +121,30 @@ Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItem
     Item_sample s;
     s.name = scene.at(id).name;
     s.hpb_deg = stage::rad_to_deg(host.param(id, LWIP_ROTATION, time));
-    s.position = host.world_position(id, time);
+    const stage::Mat4 world = host.world(id, time);
+    s.position = stage::translation(world);
+    const stage::Mat3 rotation = rotation_part(world);
+    s.world_hpb_deg = stage::rad_to_deg(hpb_of(rotation));
+    s.world_quaternion = quaternion_of(rotation);
     const auto found = chain_of_root.find(id);
     if (found != chain_of_root.end()) {
       const Chain& chain = *found->second;
       s.is_chain_root = true;
       s.end_name =
           scene.at(chain.goal_position != LWITEM_NULL ? chain.goal_position : chain.last).name;
+      s.end_position = chain_end(host, chain, time);
       if (chain.goal != LWITEM_NULL) {
         s.has_goal = true;
         s.goal_name = scene.at(chain.goal).name;
-        s.goal_distance =
-            distance(chain_end(host, chain, time), host.world_position(chain.goal, time));
+        s.goal_position = host.world_position(chain.goal, time);
+        s.goal_distance = distance(s.end_position, s.goal_position);
       }
+      for (const TarselChainReport& r : host.chain_reports()) {
+        if (r.root != id) continue;
+        s.has_report = true;
+        s.report = r;
+      }
+      describe_chain(scene, chain, &s);
     }
     sample.items.push_back(std::move(s));
   }

@@ -4,6 +4,7 @@
 #ifndef TARSEL_STAGE_RUNNER_CHAINS_H
 #define TARSEL_STAGE_RUNNER_CHAINS_H
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct Chain {
   LWItemID last = LWITEM_NULL;           // the last item gathered (the root when alone)
   LWItemID goal = LWITEM_NULL;           // the goal of the last item; none when unset
   LWItemID goal_position = LWITEM_NULL;  // the root's Goal Position option; none when unset
+  bool twist_target_missing = false;     // Twist Target names an item the scene does not have
+  bool goal_elsewhere = false;           // no goal on the last item, but on another chain item
+  bool arbitrary_limit = false;          // the root's Arbitrary Limit option is on
 };
 
 // The root first, then its chain descendants depth first, parent before children.
@@ -42,6 +46,26 @@ struct Item_sample {
   std::string end_name;
   std::string goal_name;
   double goal_distance = 0;
+  // What the module reported for the chain's solve in this frame (has_report false when the host
+  // got no report), and how many linear-algebra diagnostic lines it wrote meanwhile.
+  bool has_report = false;
+  TarselChainReport report{};
+  int diagnostic_lines = 0;
+
+  // Every item: its world rotation (the rotation of its world transform, scale removed) as
+  // heading, pitch, bank in degrees and as a quaternion [x, y, z, w].
+  stage::Vec3 world_hpb_deg{};
+  std::array<double, 4> world_quaternion{{0, 0, 0, 1}};
+
+  // Chain roots: world positions of the chain's end and of the goal (the goal's only with
+  // has_goal), and what the solve did (chain_state.h): the reach state with its reason, the limits
+  // that acted, and the twist target's state.
+  stage::Vec3 end_position{};
+  stage::Vec3 goal_position{};
+  std::string reach;
+  std::string reason;
+  std::vector<std::string> limits;
+  std::string twist_target;
 };
 
 struct Frame_sample {

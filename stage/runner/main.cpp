@@ -21,9 +21,15 @@
 #include "stage/runner/progress.h"
 #include "stage/runner/render.h"
 #include "stage/runner/report.h"
+#include "stage/runner/stderr_capture.h"
 #include "stage/runner/value_range.h"
+#include "stage/runner/warnings.h"
 #include "stage/scene_file.h"
 #include "stage/runner/view.h"
+
+#ifndef TARSEL_VERSION
+#define TARSEL_VERSION "0"
+#endif
 
 #ifndef TARSEL_DEFAULT_MODULE
 #define TARSEL_DEFAULT_MODULE "tarsel.p"
@@ -34,12 +40,14 @@ namespace {
 const char* const program = "tarsel-stage";
 
 struct Run_options {
-  std::string scene;
+  std::vector<std::string> scenes;
   std::string frames;
   std::string format;
   std::string output;
   std::string module;
   bool progress = false;
+  bool strict = false;
+  bool raw_diagnostics = false;
 };
 
 struct Panel_options {
@@ -55,6 +63,16 @@ std::string module_path(const std::string& option) {
   if (!option.empty()) return option;
   const char* env = std::getenv("TARSEL_MODULE");
   if (env != nullptr && *env != '\0') return env;
+  if (access(TARSEL_DEFAULT_MODULE, R_OK) == 0) return TARSEL_DEFAULT_MODULE;
+  // Installed (cmake --install): the module sits in ../lib/tarsel beside the program's folder.
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string dir(self, static_cast<std::size_t>(n));
+    dir = dir.substr(0, dir.rfind('/'));
+    const std::string installed = dir + "/../lib/tarsel/tarsel.p";
+    if (access(installed.c_str(), R_OK) == 0) return installed;
+  }
   return TARSEL_DEFAULT_MODULE;
 }
 
@@ -85,16 +103,128 @@ bool ends_with(const std::string& s, const std::string& suffix) {
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-int run(const Run_options& options) {
-  runner::Format format = runner::Format::table;
-  if (!options.format.empty()) {
-    if (!runner::parse_format(options.format, format))
-      throw stage::Error("unknown format \"" + options.format + "\" (table, csv or json)");
-  } else if (ends_with(options.output, ".csv")) {
+// The format an output file's extension asks for; false for any other extension.
+bool format_of_file(const std::string& path, runner::Format& format) {
+  if (ends_with(path, ".csv")) {
     format = runner::Format::csv;
-  } else if (ends_with(options.output, ".json")) {
+  } else if (ends_with(path, ".json")) {
     format = runner::Format::json;
+  } else if (ends_with(path, ".txt")) {
+    format = runner::Format::table;
+  } else {
+    return false;
   }
+  return true;
+}
+
+const char* format_name(runner::Format format) {
+  return format == runner::Format::csv ? "csv" : format == runner::Format::json ? "json" : "table";
+}
+
+// --format, else the --output extension, else a table. A --format that contradicts the
+// extension is refused rather than writing, say, CSV into a .json file.
+runner::Format choose_format(const Run_options& options) {
+  runner::Format by_file = runner::Format::table;
+  const bool file_says = format_of_file(options.output, by_file);
+  if (options.format.empty()) return by_file;
+  runner::Format format = runner::Format::table;
+  if (!runner::parse_format(options.format, format))
+    throw stage::Error("unknown format \"" + options.format + "\" (table, csv or json)");
+  if (file_says && format != by_file) {
+    throw stage::Error("--format " + options.format + " contradicts the output file " +
+                       options.output + " (a ." + format_name(by_file) +
+                       " file); drop --format or change the extension");
+  }
+  return format;
+}
+
+// Splits one frame's captured stderr among the chains that reported in it: what was written up
+// to a chain's report belongs to that chain. Lines that are not the module's diagnostics are
+// passed on.
+void take_diagnostics(const std::string& text, const std::vector<long long>& offsets,
+                      const std::vector<TarselChainReport>& reports, runner::Frame_sample& frame,
+                      runner::Diagnostic_counts& scene_counts) {
+  std::size_t from = 0;
+  for (std::size_t r = 0; r <= offsets.size(); ++r) {
+    const std::size_t to =
+        r < offsets.size() ? std::min<std::size_t>(text.size(), offsets[r]) : text.size();
+    runner::Diagnostic_counts counts;
+    const std::string rest = runner::count_diagnostics(text.substr(from, to - from), &counts);
+    if (!rest.empty()) std::fwrite(rest.data(), 1, rest.size(), stderr);
+    scene_counts.abs_zero += counts.abs_zero;
+    scene_counts.determinant_zero += counts.determinant_zero;
+    if (r < offsets.size() && r < reports.size()) {
+      for (runner::Item_sample& item : frame.items) {
+        if (item.is_chain_root && item.has_report && item.report.root == reports[r].root)
+          item.diagnostic_lines += counts.total();
+      }
+    }
+    from = to;
+  }
+}
+
+// What the module's diagnostic lines add up to over a scene's run, for one summary line instead
+// of the raw lines: how many, in which frames, on which chains, and a likely cause when every
+// chain concerned was stretched straight (a straight chain has no bending plane).
+struct Diagnostics_summary {
+  runner::Diagnostic_counts counts;
+  bool seen = false, all_straight = true;
+  int first = 0, last = 0;
+  std::vector<std::string> chains;
+
+  void add(const runner::Frame_sample& f) {
+    for (const runner::Item_sample& s : f.items) {
+      if (s.diagnostic_lines == 0) continue;
+      if (!seen) first = f.frame;
+      last = f.frame;
+      seen = true;
+      if (std::find(chains.begin(), chains.end(), s.name) == chains.end()) chains.push_back(s.name);
+      const TarselChainReport& r = s.report;
+      all_straight &= s.has_report && r.reach_measured &&
+                      r.goal_distance_root >= r.longest - r.length_tolerance;
+    }
+  }
+
+  void print(const std::string& scene) const {
+    if (counts.total() == 0) return;
+    std::string what;
+    if (counts.abs_zero > 0)
+      what = std::to_string(counts.abs_zero) + " degenerate direction" +
+             (counts.abs_zero == 1 ? "" : "s");
+    if (counts.determinant_zero > 0) {
+      what += (what.empty() ? "" : " and ") + std::to_string(counts.determinant_zero) +
+              " singular matri" + (counts.determinant_zero == 1 ? "x" : "ces");
+    }
+    std::string where;
+    if (seen) {
+      where = first == last
+                  ? " in frame " + std::to_string(first)
+                  : " in frames " + std::to_string(first) + "\u2013" + std::to_string(last);
+      where += " (chain";
+      for (std::size_t i = 0; i < chains.size(); ++i)
+        where += std::string(i == 0 ? " " : ", ") + "\"" + chains[i] + "\"";
+      where += ")";
+    }
+    const std::string cause = seen && all_straight
+                                  ? ": the chain was stretched straight towards a goal out of reach"
+                                  : "";
+    std::fprintf(stderr, "%s: note: %s: %s%s%s (--raw-diagnostics shows the module's lines)\n",
+                 program, scene.c_str(), what.c_str(), where.c_str(), cause.c_str());
+  }
+};
+
+// Where one scene's report goes in a run of several: CSV under one header, JSON as
+// {"scenes": [report, ...]}, tables one after the other.
+struct Run_output {
+  stage::Output_file& file;
+  runner::Format format;
+  bool several = false;
+  int reports = 0;  // reports started so far
+};
+
+// Loads and evaluates one scene, streaming its report frame by frame. Throws stage::Error for a
+// scene that cannot run; nothing of its report is written then. Returns whether it warned.
+bool run_scene(const Run_options& options, const std::string& scene, Run_output& out) {
   // A bad range is reported before anything is loaded.
   runner::Frame_range range;
   const bool has_range = !options.frames.empty();
@@ -103,41 +233,91 @@ int run(const Run_options& options) {
     runner::check_run_length(range, "--frames " + options.frames);
   }
 
-  // An unwritable output is reported before the run, not after it.
-  stage::Output_file output(options.output.empty() ? "-" : options.output);
-
   stage::Host host;
   runner::Report report;
   report.module = module_path(options.module);
   load_module(host, report.module);
-  report.scene = options.scene;
-  host.load_scene(options.scene);
+  report.scene = scene;
+  host.load_scene(scene);
   report.description = host.scene().description;
-  print_warnings(host);
+  report.warnings = host.warnings();
   const std::string beyond = runner::beyond_exact_range(host.scene());
-  if (!beyond.empty())
-    std::fprintf(stderr, "%s: warning: %s: %s\n", program, options.scene.c_str(), beyond.c_str());
+  if (!beyond.empty()) report.warnings.push_back(scene + ": " + beyond);
+  for (const std::string& w : runner::rig_warnings(host, scene)) report.warnings.push_back(w);
+  for (const std::string& w : report.warnings)
+    std::fprintf(stderr, "%s: warning: %s\n", program, w.c_str());
   report.fps = host.scene().fps;
   if (!has_range) {
     range = {host.scene().frame_start, host.scene().frame_end};
-    runner::check_run_length(range, options.scene + ": its frame range");
+    runner::check_run_length(range, scene + ": its frame range");
   }
 
   const std::vector<LWItemID> items = runner::reported_items(host.scene());
   const std::vector<runner::Chain> chains = runner::find_chains(host);
+  // The module's diagnostic lines are captured frame by frame and split among the chains by
+  // how much had been written when each chain's report came in.
+  runner::Stderr_capture capture(!options.raw_diagnostics);
+  std::vector<long long> offsets;
+  host.set_chain_report_hook([&] { offsets.push_back(capture.size()); });
+  Diagnostics_summary summary;
+
+  if (out.several && out.format == runner::Format::json)
+    out.file.write(out.reports == 0 ? "{\"scenes\": [\n" : ",\n");
+  bool drop_header = out.format == runner::Format::csv && out.reports > 0;
+  if (out.format == runner::Format::table && out.reports > 0) out.file.write("\n");
+  ++out.reports;
   // Frame by frame into the output: memory does not grow with the number of frames.
-  runner::Report_writer writer(format, report,
-                               [&](const std::string& text) { output.write(text); });
+  runner::Report_writer writer(out.format, report, [&](const std::string& text) {
+    if (drop_header) {
+      drop_header = false;
+      return;
+    }
+    out.file.write(text);
+  });
   {
     runner::Progress progress(range.count(), options.progress);
     long long done = 0;
     for (long long f = range.first; f <= range.last; ++f) {
-      writer.frame(runner::sample_frame(host, static_cast<int>(f), items, chains));
+      offsets.clear();
+      capture.begin();
+      runner::Frame_sample sample = runner::sample_frame(host, static_cast<int>(f), items, chains);
+      take_diagnostics(capture.end(), offsets, host.chain_reports(), sample, summary.counts);
+      summary.add(sample);
+      writer.frame(sample);
       progress.update(++done, static_cast<int>(f));
     }
   }
+  host.set_chain_report_hook(nullptr);
   writer.finish();
-  output.commit();
+  summary.print(scene);
+  return !report.warnings.empty();
+}
+
+int run(const Run_options& options) {
+  const runner::Format format = choose_format(options);
+  if (!options.frames.empty()) runner::parse_frame_range(options.frames);  // fail before loading
+  // An unwritable output is reported before the run, not after it.
+  stage::Output_file file(options.output.empty() ? "-" : options.output);
+  Run_output out{file, format, options.scenes.size() > 1};
+  bool failed = false, warned = false;
+  for (const std::string& scene : options.scenes) {
+    try {
+      warned |= run_scene(options, scene, out);
+    } catch (const stage::Error& e) {
+      // The other scenes still run; the run fails at the end.
+      if (!out.several) throw;
+      std::fprintf(stderr, "%s: error: %s\n", program, e.what());
+      failed = true;
+    }
+  }
+  if (out.several && format == runner::Format::json)
+    file.write(out.reports == 0 ? "{\"scenes\": []}\n" : "]}\n");
+  file.commit();
+  if (failed) return 1;
+  if (warned && options.strict) {
+    std::fprintf(stderr, "%s: error: warnings given and --strict is set\n", program);
+    return 1;
+  }
   return 0;
 }
 
@@ -157,6 +337,31 @@ bool parse_number(const std::string& text, double& value) {
   char* end = nullptr;
   value = std::strtod(text.c_str(), &end);
   return end == text.c_str() + text.size();
+}
+
+// What a numeric option accepts, as the module treats it.
+const char* accepted_range(const std::string& label) {
+  if (label == "Posture Weight") return "0 and up; a negative value is raised to 0";
+  if (label == "Soft Reach") return "0 to 0.5 of the chain's length, 0 off; kept within the range";
+  if (label == "Max Stretch") return "1 to 10, 1 off; kept within the range";
+  return "any number";
+}
+
+// A control's value as the panel shows it to a user: an item option by name with the item's
+// identifier in the file, a switch as on/off, a number with what it accepts.
+std::string shown_value(const stage::Host& host, const stage::Control_value& v) {
+  if (v.kind == stage::Control_kind::popup) {
+    if (!v.has_value) return "-";
+    if (v.integer == 0) return "(none)";
+    const LWItemID item = host.scene().find_by_name(v.entry);
+    if (item == LWITEM_NULL) return v.entry;
+    const uint32_t id = host.file_id(item);
+    return v.entry + " (" + std::to_string(id != 0 ? id : stage::id_value(item)) + ")";
+  }
+  if (v.kind == stage::Control_kind::number) {
+    return stage::format_value(v) + "  (" + accepted_range(v.label) + ")";
+  }
+  return stage::format_value(v);
 }
 
 // Applies one "Label=value" edit as a user would make it in the panel.
@@ -183,8 +388,13 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
   switch (panel.value(control->id).kind) {
     case stage::Control_kind::popup: {
       const std::vector<std::string> entries = panel.entries(control->id);
+      // An item as the panel shows it, "name (id)", names the item too.
+      std::string name = text;
+      const auto open = name.rfind(" (");
+      if (!name.empty() && name.back() == ')' && open != std::string::npos && open > 0)
+        name = name.substr(0, open);
       for (const std::string& e : entries) {
-        if (e == text) {
+        if (e == text || e == name) {
           panel.choose(control->id, e);
           return;
         }
@@ -209,10 +419,17 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
       }
       return;
     }
-    default:
+    default: {
       if (!parse_number(text, number)) throw stage::Error(where + "expected a number");
       panel.set(control->id, number);
+      const stage::Control_value now = panel.value(control->id);
+      if (now.kind == stage::Control_kind::number && now.number != number) {
+        std::fprintf(stderr, "%s: note: %s%s was changed to %s by the module (%s takes %s)\n",
+                     program, where.c_str(), text.c_str(), stage::format_value(now).c_str(),
+                     control->label.c_str(), accepted_range(control->label));
+      }
       return;
+    }
   }
 }
 
@@ -248,12 +465,12 @@ int panel(const Panel_options& options) {
     const std::vector<stage::Control_value> values = p.values();
     for (const stage::Control_value& v : values) width = std::max(width, v.label.size());
     for (const stage::Control_value& v : values) {
-      std::printf("  %-*s  %s\n", static_cast<int>(width), v.label.c_str(),
-                  stage::format_value(v).c_str());
+      std::printf("  %-*s = %s\n", static_cast<int>(width), v.label.c_str(),
+                  shown_value(host, v).c_str());
     }
   }
   if (options.save) {
-    saved->commit(stage::format_scene(host.scene_record()));
+    saved->commit(stage::format_scene(host.file_record()));
     std::fprintf(stderr, "%s: saved %s\n", program, options.scene.c_str());
   } else if (!options.sets.empty()) {
     std::fprintf(stderr, "%s: not saved (add --save to write the changes to %s)\n", program,
@@ -270,6 +487,7 @@ int main(int argc, char** argv) {
       "stand-in host, opens a scene file (JSON; see docs/scene-format.md and examples/),\n"
       "evaluates frames and reports every chain's rotations, positions and distance to its goal."};
   app.name(program);
+  app.set_version_flag("--version", std::string(program) + " " + TARSEL_VERSION);
   app.require_subcommand(1);
   app.footer(
       "Examples:\n"
@@ -284,10 +502,15 @@ int main(int argc, char** argv) {
   Run_options run_options;
   CLI::App* run_cmd = app.add_subcommand(
       "run",
-      "Evaluate a range of frames and report, per frame and per item carrying a motion\n"
-      "handler, its heading, pitch and bank (degrees) and world position, and for each\n"
-      "chain the distance from its end to its goal.");
-  add_scene_option(run_cmd, run_options.scene);
+      "Evaluate a range of frames of each scene and report, per frame and per item carrying\n"
+      "a motion handler, its local and world heading, pitch and bank (degrees) and world\n"
+      "position, and for each chain its end and goal, whether it reached the goal (or why\n"
+      "not), its reach, bend fraction, the limits that acted, the twist target's state and\n"
+      "the effect weight (docs/guide.md). Warnings for rigs that cannot work as meant are\n"
+      "given once per scene.");
+  run_cmd->add_option("scenes", run_options.scenes, "Scene files (JSON), each reported in turn")
+      ->required()
+      ->type_name("SCENE");
   run_cmd
       ->add_option(
           "-f,--frames", run_options.frames,
@@ -297,7 +520,7 @@ int main(int argc, char** argv) {
   run_cmd
       ->add_option("--format", run_options.format,
                    "table (default), csv or json; with --output FILE.csv or FILE.json the "
-                   "extension chooses")
+                   "extension chooses, and a --format that contradicts it is refused")
       ->type_name("FORMAT");
   run_cmd
       ->add_option("-o,--output", run_options.output,
@@ -308,6 +531,10 @@ int main(int argc, char** argv) {
   add_module_option(run_cmd, run_options.module);
   run_cmd->add_flag("--progress", run_options.progress,
                     "Show progress on stderr even when it is not a terminal");
+  run_cmd->add_flag("--strict", run_options.strict, "Fail (exit 1) when a scene gives warnings");
+  run_cmd->add_flag("--raw-diagnostics", run_options.raw_diagnostics,
+                    "Pass the module's own diagnostic lines (\"abs = 0\", \"determinant = 0\") "
+                    "to stderr instead of counting them");
 
   Panel_options panel_options;
   CLI::App* panel_cmd = app.add_subcommand(

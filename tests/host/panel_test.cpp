@@ -77,8 +77,10 @@ TEST_F(PanelTest, PanelIsBuiltInOrderAndBoundToTheInstance) {
       {0x8007, "Excess Stretch", "iBoolean", "integer"},
       {0x8008, "Posture Weight", "float", "float"},
       {0x8009, "Arbitrary Limit", "iBoolean", "integer"},
+      {0x800A, "Soft Reach", "float", "float"},
+      {0x800B, "Max Stretch", "float", "float"},
   };
-  for (std::size_t i = 0; i < 9; ++i) {
+  for (std::size_t i = 0; i < 11; ++i) {
     SCOPED_TRACE(expected[i].label);
     EXPECT_EQ(p.controls[i].cid, expected[i].id);
     EXPECT_STREQ(p.controls[i].label, expected[i].label);
@@ -87,9 +89,9 @@ TEST_F(PanelTest, PanelIsBuiltInOrderAndBoundToTheInstance) {
     EXPECT_EQ(p.data[i].name, nullptr);
     EXPECT_STREQ(p.data[i].datatype, expected[i].data_type);
   }
-  EXPECT_EQ(p.controls[9].cid, 0ul);
-  EXPECT_EQ(p.controls[9].label, nullptr);
-  EXPECT_EQ(p.data[9].vid, 0ul);
+  EXPECT_EQ(p.controls[11].cid, 0ul);
+  EXPECT_EQ(p.controls[11].label, nullptr);
+  EXPECT_EQ(p.data[11].vid, 0ul);
 
   EXPECT_EQ(p.hints[0].tag, XPTAG_LABEL);
   EXPECT_EQ(p.hints[0].id, 0ul);
@@ -141,7 +143,7 @@ TEST_F(PanelTest, ItemPopUpsWriteTheirOwnFieldAndShareOneIndex) {
   EXPECT_EQ(*static_cast<int*>(twist_index), 3);  // the later get wins
 }
 
-TEST_F(PanelTest, SwitchesAndPostureWeight) {
+TEST_F(PanelTest, SwitchesAndNumbers) {
   struct Case {
     const char* name;
     unsigned long vid;
@@ -149,6 +151,7 @@ TEST_F(PanelTest, SwitchesAndPostureWeight) {
     double double_value;
     int32_t UserData::*switch_field;
     double expected_weight;
+    double UserData::*number_field = &UserData::posture_weight;
   };
   const Case cases[] = {
       {"Mix With FK", 0x8006, 1, 0, &UserData::mix_with_fk, 1.0},
@@ -158,6 +161,15 @@ TEST_F(PanelTest, SwitchesAndPostureWeight) {
       {"weight -0.5 clamped", 0x8008, 0, -0.5, nullptr, 0.0},
       {"weight 0", 0x8008, 0, 0.0, nullptr, 0.0},
       {"weight not a number", 0x8008, 0, std::nan(""), nullptr, 0.0},
+      // Soft Reach within [0, 0.5] and Max Stretch within [1, 10], at a float's precision.
+      {"soft reach 0.2", 0x800A, 0, 0.2, nullptr, static_cast<float>(0.2), &UserData::soft_reach},
+      {"soft reach above", 0x800A, 0, 3.0, nullptr, 0.5, &UserData::soft_reach},
+      {"soft reach below", 0x800A, 0, -1.0, nullptr, 0.0, &UserData::soft_reach},
+      {"soft reach not a number", 0x800A, 0, std::nan(""), nullptr, 0.0, &UserData::soft_reach},
+      {"stretch 2.5", 0x800B, 0, 2.5, nullptr, 2.5, &UserData::max_stretch},
+      {"stretch above", 0x800B, 0, 1e300, nullptr, 10.0, &UserData::max_stretch},
+      {"stretch below", 0x800B, 0, 0.5, nullptr, 1.0, &UserData::max_stretch},
+      {"stretch not a number", 0x800B, 0, std::nan(""), nullptr, 1.0, &UserData::max_stretch},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -171,9 +183,9 @@ TEST_F(PanelTest, SwitchesAndPostureWeight) {
       EXPECT_EQ(d.*(c.switch_field), c.int_value);
       EXPECT_EQ(tarsel::panel_get(&d, c.vid), &(d.*(c.switch_field)));
     } else {
-      EXPECT_EQ(tarsel::panel_get(&d, c.vid), &d.posture_weight);
+      EXPECT_EQ(tarsel::panel_get(&d, c.vid), &(d.*(c.number_field)));
     }
-    EXPECT_EQ(d.posture_weight, c.expected_weight);
+    EXPECT_EQ(d.*(c.number_field), c.expected_weight);
   }
 }
 
@@ -182,12 +194,13 @@ TEST_F(PanelTest, ChangesAreAnnouncedOnlyForKnownIds) {
   int value = 1;
   tarsel::instance_update =
       reinterpret_cast<LWInstUpdate*>(fake::FakeHost::global(LWINSTUPDATE_GLOBAL, GFUSE_TRANSIENT));
-  for (unsigned long vid = 0x8001; vid <= 0x8009; ++vid) {
+  for (unsigned long vid = 0x8001; vid <= 0x800B; ++vid) {
     double weight = 0.5;
-    void* v = vid == 0x8008 ? static_cast<void*>(&weight) : static_cast<void*>(&value);
+    void* v =
+        vid >= 0x8008 && vid != 0x8009 ? static_cast<void*>(&weight) : static_cast<void*>(&value);
     EXPECT_EQ(tarsel::panel_set(&d, vid, v), LWXPRC_DFLT);
   }
-  ASSERT_EQ(host.updates.size(), 9u);
+  ASSERT_EQ(host.updates.size(), 11u);
   for (const fake::UpdateCall& call : host.updates) {
     EXPECT_EQ(call.class_name, "ItemMotionHandler");
     EXPECT_EQ(call.inst, &d);
@@ -195,7 +208,7 @@ TEST_F(PanelTest, ChangesAreAnnouncedOnlyForKnownIds) {
 
   host.updates.clear();
   const UserData before = d;
-  for (unsigned long vid : {0ul, 0x8000ul, 0x800Aul, 0x9001ul}) {
+  for (unsigned long vid : {0ul, 0x8000ul, 0x800Cul, 0x9001ul}) {
     SCOPED_TRACE(vid);
     EXPECT_EQ(tarsel::panel_set(&d, vid, &value), LWXPRC_NONE);
     EXPECT_EQ(tarsel::panel_get(&d, vid), nullptr);

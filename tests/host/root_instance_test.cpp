@@ -59,6 +59,8 @@ TEST_F(RootInstanceTest, FreshRecordHoldsTheDefaults) {
   EXPECT_EQ(d.excess_stretch, 1);
   EXPECT_EQ(d.posture_weight, 1.0);
   EXPECT_EQ(d.arbitrary_limit, 0);
+  EXPECT_EQ(d.soft_reach, 0.0);
+  EXPECT_EQ(d.max_stretch, 1.0);
   EXPECT_EQ(d.owner, fake::id(0x321));
   EXPECT_TRUE(d.used_items.empty());
   tarsel::root_destroy(nullptr);  // accepted and ignored
@@ -75,6 +77,8 @@ TEST_F(RootInstanceTest, CopyTakesTheOptionsAndKeepsOwnerAndItemBuffer) {
   from.excess_stretch = 0;
   from.posture_weight = 0.25;
   from.arbitrary_limit = 7;
+  from.soft_reach = 0.125;
+  from.max_stretch = 2.0;
   UserData& to = create(fake::id(0x20));
   to.used_items = {fake::id(0x99), LWITEM_NULL};
 
@@ -88,11 +92,13 @@ TEST_F(RootInstanceTest, CopyTakesTheOptionsAndKeepsOwnerAndItemBuffer) {
   EXPECT_EQ(to.excess_stretch, 0);
   EXPECT_EQ(to.posture_weight, 0.25);
   EXPECT_EQ(to.arbitrary_limit, 7);
+  EXPECT_EQ(to.soft_reach, 0.125);
+  EXPECT_EQ(to.max_stretch, 2.0);
   EXPECT_EQ(to.owner, fake::id(0x20));
   EXPECT_EQ(to.used_items, (std::vector<LWItemID>{fake::id(0x99), LWITEM_NULL}));
 }
 
-TEST_F(RootInstanceTest, SaveWritesTenLeafBlocksInFixedOrder) {
+TEST_F(RootInstanceTest, SaveWritesTheLeafBlocksInFixedOrder) {
   struct Expected {
     LWID id;
     const char* token;
@@ -128,6 +134,8 @@ TEST_F(RootInstanceTest, SaveWritesTenLeafBlocksInFixedOrder) {
          d.excess_stretch = 0;
          d.posture_weight = 0.1;
          d.arbitrary_limit = 3;
+         d.soft_reach = 0.25;
+         d.max_stretch = 3.0;
        },
        {{0x20202021, "Twist", {0x101}, {}},
         {0x20202022, "TwistTarget", {0x102}, {}},
@@ -138,6 +146,8 @@ TEST_F(RootInstanceTest, SaveWritesTenLeafBlocksInFixedOrder) {
         {0x20202027, "ExcessStretch", {0}, {}},
         {0x20202028, "PostureWeight", {}, {0.1f}},
         {0x20202029, "ArbitraryLimit", {3}, {}},
+        {0x2020202A, "SoftReach", {}, {0.25f}},
+        {0x2020202B, "MaxStretch", {}, {3.0f}},
         {0x20202020, "EndEnd", {}, {}}}},
   };
   for (const Case& c : cases) {
@@ -165,6 +175,8 @@ TEST_F(RootInstanceTest, SavedRecordLoadsBackWithThePostureWeightAsFloat) {
   original.plugin_effect = fake::id(0x333);
   original.excess_stretch = 0;
   original.posture_weight = 0.1;
+  original.soft_reach = tarsel::clamp_soft_reach(0.3);
+  original.max_stretch = tarsel::clamp_max_stretch(1.7);
   ASSERT_EQ(tarsel::root_save(&original, &host.save_state), nullptr);
 
   UserData& copy = create(fake::id(0x300));
@@ -175,8 +187,10 @@ TEST_F(RootInstanceTest, SavedRecordLoadsBackWithThePostureWeightAsFloat) {
   EXPECT_EQ(copy.excess_stretch, 0);
   EXPECT_EQ(copy.posture_weight, static_cast<double>(0.1f));
   EXPECT_NE(copy.posture_weight, 0.1);
+  EXPECT_EQ(copy.soft_reach, original.soft_reach);
+  EXPECT_EQ(copy.max_stretch, original.max_stretch);
   EXPECT_EQ(copy.owner, fake::id(0x300));
-  EXPECT_EQ(host.end_blocks, 9);  // every option block closed, EndEnd left open
+  EXPECT_EQ(host.end_blocks, 11);  // every option block closed, EndEnd left open
 }
 
 TEST_F(RootInstanceTest, LoadReadsWhatTheFileHolds) {
@@ -198,13 +212,16 @@ TEST_F(RootInstanceTest, LoadReadsWhatTheFileHolds) {
   };
   const std::vector<Case> cases = {
       {"blocks in reverse order",
-       {int_block(tarsel::block_arbitrary_limit, 1),
+       {float_block(tarsel::block_max_stretch, 4.0f), float_block(tarsel::block_soft_reach, 0.125f),
+        int_block(tarsel::block_arbitrary_limit, 1),
         float_block(tarsel::block_posture_weight, 2.5f), int_block(tarsel::block_excess_stretch, 0),
         int_block(tarsel::block_mix_with_fk, 1), int_block(tarsel::block_plugin_effect, 0x105),
         int_block(tarsel::block_goal_position, 0x104), int_block(tarsel::block_twist_effect, 0x103),
         int_block(tarsel::block_twist_target, 0x102), int_block(tarsel::block_twist, 0x101),
         end_block()},
        defaults_with([](UserData& d) {
+         d.max_stretch = 4.0;
+         d.soft_reach = 0.125;
          d.arbitrary_limit = 1;
          d.posture_weight = 2.5;
          d.excess_stretch = 0;
@@ -225,6 +242,10 @@ TEST_F(RootInstanceTest, LoadReadsWhatTheFileHolds) {
          d.mix_with_fk = 5;
          d.arbitrary_limit = -2;
        })},
+      {"soft reach and stretch out of range are brought into it",
+       {float_block(tarsel::block_soft_reach, 0.9f), float_block(tarsel::block_max_stretch, 0.5f),
+        end_block()},
+       defaults_with([](UserData& d) { d.soft_reach = 0.5; })},
       {"negative posture weight is kept",
        {float_block(tarsel::block_posture_weight, -0.5f), end_block()},
        defaults_with([](UserData& d) { d.posture_weight = -0.5; })},
@@ -258,6 +279,8 @@ TEST_F(RootInstanceTest, LoadReadsWhatTheFileHolds) {
     EXPECT_EQ(d.excess_stretch, c.expected.excess_stretch);
     EXPECT_EQ(d.posture_weight, c.expected.posture_weight);
     EXPECT_EQ(d.arbitrary_limit, c.expected.arbitrary_limit);
+    EXPECT_EQ(d.soft_reach, c.expected.soft_reach);
+    EXPECT_EQ(d.max_stretch, c.expected.max_stretch);
     EXPECT_EQ(d.owner, fake::id(0x400));
   }
 }

@@ -6,6 +6,7 @@
 #include "sdk/lwrender.h"
 #include "sdk/lwtypes.h"
 #include "sdk/lwxpanel.h"
+#include "sdk/tarsel_diagnostics.h"
 
 static int count_entries(void* data) { return data ? 1 : 0; }
 static const char* entry_name(void* data, int idx) { return (data && idx) ? "x" : ""; }

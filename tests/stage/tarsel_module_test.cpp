@@ -17,7 +17,7 @@ using stage::Item_type;
 
 constexpr unsigned long id_twist = 0x8001, id_twist_target = 0x8002, id_plugin_effect = 0x8005,
                         id_mix_with_fk = 0x8006, id_excess_stretch = 0x8007,
-                        id_posture_weight = 0x8008;
+                        id_posture_weight = 0x8008, id_soft_reach = 0x800A, id_max_stretch = 0x800B;
 
 // A rig whose three bones form a chain under Tarsel_Top, with a goal, a twist target and an
 // effect item.
@@ -67,7 +67,7 @@ TEST(TarselModule, ActivatesItsServersAndKeepsOptionsThroughAScene) {
 
     stage::Panel& panel = host.open_panel(rig.root, "Tarsel_Top");
     EXPECT_EQ(panel.label(), "Tarsel");
-    ASSERT_EQ(panel.controls().size(), 9u);
+    ASSERT_EQ(panel.controls().size(), 11u);
     // Objects, cameras, lights, then bones per object, after the "none" entry.
     EXPECT_EQ(panel.entries(id_twist),
               (std::vector<std::string>{"(none)", "Rig", "Goal", "Twister", "Effect", "Camera",
@@ -77,7 +77,9 @@ TEST(TarselModule, ActivatesItsServersAndKeepsOptionsThroughAScene) {
     panel.set(id_mix_with_fk, 1);
     panel.set(id_excess_stretch, 0);
     panel.set(id_posture_weight, 0.1);
-    EXPECT_EQ(host.notifications().size(), 5u);
+    panel.set(id_soft_reach, 0.25);
+    panel.set(id_max_stretch, 2.5);
+    EXPECT_EQ(host.notifications().size(), 7u);
     EXPECT_EQ(host.used_items(rig.root, 0),
               (std::vector<LWItemID>{rig.goal, rig.twister, rig.effect}));
 
@@ -90,9 +92,16 @@ TEST(TarselModule, ActivatesItsServersAndKeepsOptionsThroughAScene) {
 
     const nlohmann::json j = nlohmann::json::parse(std::ifstream(path));
     const std::vector<std::string> data = j["items"][6]["handlers"][0]["data"];
-    EXPECT_EQ(data.size(), 10u);
-    EXPECT_EQ(data[1], "TwistTarget " + std::to_string(stage::id_value(rig.twister)));
+    EXPECT_EQ(data.size(), 12u);
+    // The file's identifier of the twister item, written in handler data too.
+    uint32_t twister_id = 0;
+    for (const auto& item : j["items"])
+      if (item["name"] == host.scene().at(rig.twister).name) twister_id = item["id"];
+    EXPECT_NE(twister_id, 0u);
+    EXPECT_EQ(data[1], "TwistTarget " + std::to_string(twister_id));
     EXPECT_EQ(data[7], "PostureWeight 0.1");
+    EXPECT_EQ(data[9], "SoftReach 0.25");
+    EXPECT_EQ(data[10], "MaxStretch 2.5");
     EXPECT_EQ(data.back(), "EndEnd");
   }
 
@@ -110,7 +119,8 @@ TEST(TarselModule, ActivatesItsServersAndKeepsOptionsThroughAScene) {
             (std::vector<std::string>{
                 "Twist: 0 ((none))", "Twist Target: 3 (Twister)", "Twist Target Effect: 0 ((none))",
                 "Goal Position: 0 ((none))", "Plugin Effect: 4 (Effect)", "Mix With FK: on",
-                "Excess Stretch: off", "Posture Weight: 0.1", "Arbitrary Limit: off"}));
+                "Excess Stretch: off", "Posture Weight: 0.1", "Arbitrary Limit: off",
+                "Soft Reach: 0.25", "Max Stretch: 2.5"}));
   EXPECT_EQ(panel.value(id_posture_weight).number, static_cast<double>(0.1f));
   EXPECT_EQ(host.used_items(root, 0), (std::vector<LWItemID>{host.scene().find_by_name("Goal"),
                                                              host.scene().find_by_name("Twister"),

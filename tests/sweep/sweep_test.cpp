@@ -1,6 +1,7 @@
 // The seeded random-rig sweep: every rig through the stand-in host and the loaded module.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -92,6 +93,32 @@ TEST(Sweep, RigsThatOnceFailedKeepEveryProperty) {
     EXPECT_LE(e.limit, limit_tolerance);
     EXPECT_LE(e.invariance, invariance_tolerance);
   }
+}
+
+// The diagnostics service only reports: every rotation is the same, bit for bit, with the
+// service offered and withheld. One host after the other: the module keeps one service slot.
+TEST(Sweep, DiagnosticsLeaveEveryRotationUnchanged) {
+  const long rigs = SWEEP_RIGS / 10;
+  const auto solve_all = [&](bool offered, long* reports) {
+    Rig_solver solver(TARSEL_MODULE_PATH);
+    if (!offered) solver.host().withhold_service(TARSEL_DIAGNOSTICS_GLOBAL);
+    std::vector<Vec3> rotations;
+    for (long i = 0; i < rigs; ++i) {
+      const Rig rig = sweep_rigs(sweep_seed, i).rig;
+      solver.solve(rig);
+      *reports += static_cast<long>(solver.host().chain_reports().size());
+      for (int k = 0; k < static_cast<int>(rig.bones.size()); ++k)
+        rotations.push_back(solver.rotation(k));
+    }
+    return rotations;
+  };
+  long offered_reports = 0, withheld_reports = 0;
+  const std::vector<Vec3> with = solve_all(true, &offered_reports);
+  const std::vector<Vec3> without = solve_all(false, &withheld_reports);
+  EXPECT_EQ(offered_reports, rigs);  // one chain per rig
+  EXPECT_EQ(withheld_reports, 0);
+  ASSERT_EQ(with.size(), without.size());
+  EXPECT_EQ(std::memcmp(with.data(), without.data(), with.size() * sizeof(Vec3)), 0);
 }
 
 // --- The checker's cone: a periodic spline through the knots -----------------------------------

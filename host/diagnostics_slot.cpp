@@ -1,0 +1,7 @@
+#include "host/diagnostics_slot.h"
+
+namespace tarsel {
+
+const TarselDiagnostics* diagnostics = nullptr;
+
+}  // namespace tarsel

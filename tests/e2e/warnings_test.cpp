@@ -1,0 +1,140 @@
+// Rig warnings: each rig that loads but cannot do what its author meant gives its warning once,
+// naming the file and the item; sound rigs (every example) give none.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "stage/host.h"
+#include "stage/runner/warnings.h"
+#include "stage/scene_file.h"
+
+namespace {
+
+using nlohmann::json;
+
+std::string example_text(const std::string& name) {
+  std::ifstream in(std::string(TARSEL_EXAMPLES_DIR) + "/" + name + ".json");
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Loading's warnings and the rig checks, as the runner gives them.
+std::vector<std::string> warnings_of(const std::string& text, const std::string& file) {
+  stage::Host host;
+  host.load_module(TARSEL_MODULE_PATH);
+  host.load_scene_record(stage::parse_scene(text, file), file);
+  std::vector<std::string> all = host.warnings();
+  for (const std::string& w : runner::rig_warnings(host, file)) all.push_back(w);
+  return all;
+}
+
+json& item(json& scene, int id) {
+  for (json& i : scene["items"])
+    if (i["id"] == id) return i;
+  throw std::runtime_error("no item " + std::to_string(id));
+}
+
+// The arm example's root options with one line replaced.
+void set_option(json& scene, const std::string& key, const std::string& line) {
+  for (json& l : item(scene, 10)["handlers"][0]["data"])
+    if (l.get<std::string>().rfind(key + " ", 0) == 0) l = line;
+}
+
+json bone(int id, const std::string& name, int parent, bool tarsel) {
+  json b = {{"id", id},
+            {"type", "bone"},
+            {"name", name},
+            {"owner", 1},
+            {"parent", parent},
+            {"position", {0, 0, 0.3}},
+            {"rest_length", 0.3},
+            {"rest_position", {0, 0, 0.3}},
+            {"rest_rotation", {0, -20, 0}}};
+  if (tarsel) b["handlers"] = json::array({{{"server", "Tarsel"}}});
+  return b;
+}
+
+TEST(RigWarnings, EachFaultyRigGivesItsWarningsAndSoundRigsNone) {
+  const struct {
+    const char* name;
+    std::function<void(json&)> change;
+    std::vector<const char*> says;  // one warning per entry, each holding that text
+  } cases[] = {
+      {"bones without a rest rotation",
+       [](json& s) {
+         item(s, 11)["rest_rotation"] = {0, 0, 0};
+       },
+       {"item \"upper_arm\": no bone of its chain below it has a rest_rotation"}},
+      {"goal on the chain root",
+       [](json& s) {
+         item(s, 11).erase("goal");
+         item(s, 10)["goal"] = 2;
+       },
+       {"item \"upper_arm\": has a goal, but the chain of \"upper_arm\" takes its goal from its "
+        "last item \"forearm\""}},
+      {"a middle bone without Tarsel",
+       [](json& s) {
+         item(s, 11).erase("goal");
+         s["items"].push_back(bone(12, "wrist", 11, false));
+         s["items"].push_back(bone(13, "hand", 12, true));
+         item(s, 13)["goal"] = 2;
+       },
+       {"item \"wrist\": has no Tarsel handler", "item \"forearm\": is the last item"}},
+      {"a twist target the scene lacks",
+       [](json& s) { set_option(s, "TwistTarget", "TwistTarget 99"); },
+       {"Twist Target (TwistTarget) names item 99, which the scene does not have"}},
+      {"other options naming missing items",
+       [](json& s) {
+         set_option(s, "Twist", "Twist 77");
+         set_option(s, "TwistEffect", "TwistEffect 78");
+         set_option(s, "PluginEffect", "PluginEffect 79");
+         set_option(s, "GoalPosition", "GoalPosition 80");
+       },
+       {"Twist (Twist) names item 77", "Twist Target Effect (TwistEffect) names item 78",
+        "Plugin Effect (PluginEffect) names item 79",
+        "Goal Position (GoalPosition) names item 80"}},
+      {"misspelled option keys",
+       [](json& s) {
+         set_option(s, "MixWithFk", "MixWithFK 1");
+         set_option(s, "PostureWeight", "Posture_Weight 0.2");
+       },
+       {"item \"upper_arm\": handler \"Tarsel_Top\" never read its data line \"MixWithFK 1\"",
+        "never read its data line \"Posture_Weight 0.2\""}},
+      {"Arbitrary Limit without markers",
+       [](json& s) { set_option(s, "ArbitraryLimit", "ArbitraryLimit 1"); },
+       {"Arbitrary Limit (ArbitraryLimit) is on, but no sibling"}},
+      {"a goal position that is not a child of the last item",
+       [](json& s) { set_option(s, "GoalPosition", "GoalPosition 3"); },
+       {"Goal Position (GoalPosition) \"elbow_pole\" is not a child of the chain's last item"}},
+      {"a chain root without Tarsel bones",
+       [](json& s) { item(s, 11)["handlers"] = json::array(); },
+       {"item \"upper_arm\": carries Tarsel_Top but no child carries Tarsel"}},
+  };
+  const json arm = json::parse(example_text("two_bone_arm"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    json scene = arm;
+    c.change(scene);
+    const std::vector<std::string> got = warnings_of(scene.dump(), "rig.json");
+    std::string all;
+    for (const std::string& w : got) all += w + "\n";
+    ASSERT_EQ(got.size(), c.says.size()) << all;
+    for (const char* text : c.says) {
+      bool found = false;
+      for (const std::string& w : got) found |= w.find(text) != std::string::npos;
+      EXPECT_TRUE(found) << "no warning says: " << text << "\n" << all;
+    }
+    for (const std::string& w : got) EXPECT_EQ(w.rfind("rig.json: ", 0), 0u) << w;
+  }
+  for (const char* name :
+       {"two_bone_arm", "leg_limits", "tail_cone", "branching", "plugin_effect"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(warnings_of(example_text(name), name), std::vector<std::string>{});
+  }
+}
+
+}  // namespace
