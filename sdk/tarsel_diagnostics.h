@@ -2,8 +2,8 @@
  * animation program's. The module asks for it at handler activation; when the host returns null
  * (the animation program always does) the module reports nothing. When offered, the chain root's
  * evaluation hands over one record per solve with what only the solver knows: the bend fraction
- * used, the reach, the stretch factor, the limits that acted and what the twist target did. Reporting never changes a
- * result. Plain C. */
+ * used, the reach, the stretch factor, the limits that acted and what the twist target did.
+ * Reporting never changes a result. Plain C. */
 #ifndef TARSEL_SDK_TARSEL_DIAGNOSTICS_H
 #define TARSEL_SDK_TARSEL_DIAGNOSTICS_H
 

@@ -451,7 +451,8 @@ void choose_fraction(Chain_setup* setup, bool excess_stretch, Chain_ends* ends) 
 // f = d / min(u, L), at most F, so that its end meets the goal; the unscaled chain is solved for
 // min(u, d / f). The goal is moved along its own line to that distance, so the chain still points
 // at it. Returns whether the chain stretches short of F (Excess Stretch then has nothing to act
-// on: the goal is within the stretched reach).
+// on: the goal is within the stretched reach). Depends on the goal and the options of this
+// evaluation alone and keeps nothing, so neither option is among the kept set-up's inputs.
 bool ease_reach(Chain_setup* setup, const tarsel::Chain_options& options, Chain_ends* ends) {
   setup->stretch = 1.0;
   setup->eased = setup->stretch_capped = false;
@@ -480,7 +481,7 @@ bool ease_reach(Chain_setup* setup, const tarsel::Chain_options& options, Chain_
   // Stretching short of F, a rigid-reach goal is solved at the longest reach itself.
   const double target = f > 1.0 && f < most && u >= longest ? longest : std::min(u, d / f);
   setup->stretch = f;
-  setup->eased = u < d && target < d / f;
+  setup->eased = band > 0.0 && d > start && !(f > 1.0 && f < most);  // a lag the stretch leaves
   setup->stretch_capped = stretchy && f == most && d > most * reach;
   if (target != d) setup->goal_local = setup->goal_dir * target;
   return f > 1.0 && f < most;
