@@ -13,15 +13,6 @@ namespace runner {
 
 namespace {
 
-const char* const root_server = "Tarsel_Top";
-const char* const bone_server = "Tarsel";
-
-bool carries(const stage::Item& item, const char* server) {
-  for (const stage::Attached_handler& h : item.handlers)
-    if (h.server == server) return true;
-  return false;
-}
-
 // An item option from a root instance's saved blocks ("GoalPosition <id>"); item identifiers in
 // saved data are the host's raw values.
 LWItemID item_option(const std::vector<std::string>& data, const char* key) {
@@ -41,6 +32,12 @@ double distance(const stage::Vec3& a, const stage::Vec3& b) {
 }
 
 }  // namespace
+
+bool carries(const stage::Item& item, const char* server) {
+  for (const stage::Attached_handler& h : item.handlers)
+    if (h.server == server) return true;
+  return false;
+}
 
 std::vector<LWItemID> gather_chain(const stage::Scene& scene, LWItemID root) {
   // Depth first without recursion: a stack of items whose children are still to be visited,

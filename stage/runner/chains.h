@@ -24,6 +24,11 @@ struct Chain {
   bool arbitrary_limit = false;          // the root's Arbitrary Limit option is on
 };
 
+// The module's two servers, as a scene names them, and whether an item carries one.
+inline constexpr const char* root_server = "Tarsel_Top";
+inline constexpr const char* bone_server = "Tarsel";
+bool carries(const stage::Item& item, const char* server);
+
 // The root first, then its chain descendants depth first, parent before children.
 std::vector<LWItemID> gather_chain(const stage::Scene& scene, LWItemID root);
 

@@ -12,15 +12,6 @@ namespace runner {
 
 namespace {
 
-const char* const root_server = "Tarsel_Top";
-const char* const bone_server = "Tarsel";
-
-bool carries(const stage::Item& item, const char* server) {
-  for (const stage::Attached_handler& h : item.handlers)
-    if (h.server == server) return true;
-  return false;
-}
-
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
 // The options a chain root stored: key -> first value, as written in its data lines.
