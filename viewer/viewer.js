@@ -765,7 +765,7 @@
   // ---- Per-chain plots: every series the data carries ----
   const plotsDiv = document.getElementById('plots');
   const seriesColors = ['#1d6fd6', '#d35400', '#16a085', '#8e44ad', '#c0392b'];
-  const markColors = { root_on_limit: css(colors.limitOn), limits_acted: '#8e44ad', twist_off: '#2f6fd6' };
+  const markColors = { root_on_limit: css(colors.limitOn), limits_acted: '#8e44ad', twist_off: '#795548' };
   // Reach states keep one colour in every chain; other words take the next free one.
   const stateColors = new Map([['reached', '#2e9c4a'], ['out of reach', '#e67e22'], ['not solved', '#9aa3ab']]);
   const stateColor = (v) => {
