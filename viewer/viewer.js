@@ -668,6 +668,15 @@
              local_position: channel(it, 'position', ps.f), local_rotation: channel(it, 'rotation', ps.f),
              tip: ps.tip[i] || null };
   }
+  // For a chain root: its plotted states and marks at the present frame.
+  function chainFigures(i) {
+    const c = chains.find((ch) => ch.root === i);
+    if (!c) return '';
+    return c.series.filter((s) => s.kind !== 'line').map((s) => {
+      const v = s.values[current.f];
+      return `<div>${esc(s.label)}: ${s.kind === 'marks' ? (v ? 'yes' : 'no') : esc(v)}</div>`;
+    }).join('');
+  }
   function showInspect() {
     if (inspected < 0 || !current) { inspect.hidden = true; return; }
     const s = itemState(inspected, current);
@@ -676,7 +685,7 @@
       '<table><tr><td></td><td class="n">x / H</td><td class="n">y / P</td><td class="n">z / B</td></tr>' +
       row('local position', s.local_position, 4) + row('local rotation °', s.local_rotation, 3) +
       row('world position', s.position, 4) + row('world rotation °', s.world_rotation, 3) +
-      (s.tip ? row('tip (world)', s.tip, 4) : '') + '</table>';
+      (s.tip ? row('tip (world)', s.tip, 4) : '') + '</table>' + chainFigures(inspected);
     inspect.hidden = false;
   }
 
@@ -756,7 +765,13 @@
   // ---- Per-chain plots: every series the data carries ----
   const plotsDiv = document.getElementById('plots');
   const seriesColors = ['#1d6fd6', '#d35400', '#16a085', '#8e44ad', '#c0392b'];
-  const markColors = { root_on_limit: css(colors.limitOn) };
+  const markColors = { root_on_limit: css(colors.limitOn), limits_acted: '#8e44ad', twist_off: '#795548' };
+  // Reach states keep one colour in every chain; other words take the next free one.
+  const stateColors = new Map([['reached', '#2e9c4a'], ['out of reach', '#e67e22'], ['not solved', '#9aa3ab']]);
+  const stateColor = (v) => {
+    if (!stateColors.has(v)) stateColors.set(v, seriesColors[stateColors.size % seriesColors.length]);
+    return stateColors.get(v);
+  };
   const plots = chains.map((c, k) => {
     c.length = chainLength[k];
     const div = document.createElement('div');
@@ -764,6 +779,9 @@
     const keys = c.series.map((s, n) => {
       const color = s.kind === 'line' ? seriesColors[n % seriesColors.length] : (markColors[s.key] || seriesColors[(n + 2) % seriesColors.length]);
       s.color = color;
+      if (s.kind === 'state') {  // one key per word the series holds
+        return [...new Set(s.values)].map((v) => `<span class="key"><i style="background:${stateColor(v)}"></i>${esc(s.label)}: ${esc(v)}</span>`).join('');
+      }
       return `<span class="key"><i style="background:${color}"></i>${esc(s.label)}</span>`;
     }).join('');
     div.innerHTML = `<div class="head"><b>chain ${esc(items[c.root].name)}</b>${c.goal >= 0 ? ' → ' + esc(items[c.goal].name) : ' (no goal)'}${keys}<span class="now"></span></div>`;
@@ -813,13 +831,9 @@
       } else {  // marks and states: a band along the bottom, one per series
         const by = yb - 5 - band * 6;
         band += 1;
-        const stateColor = new Map();
         s.values.forEach((v, f) => {
           if (s.kind === 'marks' && !v) return;
-          if (s.kind === 'state') {
-            if (!stateColor.has(v)) stateColor.set(v, seriesColors[stateColor.size % seriesColors.length]);
-            g.fillStyle = stateColor.get(v);
-          } else g.fillStyle = s.color;
+          g.fillStyle = s.kind === 'state' ? stateColor(v) : s.color;
           const xa = xAt(f - 0.5), xb = xAt(f + 0.5);
           const left = Math.max(x0, xa);
           g.fillRect(left, by, Math.max(1.5, Math.min(x1, xb) - left), 4);

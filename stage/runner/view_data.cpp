@@ -108,6 +108,12 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
   std::vector<std::vector<double>> channels(n_items * channel_total);
   for (auto& c : channels) c.reserve(3 * n_frames);
   std::vector<std::vector<double>> goal_distance(chains.size());
+  // What the module reported for each chain's solve: the reach state, whether a limit acted and
+  // whether the twist target was off (taken from the same evaluation, not run again).
+  std::vector<ordered_json> reach(chains.size(), ordered_json::array());
+  std::vector<ordered_json> limits_acted(chains.size(), ordered_json::array());
+  std::vector<ordered_json> twist_off(chains.size(), ordered_json::array());
+  std::vector<bool> has_twist(chains.size(), false);
   std::vector<std::size_t> root_sample(chains.size(), 0);  // where each root is in a sample
   for (std::size_t k = 0; k < chains.size(); ++k)
     for (std::size_t r = 0; r < reported.size(); ++r)
@@ -126,6 +132,10 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
     for (std::size_t k = 0; k < chains.size(); ++k) {
       const Item_sample& s = sample.items[root_sample[k]];
       goal_distance[k].push_back(s.has_goal ? s.goal_distance : std::nan(""));
+      reach[k].push_back(s.reach);
+      limits_acted[k].push_back(s.limits.empty() ? 0 : 1);
+      twist_off[k].push_back(s.twist_target.compare(0, 3, "off") == 0 ? 1 : 0);
+      if (s.twist_target != "none") has_twist[k] = true;
     }
   }
 
@@ -187,14 +197,26 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
     }
     j["markers"] = std::move(markers);
     j["limit_origin"] = origin;
-    // The plots under the view show every series listed here; a per-chain figure the run report
-    // gains (reach state, limits that acted, ...) becomes one more entry.
+    // The plots under the view show every series listed here; a further per-chain figure of the
+    // run report becomes one more entry.
     ordered_json distance = ordered_json::array();
     for (const double d : goal_distance[k]) distance.push_back(number(d));
-    j["series"] = ordered_json::array({{{"key", "goal_distance"},
-                                        {"label", "goal distance"},
-                                        {"kind", "line"},
-                                        {"values", std::move(distance)}}});
+    ordered_json series = ordered_json::array(
+        {{{"key", "goal_distance"},
+          {"label", "goal distance"},
+          {"kind", "line"},
+          {"values", std::move(distance)}},
+         {{"key", "reach"}, {"label", "reach"}, {"kind", "state"}, {"values", std::move(reach[k])}},
+         {{"key", "limits_acted"},
+          {"label", "limit acted"},
+          {"kind", "marks"},
+          {"values", std::move(limits_acted[k])}}});
+    if (has_twist[k])
+      series.push_back({{"key", "twist_off"},
+                        {"label", "twist target off"},
+                        {"kind", "marks"},
+                        {"values", std::move(twist_off[k])}});
+    j["series"] = std::move(series);
     chains_json.push_back(std::move(j));
   }
   root["chains"] = std::move(chains_json);

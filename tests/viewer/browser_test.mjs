@@ -115,6 +115,10 @@ for (const name of [...examples, 'markup_names']) {
       for (const [k, chain] of frame.chains.entries()) {
         const v = state.chains[k];
         assert.equal(v.root, chain.root);
+        // The plot's bands say what the report says for the frame.
+        assert.deepEqual([v.series.reach, v.series.limits_acted, v.series.twist_off ?? 0],
+                         [chain.reach, chain.limits.length ? 1 : 0, chain.twist_target.startsWith('off') ? 1 : 0],
+                         `frame ${frame.frame} chain ${chain.root}: reach, limit acted, twist target off`);
         if (chain.goal_distance === null) continue;
         // The chain's end is its last bone's tip (or its goal position item).
         const d = dist(v.end, v.goal_position);
