@@ -114,6 +114,9 @@ Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItem
   const stage::Scene& scene = host.scene();
   std::unordered_map<LWItemID, const Chain*> chain_of_root;
   for (const Chain& chain : chains) chain_of_root.emplace(chain.root, &chain);
+  // The module's account of each root's solve this frame; the last one a root gave counts.
+  std::unordered_map<LWItemID, const TarselChainReport*> report_of_root;
+  for (const TarselChainReport& r : host.chain_reports()) report_of_root[r.root] = &r;
   for (const LWItemID id : items) {
     Item_sample s;
     s.name = scene.at(id).name;
@@ -136,10 +139,10 @@ Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItem
         s.goal_position = host.world_position(chain.goal, time);
         s.goal_distance = distance(s.end_position, s.goal_position);
       }
-      for (const TarselChainReport& r : host.chain_reports()) {
-        if (r.root != id) continue;
+      const auto report = report_of_root.find(id);
+      if (report != report_of_root.end()) {
         s.has_report = true;
-        s.report = r;
+        s.report = *report->second;
       }
       describe_chain(scene, chain, &s);
     }
