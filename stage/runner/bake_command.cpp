@@ -5,6 +5,7 @@
 #include "stage/formats/bake.h"
 #include "stage/host.h"
 #include "stage/output_file.h"
+#include "stage/runner/command_options.h"
 #include "stage/runner/frames.h"
 #include "stage/runner/motion_commands.h"
 #include "stage/scene_file.h"
@@ -49,15 +50,13 @@ Command add_bake_command(CLI::App& app, Module_path module_path) {
       "Evaluate the scene with the module and write every handler-driven item's rotation\n"
       "(and position and scaling where a handler set them) as a key on every frame, with\n"
       "the IK handlers removed: the result plays the same without the module.");
-  cmd->add_option("scene", o->scene, "Scene file (JSON)")->required()->type_name("SCENE");
+  add_scene_option(cmd, o->scene);
   cmd->add_option("-o,--output", o->output, "Baked scene file to write")
       ->required()
       ->type_name("BAKED");
   cmd->add_option("-f,--frames", o->frames, "Frames to bake: FIRST-LAST (default: the scene's)")
       ->type_name("RANGE");
-  cmd->add_option("-m,--module", o->module,
-                  "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
-      ->type_name("PATH");
+  add_module_option(cmd, o->module);
   return {cmd, [o, module_path] { return run_bake(*o, module_path); }};
 }
 

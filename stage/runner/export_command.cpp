@@ -5,6 +5,7 @@
 #include "stage/formats/export.h"
 #include "stage/host.h"
 #include "stage/output_file.h"
+#include "stage/runner/command_options.h"
 #include "stage/runner/frames.h"
 #include "stage/runner/motion_commands.h"
 
@@ -67,15 +68,13 @@ Command add_export_command(CLI::App& app, Module_path module_path) {
       "export",
       "Evaluate the scene with the module and write its skeletons with a key on every frame:\n"
       "glTF 2 (.glb binary, .gltf text) or BVH (.bvh).");
-  cmd->add_option("scene", o->scene, "Scene file (JSON)")->required()->type_name("SCENE");
+  add_scene_option(cmd, o->scene);
   cmd->add_option("-o,--output", o->output, "File to write: OUT.glb, OUT.gltf or OUT.bvh")
       ->required()
       ->type_name("OUT");
   cmd->add_option("-f,--frames", o->frames, "Frames to export: FIRST-LAST (default: the scene's)")
       ->type_name("RANGE");
-  cmd->add_option("-m,--module", o->module,
-                  "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
-      ->type_name("PATH");
+  add_module_option(cmd, o->module);
   return {cmd, [o, module_path] { return run_export(*o, module_path); }};
 }
 

@@ -16,6 +16,7 @@
 #include "stage/host.h"
 #include "stage/output_file.h"
 #include "stage/runner/chains.h"
+#include "stage/runner/command_options.h"
 #include "stage/runner/frames.h"
 #include "stage/runner/motion_commands.h"
 #include "stage/runner/progress.h"
@@ -23,9 +24,9 @@
 #include "stage/runner/report.h"
 #include "stage/runner/stderr_capture.h"
 #include "stage/runner/value_range.h"
+#include "stage/runner/view.h"
 #include "stage/runner/warnings.h"
 #include "stage/scene_file.h"
-#include "stage/runner/view.h"
 
 #ifndef TARSEL_VERSION
 #define TARSEL_VERSION "0"
@@ -85,17 +86,6 @@ void load_module(stage::Host& host, const std::string& path) {
 void print_warnings(const stage::Host& host) {
   for (const std::string& w : host.warnings())
     std::fprintf(stderr, "%s: warning: %s\n", program, w.c_str());
-}
-
-// The options the subcommands share: the scene file and --module.
-void add_scene_option(CLI::App* cmd, std::string& scene) {
-  cmd->add_option("scene", scene, "Scene file (JSON)")->required()->type_name("SCENE");
-}
-
-void add_module_option(CLI::App* cmd, std::string& module) {
-  cmd->add_option("-m,--module", module,
-                  "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
-      ->type_name("PATH");
 }
 
 bool ends_with(const std::string& s, const std::string& suffix) {
@@ -528,7 +518,7 @@ int main(int argc, char** argv) {
                    "file is written whole or not at all, through a symbolic link to the file it "
                    "leads to; a FIFO or device such as /dev/null is written to directly")
       ->type_name("FILE");
-  add_module_option(run_cmd, run_options.module);
+  runner::add_module_option(run_cmd, run_options.module);
   run_cmd->add_flag("--progress", run_options.progress,
                     "Show progress on stderr even when it is not a terminal");
   run_cmd->add_flag("--strict", run_options.strict, "Fail (exit 1) when a scene gives warnings");
@@ -541,7 +531,7 @@ int main(int argc, char** argv) {
       "panel",
       "Show the options panel of each chain root (items carrying Tarsel_Top), and\n"
       "change its settings with --set.");
-  add_scene_option(panel_cmd, panel_options.scene);
+  runner::add_scene_option(panel_cmd, panel_options.scene);
   panel_cmd->add_option("-i,--item", panel_options.item, "Only the chain root of this name")
       ->type_name("NAME");
   panel_cmd
@@ -552,7 +542,7 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
   panel_cmd->add_flag("--save", panel_options.save,
                       "Write the changed settings back to the scene file");
-  add_module_option(panel_cmd, panel_options.module);
+  runner::add_module_option(panel_cmd, panel_options.module);
 
   const std::vector<runner::Command> motion_commands = {
       runner::add_import_command(app), runner::add_rig_command(app),

@@ -1,4 +1,5 @@
 #include "stage/runner/render.h"
+#include "stage/runner/command_options.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -127,7 +128,7 @@ CLI::App* add_render_command(CLI::App& app, Render_options& options) {
       "render",
       "Draw one frame as a still picture: SVG (written by the runner; any view) or PNG (the\n"
       "viewer page drawn by headless Chromium), chosen by the output's extension.");
-  cmd->add_option("scene", options.scene, "Scene file (JSON)")->required()->type_name("SCENE");
+  add_scene_option(cmd, options.scene);
   cmd->add_option("--frame", options.frame, "The frame to draw")->required()->type_name("N");
   cmd->add_option("-o,--output", options.output, "PIC.svg or PIC.png (written whole or not at all)")
       ->required()
@@ -135,9 +136,7 @@ CLI::App* add_render_command(CLI::App& app, Render_options& options) {
   cmd->add_option("--view", options.view, "front (default), side, top or persp")->type_name("VIEW");
   cmd->add_option("--size", options.size, "Picture size in pixels (default 800x600)")
       ->type_name("WxH");
-  cmd->add_option("-m,--module", options.module,
-                  "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
-      ->type_name("PATH");
+  add_module_option(cmd, options.module);
   return cmd;
 }
 

@@ -4,6 +4,7 @@
 #include "stage/error.h"
 #include "stage/formats/rig.h"
 #include "stage/output_file.h"
+#include "stage/runner/command_options.h"
 #include "stage/runner/motion_commands.h"
 #include "stage/runner/rig_options.h"
 #include "stage/scene_file.h"
@@ -36,7 +37,7 @@ Command add_rig_command(CLI::App& app) {
       "rig",
       "Put IK chains on a scene's limbs (Tarsel_Top on ROOT, Tarsel down to END's parent, a\n"
       "goal keyed where the clip has END), and pin or move goals.");
-  cmd->add_option("scene", o->scene, "Scene file (JSON)")->required()->type_name("SCENE");
+  add_scene_option(cmd, o->scene);
   cmd->add_option("-o,--output", o->output, "Scene file to write")->required()->type_name("RIGGED");
   add_rig_options(cmd, o->rig);
   return {cmd, [o] { return run_rig(*o); }};

@@ -1,4 +1,5 @@
 #include "stage/runner/view.h"
+#include "stage/runner/command_options.h"
 
 #include <cstdio>
 
@@ -26,16 +27,14 @@ CLI::App* add_view_command(CLI::App& app, View_options& options) {
       "Evaluate the frames and write one HTML file that shows the run in 3D: bones, goals,\n"
       "twist targets, root limits, a timeline and per-chain plots of the goal distance. It\n"
       "opens from disk in a browser, with no network.");
-  cmd->add_option("scene", options.scene, "Scene file (JSON)")->required()->type_name("SCENE");
+  add_scene_option(cmd, options.scene);
   cmd->add_option("-o,--output", options.output,
                   "The HTML file to write (default: the scene's name with .html, here)")
       ->type_name("FILE");
   cmd->add_option("-f,--frames", options.frames,
                   "Frames to show: FRAME or FIRST-LAST (default: the scene's own range)")
       ->type_name("RANGE");
-  cmd->add_option("-m,--module", options.module,
-                  "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
-      ->type_name("PATH");
+  add_module_option(cmd, options.module);
   return cmd;
 }
 

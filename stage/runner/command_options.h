@@ -1,0 +1,24 @@
+// The options that several subcommands of tarsel-stage share, worded the same everywhere.
+#ifndef TARSEL_STAGE_RUNNER_COMMAND_OPTIONS_H
+#define TARSEL_STAGE_RUNNER_COMMAND_OPTIONS_H
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+namespace runner {
+
+// The scene file, as the command's first positional argument.
+inline void add_scene_option(CLI::App* cmd, std::string& scene) {
+  cmd->add_option("scene", scene, "Scene file (JSON)")->required()->type_name("SCENE");
+}
+
+// --module: the module file to load instead of the one built with the runner.
+inline void add_module_option(CLI::App* cmd, std::string& module) {
+  cmd->add_option("-m,--module", module,
+                  "Module file to load (default: the built tarsel.p, or $TARSEL_MODULE)")
+      ->type_name("PATH");
+}
+
+}  // namespace runner
+
+#endif
