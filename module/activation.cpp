@@ -1,12 +1,12 @@
-#include "host/activation.h"
+#include "module/activation.h"
 
 #include <cstring>
 
-#include "host/bone_handler.h"
-#include "host/diagnostics_slot.h"
-#include "host/root_evaluate.h"
-#include "host/root_instance.h"
-#include "host/service_slots.h"
+#include "module/bone_handler.h"
+#include "module/diagnostics_slot.h"
+#include "module/root_evaluate.h"
+#include "module/root_instance.h"
+#include "module/service_slots.h"
 #include "sdk/lwrender.h"
 
 namespace tarsel {

@@ -1,12 +1,12 @@
-#include "host/bone_handler.h"
+#include "module/bone_handler.h"
 
 #include <cmath>
 #include <cstdint>
 
-#include "host/bone_results.h"
-#include "host/chain_walk.h"
-#include "host/rotation_blend.h"
-#include "host/service_slots.h"
+#include "module/bone_results.h"
+#include "module/chain_walk.h"
+#include "module/rotation_blend.h"
+#include "module/service_slots.h"
 #include "la3d/vk_3dla.h"
 
 namespace tarsel {

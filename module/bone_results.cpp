@@ -1,4 +1,4 @@
-#include "host/bone_results.h"
+#include "module/bone_results.h"
 
 namespace tarsel {
 

@@ -1,9 +1,9 @@
-#include "host/chain_walk.h"
+#include "module/chain_walk.h"
 
 #include <cstddef>
 #include <cstring>
 
-#include "host/service_slots.h"
+#include "module/service_slots.h"
 #include "sdk/lwmotion.h"
 
 namespace tarsel {

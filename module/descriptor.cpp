@@ -2,8 +2,8 @@
 // servers.
 #include <cstdint>
 
-#include "host/activation.h"
-#include "host/panel.h"
+#include "module/activation.h"
+#include "module/panel.h"
 #include "sdk/lwmodule.h"
 #include "sdk/lwmotion.h"
 

@@ -1,4 +1,4 @@
-#include "host/diagnostics_slot.h"
+#include "module/diagnostics_slot.h"
 
 namespace tarsel {
 

@@ -1,9 +1,9 @@
-#include "host/panel.h"
+#include "module/panel.h"
 
 #include <limits>
 
-#include "host/service_slots.h"
-#include "host/user_data.h"
+#include "module/service_slots.h"
+#include "module/user_data.h"
 #include "sdk/lwmotion.h"
 #include "sdk/lwrender.h"
 

@@ -1,14 +1,14 @@
-#include "host/root_evaluate.h"
+#include "module/root_evaluate.h"
 
 #include <cmath>
 #include <vector>
 
-#include "host/bone_results.h"
-#include "host/chain_walk.h"
-#include "host/diagnostics_slot.h"
-#include "host/rotation_blend.h"
-#include "host/service_slots.h"
-#include "host/user_data.h"
+#include "module/bone_results.h"
+#include "module/chain_walk.h"
+#include "module/diagnostics_slot.h"
+#include "module/rotation_blend.h"
+#include "module/service_slots.h"
+#include "module/user_data.h"
 #include "la3d/vk_3dla.h"
 #include "solver/process.h"
 

@@ -1,12 +1,12 @@
-#include "host/root_instance.h"
+#include "module/root_instance.h"
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <new>
 
-#include "host/bone_results.h"
-#include "host/chain_walk.h"
+#include "module/bone_results.h"
+#include "module/chain_walk.h"
 
 namespace tarsel {
 

@@ -2,7 +2,7 @@
 // handler, its copy, its scene blocks and its item references.
 #pragma once
 
-#include "host/user_data.h"
+#include "module/user_data.h"
 #include "sdk/lwhandler.h"
 #include "sdk/lwio.h"
 

@@ -1,4 +1,4 @@
-#include "host/service_slots.h"
+#include "module/service_slots.h"
 
 namespace tarsel {
 

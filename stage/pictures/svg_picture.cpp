@@ -1,4 +1,4 @@
-#include "stage/runner/svg_picture.h"
+#include "stage/pictures/svg_picture.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,10 +7,10 @@
 #include <map>
 #include <vector>
 
-#include "stage/runner/chains.h"
-#include "stage/runner/view_data.h"
+#include "stage/pictures/view_data.h"
+#include "stage/report/chains.h"
 
-namespace runner {
+namespace pictures {
 
 namespace {
 
@@ -233,9 +233,9 @@ bool parse_view(const std::string& name, View_kind& view) {
 
 std::string svg_picture(stage::Host& host, const std::string& title, int frame, View_kind view,
                         int width, int height) {
-  const std::vector<LWItemID> reported = reported_items(host.scene());
-  const std::vector<Chain> chains = find_chains(host);
-  const Frame_sample sample = sample_frame(host, frame, reported, chains);
+  const std::vector<LWItemID> reported = report::reported_items(host.scene());
+  const std::vector<report::Chain> chains = report::find_chains(host);
+  const report::Frame_sample sample = report::sample_frame(host, frame, reported, chains);
   const double t = sample.time;
   const stage::Scene& scene = host.scene();
 
@@ -243,8 +243,8 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
   enum Role { none, goal, twist, goal_position };
   std::vector<Role> role(scene.size(), none);
   std::vector<bool> in_chain(scene.size(), false);
-  for (const Chain& c : chains) {
-    for (const LWItemID id : gather_chain(scene, c.root)) in_chain[scene.index_of(id)] = true;
+  for (const report::Chain& c : chains) {
+    for (const LWItemID id : report::gather_chain(scene, c.root)) in_chain[scene.index_of(id)] = true;
     const Root_options o = root_options(host, c.root);
     const auto set = [&](LWItemID id, Role r) {
       const std::size_t i = scene.index_of(id);
@@ -284,7 +284,7 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
   };
   std::vector<Limit_shape> limit_shapes;
   const double on_limit_tolerance = stage::deg_to_rad(0.01);
-  for (const Chain& c : chains) {
+  for (const report::Chain& c : chains) {
     const stage::Item& root = scene.at(c.root);
     std::vector<LWItemID> markers;
     LWItemID origin = LWITEM_NULL;
@@ -306,7 +306,7 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
                             parent_pivot) *
         (root.parent != LWITEM_NULL ? host.world(root.parent, t) : stage::identity4());
     double length = 0;
-    for (const LWItemID id : gather_chain(scene, c.root)) length += scene.at(id).rest_length;
+    for (const LWItemID id : report::gather_chain(scene, c.root)) length += scene.at(id).rest_length;
     const double radius = std::max(length * 0.45, size * 0.08);
     const Vec3 apex = base[scene.index_of(c.root)];
     const Vec3 hpb = host.param(c.root, LWIP_ROTATION, t);
@@ -453,7 +453,7 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
     }
   }
   // Chain end to goal, when apart.
-  for (const Chain& c : chains) {
+  for (const report::Chain& c : chains) {
     if (c.goal == LWITEM_NULL) continue;
     const Vec3 end = chain_end(host, c, t), g = base[scene.index_of(c.goal)];
     if (norm(sub(end, g)) <= size * 1e-4) continue;
@@ -526,4 +526,4 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
   return svg;
 }
 
-}  // namespace runner
+}  // namespace pictures

@@ -2,14 +2,14 @@
 // goal-position items, end-to-goal lines and the roots' limits (heading and pitch wedges, the limit
 // cone's rim; class "on-limit" when the root is on its limit), seen from the front, side, top or in
 // perspective, as the viewer's camera presets show them.
-#ifndef TARSEL_STAGE_RUNNER_SVG_PICTURE_H
-#define TARSEL_STAGE_RUNNER_SVG_PICTURE_H
+#ifndef TARSEL_STAGE_PICTURES_SVG_PICTURE_H
+#define TARSEL_STAGE_PICTURES_SVG_PICTURE_H
 
 #include <string>
 
 #include "stage/host.h"
 
-namespace runner {
+namespace pictures {
 
 enum class View_kind { front, side, top, persp };
 
@@ -26,6 +26,6 @@ bool parse_view(const std::string& name, View_kind& view);
 std::string svg_picture(stage::Host& host, const std::string& title, int frame, View_kind view,
                         int width, int height);
 
-}  // namespace runner
+}  // namespace pictures
 
 #endif

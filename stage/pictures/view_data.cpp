@@ -1,14 +1,14 @@
-#include "stage/runner/view_data.h"
+#include "stage/pictures/view_data.h"
 
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "stage/error.h"
-#include "stage/runner/chains.h"
+#include "stage/report/chains.h"
 #include "stage/scene_file.h"
 
-namespace runner {
+namespace pictures {
 
 namespace {
 
@@ -77,9 +77,9 @@ Root_options root_options(stage::Host& host, LWItemID root) {
   return root_options_in(host.scene_record(), root);
 }
 
-Frame_range view_range(const stage::Host& host, const std::string& frames) {
-  Frame_range range{host.scene().frame_start, host.scene().frame_end};
-  if (!frames.empty()) range = parse_frame_range(frames);
+report::Frame_range view_range(const stage::Host& host, const std::string& frames) {
+  report::Frame_range range{host.scene().frame_start, host.scene().frame_end};
+  if (!frames.empty()) range = report::parse_frame_range(frames);
   if (range.count() > max_view_frames) {
     throw stage::Error("frames " + std::to_string(range.first) + "-" + std::to_string(range.last) +
                        ": " + std::to_string(range.count()) + " frames; a view holds at most " +
@@ -89,7 +89,7 @@ Frame_range view_range(const stage::Host& host, const std::string& frames) {
 }
 
 std::string view_data_json(stage::Host& host, const std::string& scene_name,
-                           const Frame_range& range) {
+                           const report::Frame_range& range) {
   const stage::Scene& scene = host.scene();
   Item_index index;
   index.order = scene.evaluation_order();
@@ -97,8 +97,8 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
   for (std::size_t i = 0; i < index.order.size(); ++i)
     index.of_scene[index.order[i]] = static_cast<long long>(i);
 
-  const std::vector<LWItemID> reported = reported_items(scene);
-  const std::vector<Chain> chains = find_chains(host);
+  const std::vector<LWItemID> reported = report::reported_items(scene);
+  const std::vector<report::Chain> chains = report::find_chains(host);
   const stage::Scene_record record = host.scene_record();
 
   // Every channel of every item on every frame, and each chain's goal distance as the run
@@ -119,7 +119,7 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
     for (std::size_t r = 0; r < reported.size(); ++r)
       if (reported[r] == chains[k].root) root_sample[k] = r;
   for (long long f = range.first; f <= range.last; ++f) {
-    const Frame_sample sample = sample_frame(host, static_cast<int>(f), reported, chains);
+    const report::Frame_sample sample = report::sample_frame(host, static_cast<int>(f), reported, chains);
     for (std::size_t i = 0; i < n_items; ++i) {
       const LWItemID id = scene.item(index.order[i]).id;
       for (int c = 0; c < channel_total; ++c) {
@@ -130,7 +130,7 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
       }
     }
     for (std::size_t k = 0; k < chains.size(); ++k) {
-      const Item_sample& s = sample.items[root_sample[k]];
+      const report::Item_sample& s = sample.items[root_sample[k]];
       goal_distance[k].push_back(s.has_goal ? s.goal_distance : std::nan(""));
       reach[k].push_back(s.reach);
       limits_acted[k].push_back(s.limits.empty() ? 0 : 1);
@@ -169,12 +169,12 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
 
   ordered_json chains_json = ordered_json::array();
   for (std::size_t k = 0; k < chains.size(); ++k) {
-    const Chain& chain = chains[k];
+    const report::Chain& chain = chains[k];
     const Root_options options = root_options_in(record, chain.root);
     ordered_json j = ordered_json::object();
     j["root"] = index.of(scene, chain.root);
     ordered_json bones = ordered_json::array();
-    for (const LWItemID id : gather_chain(scene, chain.root)) bones.push_back(index.of(scene, id));
+    for (const LWItemID id : report::gather_chain(scene, chain.root)) bones.push_back(index.of(scene, id));
     j["bones"] = std::move(bones);
     j["goal"] = index.of(scene, chain.goal);
     j["goal_position"] = index.of(scene, chain.goal_position);
@@ -260,4 +260,4 @@ std::string view_page(const std::string& page_template, const std::string& data_
   return page;
 }
 
-}  // namespace runner
+}  // namespace pictures

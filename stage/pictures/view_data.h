@@ -1,15 +1,15 @@
 // What the viewer and the still pictures draw: a scene's items with their roles in the chains, and
 // every item's evaluated channels per frame (the viewer composes world transforms from them the
 // way the host does), with each chain's per-frame figures for the plots under the view.
-#ifndef TARSEL_STAGE_RUNNER_VIEW_DATA_H
-#define TARSEL_STAGE_RUNNER_VIEW_DATA_H
+#ifndef TARSEL_STAGE_PICTURES_VIEW_DATA_H
+#define TARSEL_STAGE_PICTURES_VIEW_DATA_H
 
 #include <string>
 
 #include "stage/host.h"
-#include "stage/runner/frames.h"
+#include "stage/report/frames.h"
 
-namespace runner {
+namespace pictures {
 
 // A chain root's saved options that name items or switch the marker limit.
 struct Root_options {
@@ -37,17 +37,17 @@ constexpr long long max_view_frames = 200000;
 // frame, null where there is none), "marks" (0 or 1 per frame) or "state" (a word per frame);
 // the viewer plots whatever series a chain carries.
 std::string view_data_json(stage::Host& host, const std::string& scene_name,
-                           const Frame_range& range);
+                           const report::Frame_range& range);
 
 // The range a view or picture covers: the given text, else the scene's own range; refused
 // when it holds more than max_view_frames.
-Frame_range view_range(const stage::Host& host, const std::string& frames);
+report::Frame_range view_range(const stage::Host& host, const std::string& frames);
 
 // The viewer page with the data put in: the template holds one "__TARSEL_VIEW_DATA__" (inside a
 // JSON script element) and one "__TARSEL_TITLE__". Throws stage::Error for a template without them.
 std::string view_page(const std::string& page_template, const std::string& data_json,
                       const std::string& title);
 
-}  // namespace runner
+}  // namespace pictures
 
 #endif

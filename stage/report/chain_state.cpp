@@ -1,9 +1,9 @@
-#include "stage/runner/chain_state.h"
+#include "stage/report/chain_state.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace runner {
+namespace report {
 
 namespace {
 
@@ -101,4 +101,4 @@ void describe_chain(const stage::Scene& scene, const Chain& chain, Item_sample* 
   }
 }
 
-}  // namespace runner
+}  // namespace report

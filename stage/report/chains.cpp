@@ -1,15 +1,15 @@
-#include "stage/runner/chains.h"
+#include "stage/report/chains.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
 #include <unordered_map>
 
-#include "stage/runner/chain_state.h"
-#include "stage/runner/world_rotation.h"
+#include "stage/report/chain_state.h"
+#include "stage/report/world_rotation.h"
 #include "stage/scene_file.h"
 
-namespace runner {
+namespace report {
 
 namespace {
 
@@ -151,4 +151,4 @@ Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItem
   return sample;
 }
 
-}  // namespace runner
+}  // namespace report

@@ -1,8 +1,8 @@
 // What the runner reports per frame: the items that carry a motion handler and, for every chain
 // root, how far the chain's end is from its goal. Chains are found here from the scene alone, the
 // way the module gathers them, so the report does not depend on the module's own account.
-#ifndef TARSEL_STAGE_RUNNER_CHAINS_H
-#define TARSEL_STAGE_RUNNER_CHAINS_H
+#ifndef TARSEL_STAGE_REPORT_CHAINS_H
+#define TARSEL_STAGE_REPORT_CHAINS_H
 
 #include <array>
 #include <string>
@@ -10,7 +10,7 @@
 
 #include "stage/host.h"
 
-namespace runner {
+namespace report {
 
 // A chain: an item carrying "Tarsel_Top" and the items below it reached through children that
 // carry "Tarsel".
@@ -86,6 +86,6 @@ std::vector<LWItemID> reported_items(const stage::Scene& scene);
 Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItemID>& items,
                           const std::vector<Chain>& chains);
 
-}  // namespace runner
+}  // namespace report
 
 #endif

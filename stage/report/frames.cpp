@@ -1,4 +1,4 @@
-#include "stage/runner/frames.h"
+#include "stage/report/frames.h"
 
 #include <cctype>
 #include <climits>
@@ -6,7 +6,7 @@
 
 #include "stage/error.h"
 
-namespace runner {
+namespace report {
 
 namespace {
 
@@ -64,4 +64,4 @@ void check_run_length(const Frame_range& range, const std::string& what) {
                      " (split it into several runs with --frames)");
 }
 
-}  // namespace runner
+}  // namespace report

@@ -1,11 +1,11 @@
 // Frame ranges as a user types them on the command line: "12" or "0-48" (negative frames allowed:
 // "-10--2", "-5-5").
-#ifndef TARSEL_STAGE_RUNNER_FRAMES_H
-#define TARSEL_STAGE_RUNNER_FRAMES_H
+#ifndef TARSEL_STAGE_REPORT_FRAMES_H
+#define TARSEL_STAGE_REPORT_FRAMES_H
 
 #include <string>
 
-namespace runner {
+namespace report {
 
 struct Frame_range {
   int first = 0;
@@ -24,6 +24,6 @@ constexpr long long max_run_frames = 10000000;
 // Throws stage::Error "<what>: N frames; a run evaluates at most 10000000 ..." for a longer range.
 void check_run_length(const Frame_range& range, const std::string& what);
 
-}  // namespace runner
+}  // namespace report
 
 #endif

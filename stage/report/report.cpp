@@ -1,4 +1,4 @@
-#include "stage/runner/report.h"
+#include "stage/report/report.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-namespace runner {
+namespace report {
 
 namespace {
 
@@ -340,4 +340,4 @@ std::string format_table(const Report& report) { return format_report(report, Fo
 std::string format_csv(const Report& report) { return format_report(report, Format::csv); }
 std::string format_json(const Report& report) { return format_report(report, Format::json); }
 
-}  // namespace runner
+}  // namespace report

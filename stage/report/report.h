@@ -1,7 +1,7 @@
 // The runner's report of a run in three forms: an aligned table for reading on a terminal, CSV for
 // spreadsheets and scripts, JSON for programs.
-#ifndef TARSEL_STAGE_RUNNER_REPORT_H
-#define TARSEL_STAGE_RUNNER_REPORT_H
+#ifndef TARSEL_STAGE_REPORT_REPORT_H
+#define TARSEL_STAGE_REPORT_REPORT_H
 
 #include <array>
 #include <cstddef>
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "stage/runner/chains.h"
+#include "stage/report/chains.h"
 
-namespace runner {
+namespace report {
 
 struct Report {
   std::string scene;        // the scene file as given
@@ -84,6 +84,6 @@ class Report_writer {
   std::size_t frames_ = 0;
 };
 
-}  // namespace runner
+}  // namespace report
 
 #endif

@@ -1,9 +1,9 @@
-#include "stage/runner/stderr_capture.h"
+#include "stage/report/stderr_capture.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace runner {
+namespace report {
 
 std::string count_diagnostics(const std::string& text, Diagnostic_counts* counts) {
   std::string rest;
@@ -80,4 +80,4 @@ std::string Stderr_capture::end() {
   return text;
 }
 
-}  // namespace runner
+}  // namespace report

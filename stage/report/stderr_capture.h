@@ -1,13 +1,13 @@
 // Holds back what the process writes to its standard error while frames are evaluated, so that
 // the module's two linear-algebra lines ("abs = 0", "determinant = 0") become counts in the report
 // instead of a stream of raw lines. Anything else written meanwhile is passed on unchanged.
-#ifndef TARSEL_STAGE_RUNNER_STDERR_CAPTURE_H
-#define TARSEL_STAGE_RUNNER_STDERR_CAPTURE_H
+#ifndef TARSEL_STAGE_REPORT_STDERR_CAPTURE_H
+#define TARSEL_STAGE_REPORT_STDERR_CAPTURE_H
 
 #include <cstdio>
 #include <string>
 
-namespace runner {
+namespace report {
 
 // The module's diagnostic lines in a piece of captured text.
 struct Diagnostic_counts {
@@ -43,6 +43,6 @@ class Stderr_capture {
   bool dirty_ = false;  // the file holds text of an earlier capture
 };
 
-}  // namespace runner
+}  // namespace report
 
 #endif

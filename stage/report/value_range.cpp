@@ -1,9 +1,9 @@
-#include "stage/runner/value_range.h"
+#include "stage/report/value_range.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace runner {
+namespace report {
 
 namespace {
 
@@ -48,4 +48,4 @@ std::string beyond_exact_range(const stage::Scene& scene) {
   return "";
 }
 
-}  // namespace runner
+}  // namespace report

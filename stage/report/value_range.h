@@ -1,13 +1,13 @@
 // The range of scene values the solver handles exactly: beyond it squares of distances can
 // overflow, and the module then leaves rotations as the host had them (docs/known-behaviour.md).
-#ifndef TARSEL_STAGE_RUNNER_VALUE_RANGE_H
-#define TARSEL_STAGE_RUNNER_VALUE_RANGE_H
+#ifndef TARSEL_STAGE_REPORT_VALUE_RANGE_H
+#define TARSEL_STAGE_REPORT_VALUE_RANGE_H
 
 #include <string>
 
 #include "stage/scene.h"
 
-namespace runner {
+namespace report {
 
 // Largest magnitude of a position, pivot, rest position, rest length or scale factor that the
 // solver handles exactly.
@@ -17,6 +17,6 @@ constexpr double max_exact_value = 1e50;
 // position 1e+300 is beyond ..."); empty when every value is within it.
 std::string beyond_exact_range(const stage::Scene& scene);
 
-}  // namespace runner
+}  // namespace report
 
 #endif

@@ -1,14 +1,14 @@
-#include "stage/runner/warnings.h"
+#include "stage/report/warnings.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <map>
 #include <sstream>
 
-#include "stage/runner/chains.h"
+#include "stage/report/chains.h"
 #include "stage/scene_file.h"
 
-namespace runner {
+namespace report {
 
 namespace {
 
@@ -162,4 +162,4 @@ std::vector<std::string> rig_warnings(stage::Host& host, const std::string& file
   return out;
 }
 
-}  // namespace runner
+}  // namespace report

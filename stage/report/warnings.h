@@ -2,19 +2,19 @@
 // goal on the wrong item, a chain cut short, options naming items the scene does not have, and the
 // like. Each names the file, the item and what to change. They are found once per scene from the
 // scene and the chain roots' stored options, and never change a result.
-#ifndef TARSEL_STAGE_RUNNER_WARNINGS_H
-#define TARSEL_STAGE_RUNNER_WARNINGS_H
+#ifndef TARSEL_STAGE_REPORT_WARNINGS_H
+#define TARSEL_STAGE_REPORT_WARNINGS_H
 
 #include <string>
 #include <vector>
 
 #include "stage/host.h"
 
-namespace runner {
+namespace report {
 
 // The warnings for the host's scene, loaded from `file` (used to start each message).
 std::vector<std::string> rig_warnings(stage::Host& host, const std::string& file);
 
-}  // namespace runner
+}  // namespace report
 
 #endif

@@ -1,8 +1,8 @@
-#include "stage/runner/world_rotation.h"
+#include "stage/report/world_rotation.h"
 
 #include <cmath>
 
-namespace runner {
+namespace report {
 
 stage::Mat3 rotation_part(const stage::Mat4& world) {
   stage::Mat3 r{};
@@ -46,4 +46,4 @@ std::array<double, 4> quaternion_of(const stage::Mat3& r) {
   return q;
 }
 
-}  // namespace runner
+}  // namespace report

@@ -1,12 +1,12 @@
 // An item's world rotation in the forms the report gives: heading/pitch/bank and a quaternion.
-#ifndef TARSEL_STAGE_RUNNER_WORLD_ROTATION_H
-#define TARSEL_STAGE_RUNNER_WORLD_ROTATION_H
+#ifndef TARSEL_STAGE_REPORT_WORLD_ROTATION_H
+#define TARSEL_STAGE_REPORT_WORLD_ROTATION_H
 
 #include <array>
 
 #include "stage/transform.h"
 
-namespace runner {
+namespace report {
 
 // The rotation of a world transform: its upper 3x3 with each row scaled to unit length (the scale
 // of the item and its parents taken out). A zero row stays zero.
@@ -20,6 +20,6 @@ stage::Vec3 hpb_of(const stage::Mat3& rotation);
 // a vector by it equals v * rotation.
 std::array<double, 4> quaternion_of(const stage::Mat3& rotation);
 
-}  // namespace runner
+}  // namespace report
 
 #endif

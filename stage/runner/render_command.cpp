@@ -1,31 +1,31 @@
-#include "stage/runner/render.h"
-#include "stage/runner/command_options.h"
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
+// tarsel-stage render SCENE --frame N -o PIC: a still picture of one frame, as SVG (drawn by the
+// runner) or PNG (the viewer page drawn by headless Chromium).
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
-#include <vector>
+#include <memory>
 
 #include "stage/error.h"
 #include "stage/host.h"
 #include "stage/output_file.h"
-#include "stage/runner/frames.h"
+#include "stage/pictures/png_picture.h"
+#include "stage/pictures/svg_picture.h"
+#include "stage/pictures/view_data.h"
+#include "stage/report/frames.h"
+#include "stage/runner/command_options.h"
+#include "stage/runner/commands.h"
 #include "stage/runner/open_scene.h"
-#include "stage/runner/svg_picture.h"
-#include "stage/runner/view_data.h"
 
 namespace runner {
 
 namespace {
+
+struct Render_options {
+  std::string scene;
+  int frame = 0;
+  std::string output;
+  std::string view = "front";
+  std::string size = "800x600";
+  std::string module;
+};
 
 bool ends_with(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() &&
@@ -39,91 +39,7 @@ void parse_size(const std::string& text, int& width, int& height) {
     throw stage::Error("--size \"" + text + "\": expected WIDTHxHEIGHT, each 16 to 8192 pixels");
 }
 
-// A fresh directory for one Chromium run (its profile, the page, the picture), removed after.
-struct Temp_dir {
-  std::string path;
-  Temp_dir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarsel-render.XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr)
-      throw stage::Error("cannot make a temporary directory in " + pattern);
-    path = buf.data();
-  }
-  ~Temp_dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-};
-
-std::string read_all(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Runs Chromium headless on the page and returns the PNG it took. Chromium is $TARSEL_CHROMIUM,
-// else "chromium" on the PATH; it gets a fresh profile and no network services.
-std::string chromium_screenshot(const Temp_dir& dir, const std::string& url, int width,
-                                int height) {
-  const char* env = std::getenv("TARSEL_CHROMIUM");
-  const std::string browser = env && *env ? env : "chromium";
-  const std::string shot = dir.path + "/picture.png", log = dir.path + "/chromium.log";
-  std::vector<std::string> args{
-      browser,
-      "--headless",
-      "--no-sandbox",
-      "--disable-gpu",
-      "--disable-background-networking",
-      "--disable-component-update",
-      "--disable-sync",
-      "--no-first-run",
-      "--hide-scrollbars",
-      "--user-data-dir=" + dir.path + "/profile",
-      "--window-size=" + std::to_string(width) + "," + std::to_string(height),
-      "--screenshot=" + shot,
-      url};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) throw stage::Error("cannot start " + browser);
-  if (pid == 0) {
-    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd >= 0) dup2(fd, 1), dup2(fd, 2);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  for (;;) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 || std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      throw stage::Error(browser + " took longer than 120 s to draw the picture");
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-    throw stage::Error("cannot run " + browser +
-                       " (install chromium, or set TARSEL_CHROMIUM; SVG needs no browser)");
-  const std::string png = read_all(shot);
-  if (png.size() < 8 || png.compare(1, 3, "PNG") != 0) {
-    std::string why = read_all(log);
-    while (!why.empty() && why.back() == '\n') why.pop_back();
-    why = why.substr(why.find_last_of('\n') + 1);
-    throw stage::Error(browser + " made no picture" + (why.empty() ? "" : ": " + why));
-  }
-  return png;
-}
-
-}  // namespace
-
-CLI::App* add_render_command(CLI::App& app, Render_options& options) {
+CLI::App* add_render_options(CLI::App& app, Render_options& options) {
   CLI::App* cmd = app.add_subcommand(
       "render",
       "Draw one frame as a still picture: SVG (written by the runner; any view) or PNG (the\n"
@@ -141,8 +57,8 @@ CLI::App* add_render_command(CLI::App& app, Render_options& options) {
 }
 
 int run_render(const Render_options& options) {
-  View_kind view = View_kind::front;
-  if (!parse_view(options.view, view))
+  pictures::View_kind view = pictures::View_kind::front;
+  if (!pictures::parse_view(options.view, view))
     throw stage::Error("--view \"" + options.view + "\": expected front, side, top or persp");
   int width = 0, height = 0;
   parse_size(options.size, width, height);
@@ -154,19 +70,25 @@ int run_render(const Render_options& options) {
   stage::Host host;
   open_scene(host, options.module, options.scene);
   if (!png) {
-    output.commit(svg_picture(host, options.scene, options.frame, view, width, height));
+    output.commit(pictures::svg_picture(host, options.scene, options.frame, view, width, height));
     return 0;
   }
-  const Frame_range range{options.frame, options.frame};
+  const report::Frame_range range{options.frame, options.frame};
   const std::string page =
-      view_page(page_template, view_data_json(host, options.scene, range), options.scene);
-  const Temp_dir dir;
-  stage::write_file_whole(dir.path + "/page.html", page);
-  const std::string url = "file://" + dir.path + "/page.html#still&view=" + options.view +
-                          "&frame=" + std::to_string(options.frame) +
-                          "&w=" + std::to_string(width) + "&h=" + std::to_string(height);
-  output.commit(chromium_screenshot(dir, url, width, height));
+      pictures::view_page(page_template, pictures::view_data_json(host, options.scene, range), options.scene);
+  const std::string fragment = "still&view=" + options.view +
+                               "&frame=" + std::to_string(options.frame) +
+                               "&w=" + std::to_string(width) + "&h=" + std::to_string(height);
+  output.commit(pictures::png_picture(page, fragment, width, height));
   return 0;
+}
+
+}  // namespace
+
+Command add_render_command(CLI::App& app) {
+  auto o = std::make_shared<Render_options>();
+  CLI::App* cmd = add_render_options(app, *o);
+  return {cmd, [o] { return run_render(*o); }};
 }
 
 }  // namespace runner

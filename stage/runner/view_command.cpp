@@ -1,16 +1,25 @@
-#include "stage/runner/view.h"
-#include "stage/runner/command_options.h"
-
+// tarsel-stage view SCENE: one self-contained HTML page showing a run in 3D, with a timeline and
+// per-chain plots.
 #include <cstdio>
+#include <memory>
 
 #include "stage/host.h"
 #include "stage/output_file.h"
+#include "stage/pictures/view_data.h"
+#include "stage/runner/command_options.h"
+#include "stage/runner/commands.h"
 #include "stage/runner/open_scene.h"
-#include "stage/runner/view_data.h"
 
 namespace runner {
 
 namespace {
+
+struct View_options {
+  std::string scene;
+  std::string output;  // default: the scene's base name with .html, in the current directory
+  std::string frames;
+  std::string module;
+};
 
 std::string default_output(const std::string& scene) {
   std::string name = scene.substr(scene.find_last_of('/') + 1);
@@ -19,9 +28,7 @@ std::string default_output(const std::string& scene) {
   return name + ".html";
 }
 
-}  // namespace
-
-CLI::App* add_view_command(CLI::App& app, View_options& options) {
+CLI::App* add_view_options(CLI::App& app, View_options& options) {
   CLI::App* cmd = app.add_subcommand(
       "view",
       "Evaluate the frames and write one HTML file that shows the run in 3D: bones, goals,\n"
@@ -44,13 +51,21 @@ int run_view(const View_options& options) {
   stage::Output_file output(path);  // an unwritable place is reported before the run
   stage::Host host;
   open_scene(host, options.module, options.scene);
-  const Frame_range range = view_range(host, options.frames);
+  const report::Frame_range range = pictures::view_range(host, options.frames);
   const std::string page =
-      view_page(page_template, view_data_json(host, options.scene, range), options.scene);
+      pictures::view_page(page_template, pictures::view_data_json(host, options.scene, range), options.scene);
   output.commit(page);
   std::fprintf(stderr, "tarsel-stage: wrote %s (frames %d-%d, %.1f MB); open it in a browser\n",
                path.c_str(), range.first, range.last, page.size() / 1e6);
   return 0;
+}
+
+}  // namespace
+
+Command add_view_command(CLI::App& app) {
+  auto o = std::make_shared<View_options>();
+  CLI::App* cmd = add_view_options(app, *o);
+  return {cmd, [o] { return run_view(*o); }};
 }
 
 }  // namespace runner

@@ -1,12 +1,12 @@
 #include <cstring>
 #include <string>
 
-#include "host/activation.h"
-#include "host/bone_handler.h"
-#include "host/panel.h"
-#include "host/root_evaluate.h"
-#include "host/root_instance.h"
-#include "tests/host/host_fixture.h"
+#include "module/activation.h"
+#include "module/bone_handler.h"
+#include "module/panel.h"
+#include "module/root_evaluate.h"
+#include "module/root_instance.h"
+#include "tests/module/host_fixture.h"
 
 namespace {
 

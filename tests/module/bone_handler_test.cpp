@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "host/bone_handler.h"
-#include "tests/host/host_fixture.h"
+#include "module/bone_handler.h"
+#include "tests/module/host_fixture.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "host/chain_walk.h"
-#include "tests/host/host_fixture.h"
+#include "module/chain_walk.h"
+#include "tests/module/host_fixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/host/fake_host.h"
+#include "tests/module/fake_host.h"
 
 #include <cstring>
 #include <stdexcept>

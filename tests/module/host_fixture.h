@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "host/bone_results.h"
-#include "host/service_slots.h"
-#include "tests/host/fake_host.h"
+#include "module/bone_results.h"
+#include "module/service_slots.h"
+#include "tests/module/fake_host.h"
 
 class HostTest : public ::testing::Test {
  protected:

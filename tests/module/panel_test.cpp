@@ -1,9 +1,9 @@
 #include <string>
 #include <vector>
 
-#include "host/panel.h"
-#include "host/user_data.h"
-#include "tests/host/host_fixture.h"
+#include "module/panel.h"
+#include "module/user_data.h"
+#include "tests/module/host_fixture.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "host/root_instance.h"
-#include "tests/host/host_fixture.h"
+#include "module/root_instance.h"
+#include "tests/module/host_fixture.h"
 
 namespace {
 
