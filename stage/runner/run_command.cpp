@@ -190,7 +190,7 @@ Command add_run_command(CLI::App& app) {
       "position, and for each chain its end and goal, whether it reached the goal (or why\n"
       "not), its reach, bend fraction, the limits that acted, the twist target's state and\n"
       "the effect weight (docs/guide.md). Warnings for rigs that cannot work as meant are\n"
-      "given once per scene.");
+      "given once per problem.");
   cmd->add_option("scenes", o->scenes, "Scene files (JSON), each reported in turn")
       ->required()
       ->type_name("SCENE");
