@@ -389,6 +389,15 @@
   const endLines = new T.LineSegments(endGeometry, new T.LineDashedMaterial({ color: colors.endLine, dashSize: rigSize * 0.015, gapSize: rigSize * 0.01 }));
   endLines.frustumCulled = false;
   scene.add(endLines);
+  // Twist-target lines: from each twist target to the joint it turns (the chain's first joint
+  // below the root: the knee or elbow), so that with several limbs each pole shows its own.
+  const poleChains = chains.filter((c) => c.twist_target >= 0);
+  const poleGeometry = new T.BufferGeometry();
+  poleGeometry.setAttribute('position', new T.Float32BufferAttribute(new Float32Array(Math.max(1, poleChains.length) * 6), 3));
+  const poleLines = new T.LineSegments(poleGeometry, new T.LineBasicMaterial({ color: colors.twist, transparent: true, opacity: 0.6 }));
+  poleLines.frustumCulled = false;
+  poleLines.visible = poleChains.length > 0;
+  scene.add(poleLines);
 
   // Limit drawings per chain root: heading and pitch wedges, the cone's rim and surface, the
   // marker directions and the centre axis.
@@ -541,6 +550,14 @@
     });
     ends.needsUpdate = true;
     endLines.computeLineDistances();
+    const poles = poleGeometry.attributes.position;
+    poleChains.forEach((c, k) => {
+      const j = c.bones.length > 1 ? ps.base[c.bones[1]] : (ps.tip[c.bones[0]] || ps.base[c.bones[0]]);
+      const t = ps.base[c.twist_target];
+      poles.setXYZ(2 * k, t[0], t[1], -t[2]);
+      poles.setXYZ(2 * k + 1, j[0], j[1], -j[2]);
+    });
+    poles.needsUpdate = true;
     updateLimits(ps, frameIndex);
     if (follow.checked && followed) {  // keep the camera's offset from the moving rig
       const [elo, ehi] = poseExtent(ps), c = scale(add(elo, ehi), 0.5);
@@ -698,7 +715,7 @@
     if (bones.length) entries.push([colors.joint, 'joint']);
     if (objects.length) entries.push(['axes', 'object axes (X, Y, Z)']);
     if (used.has('goal')) entries.push([colors.goal, 'goal']);
-    if (used.has('twist')) entries.push([colors.twist, 'twist target']);
+    if (used.has('twist')) entries.push([colors.twist, 'twist target, line to the joint it turns']);
     if (used.has('goalPosition')) entries.push([colors.goalPosition, 'goal position item']);
     if (chains.some((c) => c.goal >= 0)) entries.push(['dash', 'chain end to goal']);
     if (chains.some(hasLimit)) entries.push([colors.limit, 'root limit'], [colors.limitOn, 'root on its limit']);

@@ -79,9 +79,19 @@ function markupScene() {
   return path;
 }
 
-for (const name of [...examples, 'markup_names']) {
+// The arm with a rig mistake: its forearm has a rest_position but no position.
+function warnedScene() {
+  const scene = JSON.parse(readFileSync(join(examplesDir, 'two_bone_arm.json'), 'utf8'));
+  delete scene.items.find((i) => i.name === 'forearm').position;
+  const path = join(outDir, 'warned_arm.json');
+  writeFileSync(path, JSON.stringify(scene));
+  return path;
+}
+
+for (const name of [...examples, 'markup_names', 'warned_arm']) {
   test(name, async () => {
-    const scenePath = name === 'markup_names' ? markupScene() : join(examplesDir, `${name}.json`);
+    const scenePath = name === 'markup_names' ? markupScene()
+      : name === 'warned_arm' ? warnedScene() : join(examplesDir, `${name}.json`);
     const html = join(outDir, `${name}.html`), reportPath = join(outDir, `${name}.report.json`);
     execFileSync(runner, ['view', scenePath, '-o', html], { stdio: 'pipe' });
     execFileSync(runner, ['run', scenePath, '--format', 'json', '-o', reportPath], { stdio: 'pipe' });
@@ -147,6 +157,10 @@ for (const name of [...examples, 'markup_names']) {
     await page.click('#play');
     await page.waitForFunction((f) => window.tarselView.state().frame !== f, state.frame);
     await page.click('#play');
+    // The warnings panel shows the runner's warnings, and only when there are some.
+    const warnings = page.locator('#warnings');
+    assert.equal(await warnings.isVisible(), name === 'warned_arm', 'warnings panel shown');
+    if (name === 'warned_arm') assert.match(await warnings.innerText(), /"forearm": has a rest_position but no position/);
     if (name === 'markup_names') {
       assert.ok(state.items.some((i) => i.name === markupName), 'the markup name is shown as text');
       assert.equal(await page.evaluate(() => [window.injected, document.getElementById('injected')].filter(Boolean).length), 0);
