@@ -65,17 +65,6 @@ Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
-Vec3 hpb_from_matrix(const Mat3& r) {
-  // hpb_matrix rows: row 2 = (cp sh, -sp, cp ch). With the heading known, rows 0 and 1 give
-  // cb = m00 ch - m02 sh and sb = m12 sh - m10 ch whatever the pitch, so the bank makes up for
-  // a heading that is poorly defined near pitch +-90 degrees.
-  const double h = std::atan2(r.m[2][0], r.m[2][2]);
-  const double p = std::atan2(-r.m[2][1], std::hypot(r.m[2][0], r.m[2][2]));
-  const double ch = std::cos(h), sh = std::sin(h);
-  const double b = std::atan2(r.m[1][2] * sh - r.m[1][0] * ch, r.m[0][0] * ch - r.m[0][2] * sh);
-  return {h, p, b};
-}
-
 Vec3 nearest_turn(const Vec3& hpb, const Vec3& previous) {
   Vec3 r = hpb;
   for (int i = 0; i < 3; ++i) {

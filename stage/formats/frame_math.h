@@ -34,9 +34,7 @@ Vec3 scaled(const Vec3& v, double s);
 double dot(const Vec3& a, const Vec3& b);
 Vec3 cross(const Vec3& a, const Vec3& b);
 
-// The heading, pitch and bank whose hpb_matrix is the rotation r (rows orthonormal, det +1).
-// Near pitch +-90 degrees the bank takes the whole turn about the shared axis.
-Vec3 hpb_from_matrix(const Mat3& r);
+using stage::hpb_from_matrix;
 // The same angles moved by whole turns to lie nearest the previous frame's, so that keys between
 // neighbouring frames interpolate the short way.
 Vec3 nearest_turn(const Vec3& hpb, const Vec3& previous);

@@ -78,7 +78,7 @@ class Rigger {
     // Where the clip has the joints, frame by frame.
     const int first = scene_.frame_start, last = scene_.frame_end;
     const std::size_t mid = chain[chain.size() / 2];
-    std::vector<Vec3> end_at, root_at, mid_at;
+    std::vector<Vec3> end_at, root_at, mid_at, end_turn;
     int most_bent = first;
     double closest = 0;
     for (int f = first; f <= last; ++f) {
@@ -86,6 +86,8 @@ class Rigger {
       end_at.push_back(stage::translation(w[end]));
       root_at.push_back(stage::translation(w[root]));
       mid_at.push_back(stage::translation(w[mid]));
+      const Vec3 turn = hpb_from_matrix(stage::rotation_part(linear(w[end])));
+      end_turn.push_back(end_turn.empty() ? turn : nearest_turn(turn, end_turn.back()));
       const double d = norm(sub(end_at.back(), root_at.back()));
       if (f == first || d < closest) {
         closest = d;
@@ -111,6 +113,7 @@ class Rigger {
     Item_record goal =
         stage::item_record(next_id(scene_), stage::Item_type::object, c.end + "_goal");
     goal.channels[stage::ch_position] = keyed(end_at);
+    if (c.end_orientation == "clip") goal.channels[stage::ch_rotation] = keyed(end_turn);
     const uint32_t goal_id = goal.id;
     scene_.items.push_back(goal);
 
@@ -124,8 +127,25 @@ class Rigger {
         throw Error(file_ + ": --pole " + c.pole + ": no item of that name");
       pole_id = it->id;
     }
+    uint32_t orientation_id = 0;
+    if (c.end_orientation == "clip") {
+      orientation_id = goal_id;
+    } else if (c.end_orientation != "free") {
+      const auto it =
+          std::find_if(scene_.items.begin(), scene_.items.end(),
+                       [&](const Item_record& r) { return r.name == c.end_orientation; });
+      if (it == scene_.items.end())
+        throw Error(file_ + ": --end-orientation " + c.end_orientation + ": no item of that name");
+      orientation_id = it->id;
+    }
     // (push_back may have moved the items: index again from here.)
     scene_.items[chain.back()].goal = goal_id;
+    if (orientation_id != 0) {
+      // END's own goal only turns it: the module takes the chain's goal from the chain's last
+      // bone, END's parent.
+      scene_.items[end].goal = orientation_id;
+      scene_.items[end].match_goal_orientation = true;
+    }
     scene_.items[root].handlers.push_back(
         {"Tarsel_Top", true, root_data(pole_id, scene_.items[end].id)});
     for (std::size_t k = 1; k < chain.size(); ++k)

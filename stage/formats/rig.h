@@ -19,6 +19,10 @@ struct Chain_request {
   std::string root;
   std::string end;
   std::string pole = "auto";  // "auto": a keyed twist target; "NONE": none; else an item's name
+  // The world orientation END keeps: "clip" (the goal is keyed with the clip's, and END matches
+  // its goal's orientation), "free" (END keeps its keyed rotation below the solved chain), or an
+  // item's name (END matches that item's orientation).
+  std::string end_orientation = "clip";
   bool has_bend = false;
   double bend_deg = 0;
 };

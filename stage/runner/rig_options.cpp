@@ -34,6 +34,10 @@ void add_rig_options(CLI::App* cmd, Rig_options& o) {
                   "Twist target of the chains: auto (a keyed pole in front of the middle joint,\n"
                   "default), NONE, or the name of an item")
       ->type_name("auto|NONE|ITEM");
+  cmd->add_option("--end-orientation", o.end_orientation,
+                  "World orientation of each chain's END joint (foot, hand): clip (as the clip\n"
+                  "has it, default), free (turned with the chain), or the name of an item")
+      ->type_name("clip|free|ITEM");
   cmd->add_option("--bend", o.bend,
                   "Rest bend of every bending joint, degrees (default: the bend of the frame\n"
                   "where the chain is most bent)")
@@ -54,6 +58,7 @@ formats::Rig_request parse_rig_options(const Rig_options& o) {
     formats::Chain_request chain;
     split_named(c, "--chain", chain.root, chain.end);
     chain.pole = o.pole;
+    chain.end_orientation = o.end_orientation;
     chain.has_bend = o.has_bend;
     chain.bend_deg = o.bend;
     request.chains.push_back(chain);
