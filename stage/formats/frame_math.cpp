@@ -90,8 +90,9 @@ bool split_channels(const Mat4& m, Channels& out, double tolerance) {
   // Rounding leaves a rotation's rows a hair off unit length; a scaling that is 1, or the same on
   // every axis, is kept exactly so (the solver treats a uniform scaling apart).
   const double lo = std::min({s[0], s[1], s[2]}), hi = std::max({s[0], s[1], s[2]});
-  if (hi - lo <= 1e-12 * hi) {
-    const double k = std::fabs(hi - 1) <= 1e-12 ? 1.0 : (s[0] + s[1] + s[2]) / 3;
+  const double snap = std::max(1e-12, tolerance / 10);
+  if (hi - lo <= snap * hi) {
+    const double k = std::fabs(hi - 1) <= snap ? 1.0 : (s[0] + s[1] + s[2]) / 3;
     s = {k, k, k};
   }
   if (dot(cross(r0, r1), r2) < 0) {  // a mirror: carried by a negative X scale

@@ -41,7 +41,8 @@ Vec3 nearest_turn(const Vec3& hpb, const Vec3& previous);
 
 // Splits a local transform into channels. Returns false when the linear part is not a scaling
 // along the item's own axes followed by a rotation (a shear the channels cannot hold) within the
-// relative tolerance. A scaling within 1e-12 of uniform (or of 1) is made exactly so.
+// relative tolerance. A scaling within tolerance / 10 (at least 1e-12) of uniform (or of 1) is
+// made exactly so.
 bool split_channels(const Mat4& m, Channels& out, double tolerance = 1e-9);
 Mat4 channel_matrix(const Channels& c);
 

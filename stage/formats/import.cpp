@@ -229,9 +229,14 @@ class Builder {
     return affine(j.align, {0, 0, 0}) * node_local * affine(transpose(parent_align), {0, 0, 0});
   }
 
+  // Files hold their matrices in single precision: rows of a rotation come square to each other
+  // only to about 1e-6 and scalings within a few 1e-7 of uniform. A shear below 1e-5 is such
+  // noise, dropped (the joints then move by that share of a bone at most); a real one is refused.
+  static constexpr double single_precision_shear = 1e-5;
+
   Channels split(std::size_t i, const Mat4& m) const {
     Channels c;
-    if (!split_channels(m, c))
+    if (!split_channels(m, c, single_precision_shear))
       fail("joint \"" + std::string(joints_[i].node->mName.C_Str()) +
            "\": its transform shears, which a bone's scaling and rotation cannot hold");
     return c;

@@ -62,7 +62,11 @@ TEST(Import, JointsStandWhereAssimpPutsThem) {
   const struct {
     const char* file;
     int frame_step;  // 1: every frame
-  } files[] = {{"BVH/01_01.bvh", 1}, {"BVH/Boxing_Toes.bvh", 3}, {"FBX/huesitos.fbx", 1}};
+  } files[] = {{"BVH/01_01.bvh", 1},
+               {"BVH/Boxing_Toes.bvh", 3},
+               {"FBX/huesitos.fbx", 1},
+               {"X/BCN_Epileptic.X", 3},
+               {"X/Testwuson.X", 1}};  // .X: single-precision matrices
   for (const auto& f : files) {
     SCOPED_TRACE(f.file);
     const stage::Scene_record record = formats::import_motion(model(f.file), {});
