@@ -1,6 +1,7 @@
 #include "stage/formats/rig.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "stage/error.h"
@@ -17,11 +18,39 @@ using stage::Scene_record;
 
 constexpr std::size_t npos = Record_world::npos;
 
+// Edit distance of two names, letters compared without case, for suggesting joint names.
+std::size_t name_distance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(b[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
 std::size_t find_bone(const Scene_record& scene, const std::string& name, const std::string& file,
                       const std::string& what) {
-  for (std::size_t i = 0; i < scene.items.size(); ++i)
-    if (scene.items[i].type == stage::Item_type::bone && scene.items[i].name == name) return i;
-  throw Error(file + ": " + what + ": no joint named \"" + name + "\"");
+  std::vector<std::pair<std::size_t, std::string>> near;
+  for (std::size_t i = 0; i < scene.items.size(); ++i) {
+    if (scene.items[i].type != stage::Item_type::bone) continue;
+    if (scene.items[i].name == name) return i;
+    near.emplace_back(name_distance(name, scene.items[i].name), scene.items[i].name);
+  }
+  std::stable_sort(near.begin(), near.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string names;
+  for (std::size_t k = 0; k < near.size() && k < 3; ++k)
+    names += (k ? ", \"" : " (nearest: \"") + near[k].second + "\"";
+  if (!names.empty()) names += ")";
+  throw Error(file + ": " + what + ": no joint named \"" + name + "\"" + names);
 }
 
 uint32_t next_id(const Scene_record& scene) {
