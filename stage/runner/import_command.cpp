@@ -1,4 +1,5 @@
 // tarsel-stage import FILE -o SCENE.json: a skeleton and its motion read from a motion file.
+#include <cstdio>
 #include <memory>
 
 #include "stage/error.h"
@@ -20,6 +21,8 @@ struct Import_options {
   double fps = 0;
   double scale = 1;
   std::string frames;
+  std::string animation;
+  bool list = false;
   Rig_options rig;
 };
 
@@ -33,6 +36,12 @@ int run_import(const Import_options& o) {
     options.first = range.first;
     options.last = range.last;
   }
+  options.animation = o.animation;
+  if (o.list) {
+    std::fputs(formats::list_motion_file(o.file, options).c_str(), stdout);
+    return 0;
+  }
+  if (o.output.empty()) throw stage::Error("import: give -o SCENE.json (or --list)");
   const formats::Rig_request rig = parse_rig_options(o.rig);
   stage::Output_file output(o.output);  // an unwritable place is reported before the work
   stage::Scene_record scene = formats::import_motion(o.file, options);
@@ -51,9 +60,13 @@ Command add_import_command(CLI::App& app) {
       "and write it as a scene: one bone per joint, keyed on every frame. The options of\n"
       "`rig` may be given too, to put IK chains on the imported limbs at once.");
   cmd->add_option("file", o->file, "Motion file to read")->required()->type_name("FILE");
-  cmd->add_option("-o,--output", o->output, "Scene file to write (JSON)")
-      ->required()
-      ->type_name("SCENE");
+  cmd->add_option("-o,--output", o->output, "Scene file to write (JSON)")->type_name("SCENE");
+  cmd->add_flag("--list", o->list,
+                "Print the skeleton (its joints as a tree) and the file's animations, and write\n"
+                "nothing");
+  cmd->add_option("--animation", o->animation,
+                  "The animation to import, by name or index from 0 (default: the first)")
+      ->type_name("NAME|INDEX");
   cmd->add_option("--fps", o->fps, "Frames per second of the scene (default: the file's rate)")
       ->check(CLI::PositiveNumber)
       ->type_name("N");

@@ -598,6 +598,7 @@ TEST(CommandLine, BadInputGetsOneLineAndWritesNothing) {
       {"import '" + cmu + "' --frames 100-9999", "outside the clip's frames 0-2751", "01_01.bvh"},
       {"import '" + cmu + "' --chain LeftUpleg:LeftFoot",
        "no joint named \"LeftUpleg\" (nearest: \"LeftUpLeg\", ", "01_01.bvh"},
+      {"import '" + cmu + "' --animation 1", "no such animation (the file has 0 \"", "01_01.bvh"},
       {"rig '" + clip + "' --chain LeftUpLeg:RightFoot", "is not a joint below", "clip.json"},
       {"rig '" + clip + "' --pin LeftFoot:0-5", "no chain ends at", "clip.json"},
       {"rig '" + clip + "' --chain LeftUpLeg:LeftFoot --pin LeftFoot:10-30", "outside",
@@ -618,6 +619,25 @@ TEST(CommandLine, BadInputGetsOneLineAndWritesNothing) {
     EXPECT_NE(stat(out.c_str(), &st), 0) << "an output was written";
     EXPECT_NE(stat((dir + "/never.fbx").c_str(), &st), 0);
   }
+}
+
+// `import --list` shows the joints as a tree under the skeleton and the file's animations, and
+// --animation takes one by index.
+TEST(CommandLine, ListShowsTheJointTreeAndTheAnimations) {
+  const std::string dir = MOTION_TEST_DIR;
+  const std::string listed = dir + "/list.txt";
+  ASSERT_EQ(std::system(
+                ("'" TARSEL_STAGE_EXE "' import '" + cmu + "' --list > '" + listed + "'").c_str()),
+            0);
+  const std::string text = read_file(listed);
+  EXPECT_NE(text.find("skeleton \"01_01\": 38 joints\n  Hips\n    LHipJoint\n      LeftUpLeg\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("animations:\n  0 \""), std::string::npos) << text;
+  std::string err;
+  EXPECT_EQ(
+      run_stage("import '" + cmu + "' --animation 0 --frames 0-5 -o '" + dir + "/a0.json'", err), 0)
+      << err;
 }
 
 }  // namespace
