@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
       runner::add_panel_command(app),
       runner::add_import_command(app),
       runner::add_rig_command(app),
+      runner::add_contacts_command(app),
       runner::add_bake_command(app, runner::module_path),
       runner::add_export_command(app, runner::module_path),
       runner::add_view_command(app),
