@@ -45,7 +45,9 @@ int run_import(const Import_options& o) {
   const formats::Rig_request rig = parse_rig_options(o.rig);
   stage::Output_file output(o.output);  // an unwritable place is reported before the work
   stage::Scene_record scene = formats::import_motion(o.file, options);
-  if (!rig.empty()) formats::rig_scene(scene, rig, o.file);
+  if (!rig.empty())
+    for (const std::string& w : formats::rig_scene(scene, rig, o.file))
+      std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
   output.commit(stage::format_scene(scene));
   return 0;
 }

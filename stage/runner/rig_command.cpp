@@ -1,4 +1,5 @@
 // tarsel-stage rig SCENE -o RIGGED.json --chain ROOT:END ...: IK chains on a scene's limbs.
+#include <cstdio>
 #include <memory>
 
 #include "stage/error.h"
@@ -24,7 +25,8 @@ int run_rig(const Options& o) {
   if (request.empty()) throw stage::Error("rig: give at least one --chain, --pin or --offset");
   stage::Output_file output(o.output);
   stage::Scene_record scene = stage::read_scene_file(o.scene);
-  formats::rig_scene(scene, request, o.scene);
+  for (const std::string& w : formats::rig_scene(scene, request, o.scene))
+    std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
   output.commit(stage::format_scene(scene));
   return 0;
 }

@@ -290,9 +290,12 @@ TEST(Rig, RiggedLimbsKeepEveryJointBelowTheirEnds) {
   }
 }
 
-// A pin holds the goal where the clip has the ankle on the pin's first frame and the leg follows
-// it; an offset moves the other goal on every frame; both are plain keys of the goal objects.
-TEST(Rig, PinHoldsAGoalAndOffsetMovesOne) {
+// A pin holds the goal where the clip has the ankle on the pin's first frame, the whole foot with
+// it (the toes stay put), and eases in and out: no step of the goal is larger than the clip's own
+// step plus the smooth curve's share of the held offset (its steepest is 1.5 / EASE a frame). The
+// leg follows the goal; an offset moves the other goal on every frame. A pin the leg cannot
+// reach is warned about, naming the frames.
+TEST(Rig, PinHoldsTheFootAndEasesInAndOut) {
   formats::Import_options part;
   part.has_frames = true;
   part.first = 250;
@@ -306,20 +309,26 @@ TEST(Rig, PinHoldsAGoalAndOffsetMovesOne) {
   pin.pin = true;
   pin.first = 282;
   pin.last = 420;
+  pin.ease = 8;
   offset.end = "RightFoot";
   offset.offset = {0, 0.5, 0};
   request.edits = {pin, offset};
-  formats::rig_scene(rigged, request, "01_01");
+  EXPECT_TRUE(formats::rig_scene(rigged, request, "01_01").empty());
 
   stage::Host original, solved;
   original.load_scene_record(clip, "clip");
   solved.load_module(TARSEL_MODULE_PATH);
   solved.load_scene_record(rigged, "rigged");
   const auto a = bones_by_name(original.scene()), b = bones_by_name(solved.scene());
+  LWItemID goal = LWITEM_NULL;
+  for (std::size_t i = 0; i < solved.scene().size(); ++i)
+    if (solved.scene().item(i).name == "LeftFoot_goal") goal = solved.scene().item(i).id;
   original.evaluate_frame(pin.first);
   const Vec3 held = original.world_position(a.at("LeftFoot"), pin.first / clip.fps);
   const double leg = 14.65;  // thigh and shin of the CMU figure
   int pinned_reached = 0;
+  double toes_moved = 0, worst_step_excess = -1e300, worst_step = 0;
+  Vec3 toes_held{}, previous_goal{}, previous_clip{};
   for (int frame = part.first; frame <= part.last; ++frame) {
     const double t = frame / clip.fps;
     original.evaluate(t);
@@ -327,12 +336,30 @@ TEST(Rig, PinHoldsAGoalAndOffsetMovesOne) {
     const Vec3 left = original.world_position(a.at("LeftFoot"), t);
     const Vec3 right = formats::add(original.world_position(a.at("RightFoot"), t), {0, 0.5, 0});
     const bool pinned = frame >= pin.first && frame <= pin.last;
-    const Vec3 left_goal = pinned ? held : left;
+    const Vec3 left_goal = solved.world_position(goal, t);
+    if (pinned) {
+      EXPECT_LT(distance(left_goal, held), 1e-12) << frame;
+    } else if (frame < pin.first - pin.ease || frame > pin.last + pin.ease) {
+      EXPECT_LT(distance(left_goal, left), 1e-12) << frame;
+    }
+    if (frame > part.first) {
+      const double step = distance(left_goal, previous_goal);
+      const double bound = distance(left, previous_clip) + 1.5 * distance(held, left) / pin.ease;
+      worst_step_excess = std::max(worst_step_excess, step - bound);
+      worst_step = std::max(worst_step, step);
+    }
+    previous_goal = left_goal;
+    previous_clip = left;
     const Vec3 hip = solved.world_position(b.at("LeftUpLeg"), t);
     if (distance(hip, left_goal) < leg - 1e-3) {
       pinned_reached += pinned;
       ASSERT_LT(distance(solved.world_position(b.at("LeftFoot"), t), left_goal), 1e-6 * leg)
           << "frame " << frame;
+      if (pinned) {
+        const Vec3 toes = solved.world_position(b.at("LeftToeBase"), t);
+        if (frame == pin.first) toes_held = toes;
+        toes_moved = std::max(toes_moved, distance(toes, toes_held));
+      }
     }
     const Vec3 rhip = solved.world_position(b.at("RightUpLeg"), t);
     if (distance(rhip, right) < leg - 1e-3) {
@@ -340,7 +367,20 @@ TEST(Rig, PinHoldsAGoalAndOffsetMovesOne) {
           << "frame " << frame;
     }
   }
+  std::printf("pin: largest goal step %.3g, toes moved %.3g while held\n", worst_step, toes_moved);
   EXPECT_GT(pinned_reached, 100);
+  EXPECT_LE(worst_step_excess, 1e-9);
+  EXPECT_LT(toes_moved, 1e-6 * leg);
+
+  // Held on through the next steps, the foot is left behind.
+  stage::Scene_record far = clip;
+  pin.last = 450;
+  request.edits = {pin};
+  const std::vector<std::string> warnings = formats::rig_scene(far, request, "01_01");
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("--pin LeftFoot: the chain cannot reach the held place on"),
+            std::string::npos)
+      << warnings[0];
 }
 
 // The baked legs, written and read back as a file, play with no module where the rig put them.
@@ -637,6 +677,40 @@ TEST(CommandLine, ListShowsTheJointTreeAndTheAnimations) {
   std::string err;
   EXPECT_EQ(
       run_stage("import '" + cmu + "' --animation 0 --frames 0-5 -o '" + dir + "/a0.json'", err), 0)
+      << err;
+}
+
+// Foot-locking a clip is two commands: `contacts` lists the left foot's planted phases of 01_01 as
+// --pin options (they cover most of the touch-down over frames 282-420, where the clip's ankle
+// drifts by 0.37), and `rig` takes them as they are.
+TEST(CommandLine, ContactsGiveThePinsOfAWalk) {
+  const std::string dir = MOTION_TEST_DIR;
+  std::string err;
+  ASSERT_EQ(run_stage("import '" + cmu + "' -o '" + dir + "/walk.json'", err), 0) << err;
+  const std::string listed = dir + "/contacts.txt";
+  ASSERT_EQ(std::system(("'" TARSEL_STAGE_EXE "' contacts '" + dir +
+                         "/walk.json' --joint LeftFoot > '" + listed + "'")
+                            .c_str()),
+            0);
+  std::istringstream lines(read_file(listed));
+  std::string option, pin, pins;
+  int touch_down = 0;  // frames of 282-420 in some phase
+  int phases = 0;
+  while (lines >> option >> pin) {
+    ASSERT_EQ(option, "--pin");
+    int first = 0, last = 0;
+    ASSERT_EQ(std::sscanf(pin.c_str(), "LeftFoot:%d-%d", &first, &last), 2) << pin;
+    touch_down += std::max(0, std::min(last, 420) - std::max(first, 282) + 1);
+    ++phases;
+    pins += " --pin " + pin;
+  }
+  std::printf("contacts: %d phases:%s\n", phases, pins.c_str());
+  EXPECT_GT(touch_down, 100) << pins;
+  EXPECT_GE(phases, 4);
+  EXPECT_EQ(run_stage("rig '" + dir + "/walk.json' -o '" + dir +
+                          "/locked.json' --chain LeftUpLeg:LeftFoot" + pins,
+                      err),
+            0)
       << err;
 }
 
