@@ -145,6 +145,17 @@ stage::Scene_record rigged_legs(const stage::Scene_record& clip) {
   return rigged;
 }
 
+// The world rotation of an item, and the angle of the turn between two rotations.
+stage::Mat3 upper_turn(const stage::Host& host, LWItemID id, double t) {
+  return stage::rotation_part(formats::linear(host.world(id, t)));
+}
+double turn_angle(const stage::Mat3& a, const stage::Mat3& b) {
+  double trace = 0;  // of a * b^T
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) trace += a.m[i][k] * b.m[i][k];
+  return std::acos(std::max(-1.0, std::min(1.0, (trace - 1) / 2)));
+}
+
 TEST(Rig, CmuLegsReproduceTheClip) {
   const stage::Scene_record clip = formats::import_motion(cmu, {});
   const stage::Scene_record rigged = rigged_legs(clip);
@@ -162,14 +173,24 @@ TEST(Rig, CmuLegsReproduceTheClip) {
     const double leg =
         distance(original.world_position(a.at(hip), 0), original.world_position(a.at(knee), 0)) +
         distance(original.world_position(a.at(knee), 0), original.world_position(a.at(ankle), 0));
-    int reachable = 0, wrong_side = 0;
-    double worst = 0, worst_knee = 0;
+    int reachable = 0, wrong_side = 0, straight = 0;
+    double worst = 0, worst_knee = 0, twist_excess = -1e300;
+    stage::Mat3 clip_before{}, solved_before{};
     for (int frame = clip.frame_start; frame <= clip.frame_end; ++frame) {
       const double t = frame / clip.fps;
       original.evaluate(t);
       solved.evaluate(t);
+      // The thigh turns per frame no more than the clip's does (+0.01 rad), straight frames too.
+      const stage::Mat3 clip_now = upper_turn(original, a.at(hip), t);
+      const stage::Mat3 solved_now = upper_turn(solved, b.at(hip), t);
+      if (frame > clip.frame_start)
+        twist_excess = std::max(twist_excess, turn_angle(solved_now, solved_before) -
+                                                  turn_angle(clip_now, clip_before));
+      clip_before = clip_now;
+      solved_before = solved_now;
       const Vec3 h = original.world_position(a.at(hip), t);
       const Vec3 goal = original.world_position(a.at(ankle), t);
+      straight += distance(h, goal) > leg * (1 - 1e-3);
       if (distance(h, goal) >= leg * (1 - 1e-9)) continue;
       ++reachable;
       worst = std::max(worst, distance(solved.world_position(b.at(ankle), t), goal));
@@ -187,6 +208,11 @@ TEST(Rig, CmuLegsReproduceTheClip) {
     }
     EXPECT_GT(reachable, clip.frame_end / 2);
     EXPECT_EQ(wrong_side, 0);
+    std::printf(
+        "%s leg: %d nearly straight frames, thigh's turn a frame at most %.3g rad more than "
+        "the clip's\n",
+        side, straight, twist_excess);
+    EXPECT_LT(twist_excess, 0.01);
     // The clip's knee is a hinge, so the pole keeps the whole limb where the clip has it.
     EXPECT_LT(worst_knee, 1e-6 * leg);
     EXPECT_LT(worst, 1e-6 * leg);
