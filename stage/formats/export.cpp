@@ -27,7 +27,7 @@ struct Sampled {
   double size = 1;  // spread of the joints on the first frame
 };
 
-Sampled sample(stage::Host& host, int first, int last) {
+Sampled sample(stage::Host& host, int first, int last, double scale) {
   const stage::Scene& scene = host.scene();
   Sampled s;
   s.fps = scene.fps;
@@ -51,8 +51,9 @@ Sampled sample(stage::Host& host, int first, int last) {
     std::vector<Mat4> w;
     for (std::size_t k = 0; k < s.items.size(); ++k) {
       w.push_back(mirror_z(host.world(s.items[k], t)));
+      for (int c = 0; c < 3; ++c) w.back().m[3][c] *= scale;  // lengths, not turns
       if (f != first) continue;
-      s.tip.push_back(mirror_z(host.bone_tip(s.items[k], t)));
+      s.tip.push_back(scaled(mirror_z(host.bone_tip(s.items[k], t)), scale));
       const Vec3 p = stage::translation(w.back());
       for (int c = 0; c < 3; ++c) {
         lo[c] = k == 0 ? p[c] : std::min(lo[c], p[c]);
@@ -188,8 +189,8 @@ nlohmann::ordered_json gltf_skins(const Sampled& s, const stage::Scene& scene, A
 
 }  // namespace
 
-std::string export_gltf(stage::Host& host, int first, int last, bool binary) {
-  const Sampled s = sample(host, first, last);
+std::string export_gltf(stage::Host& host, int first, int last, bool binary, double scale) {
+  const Sampled s = sample(host, first, last, scale);
   const std::size_t frames = s.world.size(), n = s.items.size();
   std::string buffer;
   ordered_json views = ordered_json::array(), accessors = ordered_json::array();
@@ -285,8 +286,8 @@ std::string export_gltf(stage::Host& host, int first, int last, bool binary) {
   return out;
 }
 
-std::string export_bvh(stage::Host& host, int first, int last) {
-  const Sampled s = sample(host, first, last);
+std::string export_bvh(stage::Host& host, int first, int last, double scale) {
+  const Sampled s = sample(host, first, last, scale);
   const stage::Scene& scene = host.scene();
   const std::size_t frames = s.world.size();
   const std::vector<int> kind = bvh_joint_kinds(s, scene);

@@ -3,6 +3,7 @@
 
 #include "stage/error.h"
 #include "stage/formats/export.h"
+#include "stage/formats/units.h"
 #include "stage/host.h"
 #include "stage/output_file.h"
 #include "stage/report/frames.h"
@@ -18,6 +19,8 @@ struct Options {
   std::string output;
   std::string frames;
   std::string module;
+  double scale = 1;
+  std::string units = "m";
 };
 
 bool ends_with(const std::string& s, const std::string& suffix) {
@@ -36,6 +39,9 @@ int run_export(const Options& o, const Module_path& module_path) {
   } else {
     throw stage::Error(o.output + ": unknown kind of file (write .glb, .gltf or .bvh)");
   }
+  const double metres = formats::unit_metres(o.units);
+  if (metres == 0) throw stage::Error("--units " + o.units + ": expected m, cm, mm, in or cmu");
+  const double scale = o.scale / metres;
   report::Frame_range range;
   if (!o.frames.empty()) range = report::parse_frame_range(o.frames);
   stage::Output_file output(o.output);
@@ -50,8 +56,9 @@ int run_export(const Options& o, const Module_path& module_path) {
                        std::to_string(scene.frame_start) + "-" + std::to_string(scene.frame_end));
   }
   try {
-    output.commit(kind == bvh ? formats::export_bvh(host, range.first, range.last)
-                              : formats::export_gltf(host, range.first, range.last, kind == glb));
+    output.commit(kind == bvh
+                      ? formats::export_bvh(host, range.first, range.last, scale)
+                      : formats::export_gltf(host, range.first, range.last, kind == glb, scale));
   } catch (const stage::Error& e) {
     const std::string what = e.what();
     if (what.rfind(o.output, 0) == 0) throw;
@@ -74,6 +81,13 @@ Command add_export_command(CLI::App& app, Module_path module_path) {
       ->type_name("OUT");
   cmd->add_option("-f,--frames", o->frames, "Frames to export: FIRST-LAST (default: the scene's)")
       ->type_name("RANGE");
+  cmd->add_option("--scale", o->scale, "Multiply every length written, e.g. 100 for centimetres")
+      ->check(CLI::PositiveNumber)
+      ->type_name("S");
+  cmd->add_option("--units", o->units,
+                  "Unit to write lengths in, the scene's being metres: m (default), cm, mm, in or\n"
+                  "cmu (the CMU clips' 0.0254/0.45 m)")
+      ->type_name("UNIT");
   add_module_option(cmd, o->module);
   return {cmd, [o, module_path] { return run_export(*o, module_path); }};
 }

@@ -5,6 +5,7 @@
 #include "stage/error.h"
 #include "stage/formats/import.h"
 #include "stage/formats/rig.h"
+#include "stage/formats/units.h"
 #include "stage/output_file.h"
 #include "stage/report/frames.h"
 #include "stage/runner/commands.h"
@@ -20,6 +21,7 @@ struct Import_options {
   std::string output;
   double fps = 0;
   double scale = 1;
+  std::string units;
   std::string frames;
   std::string animation;
   bool list = false;
@@ -30,6 +32,11 @@ int run_import(const Import_options& o) {
   formats::Import_options options;
   options.fps = o.fps;
   options.scale = o.scale;
+  if (!o.units.empty()) {
+    const double metres = formats::unit_metres(o.units);
+    if (metres == 0) throw stage::Error("--units " + o.units + ": expected m, cm, mm, in or cmu");
+    options.scale *= metres;
+  }
   if (!o.frames.empty()) {
     const report::Frame_range range = report::parse_frame_range(o.frames);
     options.has_frames = true;
@@ -75,6 +82,10 @@ Command add_import_command(CLI::App& app) {
   cmd->add_option("--scale", o->scale, "Multiply every length, e.g. 0.01 for centimetres")
       ->check(CLI::PositiveNumber)
       ->type_name("S");
+  cmd->add_option("--units", o->units,
+                  "The file's length unit, converted to metres: m, cm, mm, in or cmu (the CMU\n"
+                  "clips' 0.0254/0.45 m); default: lengths kept as they are")
+      ->type_name("UNIT");
   cmd->add_option("-f,--frames", o->frames, "Keep only these frames of the clip: FIRST-LAST")
       ->type_name("RANGE");
   add_rig_options(cmd, o->rig);

@@ -753,4 +753,36 @@ TEST(CommandLine, ContactsGiveThePinsOfAWalk) {
       << err;
 }
 
+// Units: the CMU clip imported in metres stands about 1.7 m tall, and exported back in its own unit
+// it has the source's joints where the source has them, read by the offset-adding reader.
+TEST(CommandLine, UnitsConvertOnImportAndBackOnExport) {
+  const std::string dir = MOTION_TEST_DIR;
+  std::string err;
+  ASSERT_EQ(
+      run_stage("import '" + cmu + "' --units cmu --frames 0-40 -o '" + dir + "/metres.json'", err),
+      0)
+      << err;
+  const stage::Scene_record scene = stage::read_scene_file(dir + "/metres.json");
+  stage::Host host;
+  host.load_scene_record(scene, "metres");
+  host.evaluate_frame(0);
+  const auto b = bones_by_name(host.scene());
+  const double tall = host.world_position(b.at("EndSite_Head"), 0)[1] -
+                      host.world_position(b.at("LeftToeBase"), 0)[1];
+  EXPECT_GT(tall, 1.4);
+  EXPECT_LT(tall, 1.9);
+  ASSERT_EQ(
+      run_stage("export '" + dir + "/metres.json' --units cmu -o '" + dir + "/back.bvh'", err), 0)
+      << err;
+  std::vector<std::string> names, source_names;
+  const auto back = read_bvh(dir + "/back.bvh", names);
+  const auto source = read_bvh(cmu, source_names);
+  EXPECT_EQ(names, source_names);
+  double worst = 0;
+  for (int f = 0; f <= 40; ++f)
+    for (const auto& [name, at] : back[f])
+      worst = std::max(worst, distance(at, source[f].at(name)));
+  EXPECT_LT(worst, 1e-6 * 30);
+}
+
 }  // namespace
