@@ -6,9 +6,11 @@
 #include "stage/formats/units.h"
 #include "stage/host.h"
 #include "stage/output_file.h"
+#include "stage/report/diagnostics_summary.h"
 #include "stage/report/frames.h"
 #include "stage/runner/command_options.h"
 #include "stage/runner/commands.h"
+#include "stage/runner/open_scene.h"
 
 namespace runner {
 
@@ -21,6 +23,8 @@ struct Options {
   std::string module;
   double scale = 1;
   std::string units = "m";
+  bool strict = false;
+  bool raw_diagnostics = false;
 };
 
 bool ends_with(const std::string& s, const std::string& suffix) {
@@ -28,7 +32,7 @@ bool ends_with(const std::string& s, const std::string& suffix) {
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-int run_export(const Options& o, const Module_path& module_path) {
+int run_export(const Options& o) {
   enum { glb, gltf, bvh } kind;
   if (ends_with(o.output, ".glb")) {
     kind = glb;
@@ -46,8 +50,7 @@ int run_export(const Options& o, const Module_path& module_path) {
   if (!o.frames.empty()) range = report::parse_frame_range(o.frames);
   stage::Output_file output(o.output);
   stage::Host host;
-  host.load_module(module_path(o.module));
-  host.load_scene(o.scene);
+  open_scene(host, o.module, o.scene, o.strict);
   const stage::Scene& scene = host.scene();
   if (o.frames.empty()) {
     range = {scene.frame_start, scene.frame_end};
@@ -56,9 +59,12 @@ int run_export(const Options& o, const Module_path& module_path) {
                        std::to_string(scene.frame_start) + "-" + std::to_string(scene.frame_end));
   }
   try {
-    output.commit(kind == bvh
-                      ? formats::export_bvh(host, range.first, range.last, scale)
-                      : formats::export_gltf(host, range.first, range.last, kind == glb, scale));
+    std::string file;
+    report::fold_diagnostics(o.scene, o.raw_diagnostics, [&] {
+      file = kind == bvh ? formats::export_bvh(host, range.first, range.last, scale)
+                         : formats::export_gltf(host, range.first, range.last, kind == glb, scale);
+    });
+    output.commit(file);
   } catch (const stage::Error& e) {
     const std::string what = e.what();
     if (what.rfind(o.output, 0) == 0) throw;
@@ -69,7 +75,7 @@ int run_export(const Options& o, const Module_path& module_path) {
 
 }  // namespace
 
-Command add_export_command(CLI::App& app, Module_path module_path) {
+Command add_export_command(CLI::App& app) {
   auto o = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand(
       "export",
@@ -89,7 +95,9 @@ Command add_export_command(CLI::App& app, Module_path module_path) {
                   "cmu (the CMU clips' 0.0254/0.45 m)")
       ->type_name("UNIT");
   add_module_option(cmd, o->module);
-  return {cmd, [o, module_path] { return run_export(*o, module_path); }};
+  add_strict_option(cmd, o->strict);
+  add_raw_diagnostics_option(cmd, o->raw_diagnostics);
+  return {cmd, [o] { return run_export(*o); }};
 }
 
 }  // namespace runner

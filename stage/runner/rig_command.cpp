@@ -7,6 +7,7 @@
 #include "stage/output_file.h"
 #include "stage/runner/command_options.h"
 #include "stage/runner/commands.h"
+#include "stage/runner/open_scene.h"
 #include "stage/runner/rig_options.h"
 #include "stage/scene_file.h"
 
@@ -18,6 +19,8 @@ struct Options {
   std::string scene;
   std::string output;
   Rig_options rig;
+  std::string module;
+  bool strict = false;
 };
 
 int run_rig(const Options& o) {
@@ -25,8 +28,11 @@ int run_rig(const Options& o) {
   if (request.empty()) throw stage::Error("rig: give at least one --chain, --pin or --offset");
   stage::Output_file output(o.output);
   stage::Scene_record scene = stage::read_scene_file(o.scene);
-  for (const std::string& w : formats::rig_scene(scene, request, o.scene))
+  const std::vector<std::string> warnings = formats::rig_scene(scene, request, o.scene);
+  for (const std::string& w : warnings)
     std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
+  check_strict(warnings, o.strict);
+  check_scene_record(scene, o.output, o.module, o.strict);
   output.commit(stage::format_scene(scene));
   return 0;
 }
@@ -42,6 +48,8 @@ Command add_rig_command(CLI::App& app) {
   add_scene_option(cmd, o->scene);
   cmd->add_option("-o,--output", o->output, "Scene file to write")->required()->type_name("RIGGED");
   add_rig_options(cmd, o->rig);
+  add_module_option(cmd, o->module);
+  add_strict_option(cmd, o->strict);
   return {cmd, [o] { return run_rig(*o); }};
 }
 
