@@ -58,8 +58,35 @@ void Host::evaluate(double time) {
       handler.motion->table.evaluate(handler.instance, &access);
     }
     evaluation_.current = Scene::npos;
+    if (item.match_goal_orientation && item.goal != LWITEM_NULL && item.goal != item.id)
+      turn_to_goal(index);
     evaluated.done = true;
   }
+}
+
+void Host::turn_to_goal(std::size_t index) {
+  // world = diag(s) R P * W_parent, so the turn whose world rows are the goal's is
+  // R = G * W_parent^T * P^T with G and W_parent taken as rotations.
+  const Item& item = scene_.item(index);
+  Evaluated_item& evaluated = evaluation_.items[index];
+  const double t = evaluation_.time;
+  const auto rotation_of = [&](LWItemID id) {
+    const Mat4 w = world(id, t);
+    Mat3 l{};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) l.m[i][j] = w.m[i][j];
+    return rotation_part(l);
+  };
+  const auto transposed = [](const Mat3& m) {
+    Mat3 r{};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) r.m[i][j] = m.m[j][i];
+    return r;
+  };
+  const Mat3 parent = item.parent != LWITEM_NULL ? rotation_of(item.parent) : identity3();
+  const Mat3 pivot = hpb_matrix(evaluated.values[ch_pivot_rotation]);
+  evaluated.values[ch_rotation] =
+      hpb_from_matrix(rotation_of(item.goal) * transposed(parent) * transposed(pivot));
 }
 
 void Host::access_get(LWItemParam param, LWTime time, double out[3]) const {

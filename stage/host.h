@@ -85,7 +85,8 @@ class Host final : public Service_host {
 
   // --- Evaluation --------------------------------------------------------------------------
   // Evaluates every item at a time (seconds): parents before children; for each item its
-  // channels from its keys, then its active motion handlers in order.
+  // channels from its keys, then its active motion handlers in order, then, for an item that
+  // matches its goal's orientation, the turn to it.
   void evaluate(double time);
   void evaluate_frame(int frame) { evaluate(frame / scene_.fps); }
   double evaluated_time() const { return evaluation_.time; }
@@ -173,6 +174,8 @@ class Host final : public Service_host {
   };
 
   Mat4 local(std::size_t index, double time) const;
+  // An item that matches its goal's orientation: its rotation set from the goal's world one.
+  void turn_to_goal(std::size_t index);
 
   void destroy_instances(Scene& scene);
   void destroy_instance(Attached_handler& handler);

@@ -35,6 +35,7 @@ void copy_scene_fields(const From& from, To& to) {
 template <class From, class To>
 void copy_item_fields(const From& from, To& to) {
   to.channels = from.channels;
+  to.match_goal_orientation = from.match_goal_orientation;
   to.rest_position = from.rest_position;
   to.rest_rotation = from.rest_rotation;
   to.rest_length = from.rest_length;

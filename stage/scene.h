@@ -54,9 +54,12 @@ struct Item {
   LWItemID id = LWITEM_NULL;
   Item_type type = Item_type::object;
   std::string name;
-  LWItemID owner = LWITEM_NULL;            // bones: the object they belong to
-  LWItemID parent = LWITEM_NULL;           // none for a top-level item
-  LWItemID goal = LWITEM_NULL;             // the item's IK goal
+  LWItemID owner = LWITEM_NULL;   // bones: the object they belong to
+  LWItemID parent = LWITEM_NULL;  // none for a top-level item
+  LWItemID goal = LWITEM_NULL;    // the item's IK goal
+  // After its channels and handlers, the item turns to its goal's world orientation (its own
+  // position and scaling kept), e.g. a foot that keeps the clip's orientation below an IK leg.
+  bool match_goal_orientation = false;
   std::array<Channel, ch_count> channels;  // scaling starts at (1, 1, 1), the others at 0
   Vec3 rest_position{};                    // bones
   Vec3 rest_rotation{};                    // bones, radians

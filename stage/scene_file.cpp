@@ -165,9 +165,9 @@ class Parser {
   Item_record item(const json& j, const std::string& path, double fps) const {
     object(j, path);
     only_fields(j, path,
-                {"id", "type", "name", "owner", "parent", "goal", "position", "rotation", "scaling",
-                 "pivot", "pivot_rotation", "rest_position", "rest_rotation", "rest_length",
-                 "limits", "handlers"});
+                {"id", "type", "name", "owner", "parent", "goal", "match_goal_orientation",
+                 "position", "rotation", "scaling", "pivot", "pivot_rotation", "rest_position",
+                 "rest_rotation", "rest_length", "limits", "handlers"});
     Item_record r;
     if (!j.contains("id")) fail(path, "an item needs an \"id\"");
     r.id = id(j["id"], path + "/id");
@@ -185,6 +185,11 @@ class Parser {
     }
     if (j.contains("parent")) r.parent = id(j["parent"], path + "/parent");
     if (j.contains("goal")) r.goal = id(j["goal"], path + "/goal");
+    if (j.contains("match_goal_orientation")) {
+      const json& m = j["match_goal_orientation"];
+      if (!m.is_boolean()) fail(path + "/match_goal_orientation", "expected true or false");
+      r.match_goal_orientation = m.get<bool>();
+    }
     for (int c = 0; c < ch_count; ++c) {
       if (j.contains(channel_names[c]))
         r.channels[c] =
@@ -491,6 +496,7 @@ ordered_json item_json(const Item_record& r, double fps) {
   if (r.owner) j["owner"] = r.owner;
   if (r.parent && !(r.type == Item_type::bone && r.parent == r.owner)) j["parent"] = r.parent;
   if (r.goal) j["goal"] = r.goal;
+  if (r.match_goal_orientation) j["match_goal_orientation"] = true;
   for (int c = 0; c < ch_count; ++c) {
     if (!is_default(r.channels[c], c))
       j[channel_names[c]] = channel_json(r.channels[c], is_angle_channel(c), fps);

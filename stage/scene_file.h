@@ -29,6 +29,7 @@ struct Item_record {
   uint32_t owner = 0;   // bones
   uint32_t parent = 0;  // 0: none (a bone's parent is then its owner)
   uint32_t goal = 0;
+  bool match_goal_orientation = false;     // turn to the goal's world orientation (scene.h)
   std::array<Channel, ch_count> channels;  // scaling defaults to (1, 1, 1)
   Vec3 rest_position{};
   Vec3 rest_rotation{};

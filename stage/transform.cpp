@@ -41,6 +41,35 @@ Mat3 hpb_matrix(const Vec3& hpb) {
                {cp * sh, -sp, cp * ch}}};
 }
 
+Vec3 hpb_from_matrix(const Mat3& r) {
+  // hpb_matrix rows: row 2 = (cp sh, -sp, cp ch). With the heading known, rows 0 and 1 give
+  // cb = m00 ch - m02 sh and sb = m12 sh - m10 ch whatever the pitch, so the bank makes up for
+  // a heading that is poorly defined near pitch +-90 degrees.
+  const double h = std::atan2(r.m[2][0], r.m[2][2]);
+  const double p = std::atan2(-r.m[2][1], std::hypot(r.m[2][0], r.m[2][2]));
+  const double ch = std::cos(h), sh = std::sin(h);
+  const double b = std::atan2(r.m[1][2] * sh - r.m[1][0] * ch, r.m[0][0] * ch - r.m[0][2] * sh);
+  return {h, p, b};
+}
+
+Mat3 rotation_part(const Mat3& m) {
+  const auto unit = [](double* v) {
+    const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (n > 0)
+      for (int i = 0; i < 3; ++i) v[i] /= n;
+  };
+  Mat3 r = m;
+  unit(r.m[2]);
+  const double d = r.m[1][0] * r.m[2][0] + r.m[1][1] * r.m[2][1] + r.m[1][2] * r.m[2][2];
+  for (int i = 0; i < 3; ++i) r.m[1][i] -= d * r.m[2][i];
+  unit(r.m[1]);
+  // X = Y x Z keeps the frame right-handed in the rows' sense of hpb_matrix.
+  r.m[0][0] = r.m[1][1] * r.m[2][2] - r.m[1][2] * r.m[2][1];
+  r.m[0][1] = r.m[1][2] * r.m[2][0] - r.m[1][0] * r.m[2][2];
+  r.m[0][2] = r.m[1][0] * r.m[2][1] - r.m[1][1] * r.m[2][0];
+  return r;
+}
+
 Mat4 local_matrix(const Vec3& scale, const Vec3& rotation, const Vec3& position,
                   const Vec3& pivot_rotation, const Vec3& parent_pivot) {
   const Mat3 scale_m{{{scale[0], 0, 0}, {0, scale[1], 0}, {0, 0, scale[2]}}};

@@ -32,6 +32,12 @@ Mat4 operator*(const Mat4& a, const Mat4& b);  // a applied first
 // Rotation of a heading (about Y), pitch (about X), bank (about Z) triple in radians:
 // rot_z(bank) * rot_x(pitch) * rot_y(heading).
 Mat3 hpb_matrix(const Vec3& hpb);
+// The heading, pitch and bank whose hpb_matrix is the rotation r (rows orthonormal, det +1).
+// Near pitch +-90 degrees the bank takes the whole turn about the shared axis.
+Vec3 hpb_from_matrix(const Mat3& r);
+// The rotation of a linear part whose rows may be scaled: rows made unit and square to each
+// other (Z kept, then Y), so that a uniformly or axis-scaled frame gives its own turn.
+Mat3 rotation_part(const Mat3& m);
 
 // An item's local transform: linear part diag(scale) * R(rotation) * R(pivot_rotation),
 // translation position - parent_pivot.

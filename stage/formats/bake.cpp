@@ -9,7 +9,7 @@ stage::Scene_record bake_scene(stage::Host& host, int first, int last) {
   const stage::Scene& scene = host.scene();
   std::vector<std::size_t> baked;
   for (std::size_t i = 0; i < scene.size(); ++i)
-    if (!scene.item(i).handlers.empty()) baked.push_back(i);
+    if (!scene.item(i).handlers.empty() || scene.item(i).match_goal_orientation) baked.push_back(i);
 
   const int channels[] = {stage::ch_position, stage::ch_rotation, stage::ch_scaling};
   const LWItemParam params[] = {LWIP_POSITION, LWIP_ROTATION, LWIP_SCALING};
@@ -42,6 +42,7 @@ stage::Scene_record bake_scene(stage::Host& host, int first, int last) {
       channel.value = channel.keys.front().value;
     }
     r.handlers.clear();
+    r.match_goal_orientation = false;  // the turn is in the keys now
   }
   record.frame_start = first;
   record.frame_end = last;

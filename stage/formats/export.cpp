@@ -27,7 +27,7 @@ struct Sampled {
   double size = 1;  // spread of the joints on the first frame
 };
 
-Sampled sample(stage::Host& host, int first, int last) {
+Sampled sample(stage::Host& host, int first, int last, double scale) {
   const stage::Scene& scene = host.scene();
   Sampled s;
   s.fps = scene.fps;
@@ -51,8 +51,9 @@ Sampled sample(stage::Host& host, int first, int last) {
     std::vector<Mat4> w;
     for (std::size_t k = 0; k < s.items.size(); ++k) {
       w.push_back(mirror_z(host.world(s.items[k], t)));
+      for (int c = 0; c < 3; ++c) w.back().m[3][c] *= scale;  // lengths, not turns
       if (f != first) continue;
-      s.tip.push_back(mirror_z(host.bone_tip(s.items[k], t)));
+      s.tip.push_back(scaled(mirror_z(host.bone_tip(s.items[k], t)), scale));
       const Vec3 p = stage::translation(w.back());
       for (int c = 0; c < 3; ++c) {
         lo[c] = k == 0 ? p[c] : std::min(lo[c], p[c]);
@@ -127,10 +128,69 @@ Vec3 zyx_angles(const Mat3& r) {
   return {a, b, c};
 }
 
+// What each sampled item becomes in a BVH file: its joints are the first skeleton. An object
+// holding one top bone is left out, that bone being the file's ROOT, so a BVH read in and written
+// out keeps its own top joint once; a leaf bone that was a BVH End Site (assimp names those
+// "EndSite_" and the parent's name) is written as an End Site again.
+enum Bvh_kind { bvh_joint, bvh_top, bvh_end_site, bvh_left_out };
+
+std::vector<int> bvh_joint_kinds(const Sampled& s, const stage::Scene& scene) {
+  const std::size_t n = s.items.size();
+  std::vector<int> kind(n, bvh_left_out);
+  std::vector<std::size_t> children(n, 0);
+  for (std::size_t k = 0; k < n; ++k)
+    if (s.parent[k] >= 0) ++children[s.parent[k]];
+  kind[0] = bvh_top;
+  for (std::size_t k = 1; k < n; ++k) {
+    if (s.parent[k] < 0 || kind[s.parent[k]] == bvh_left_out || kind[s.parent[k]] == bvh_end_site)
+      continue;
+    const std::string& parent = scene.at(s.items[s.parent[k]]).name;
+    kind[k] = children[k] == 0 && scene.at(s.items[k]).name == "EndSite_" + parent ? bvh_end_site
+                                                                                   : bvh_joint;
+  }
+  const bool object_top = scene.at(s.items[0]).type != stage::Item_type::bone;
+  if (object_top && children[0] == 1) {
+    kind[0] = bvh_left_out;
+    for (std::size_t k = 1; k < n; ++k)
+      if (s.parent[k] == 0) kind[k] = bvh_top;
+  }
+  return kind;
+}
+
+// One skin per object that owns bones: its bones as the joints, the object as the skeleton's
+// root, and as inverse bind matrices the inverses of the joints' world transforms on the first
+// frame, so that readers make one armature of them rather than loose animated nodes.
+template <class Add_accessor>
+nlohmann::ordered_json gltf_skins(const Sampled& s, const stage::Scene& scene, Add_accessor& add) {
+  nlohmann::ordered_json skins = nlohmann::ordered_json::array();
+  for (std::size_t top = 0; top < s.items.size(); ++top) {
+    if (s.parent[top] >= 0 || scene.at(s.items[top]).type == stage::Item_type::bone) continue;
+    std::vector<std::size_t> joints;
+    for (std::size_t k = 0; k < s.items.size(); ++k) {
+      std::size_t a = k;
+      while (s.parent[a] >= 0) a = static_cast<std::size_t>(s.parent[a]);
+      if (a == top && k != top) joints.push_back(k);
+    }
+    if (joints.empty()) continue;
+    std::vector<float> matrices;
+    for (const std::size_t k : joints) {
+      // Row-form matrices stored row by row are glTF's column-major column-form ones.
+      const Mat4 inv = inverse(s.world[0][k]);
+      for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) matrices.push_back(static_cast<float>(inv.m[i][j]));
+    }
+    skins.push_back({{"name", scene.at(s.items[top]).name},
+                     {"inverseBindMatrices", add(matrices, "MAT4", joints.size(), false)},
+                     {"skeleton", top},
+                     {"joints", joints}});
+  }
+  return skins;
+}
+
 }  // namespace
 
-std::string export_gltf(stage::Host& host, int first, int last, bool binary) {
-  const Sampled s = sample(host, first, last);
+std::string export_gltf(stage::Host& host, int first, int last, bool binary, double scale) {
+  const Sampled s = sample(host, first, last, scale);
   const std::size_t frames = s.world.size(), n = s.items.size();
   std::string buffer;
   ordered_json views = ordered_json::array(), accessors = ordered_json::array();
@@ -194,6 +254,8 @@ std::string export_gltf(stage::Host& host, int first, int last, bool binary) {
     }
   }
 
+  const ordered_json skins = gltf_skins(s, scene, add_accessor);
+
   ordered_json root = {
       {"asset", {{"version", "2.0"}, {"generator", "tarsel-stage export"}}},
       {"scene", 0},
@@ -203,6 +265,7 @@ std::string export_gltf(stage::Host& host, int first, int last, bool binary) {
       {"buffers", ordered_json::array()},
       {"bufferViews", views},
       {"accessors", accessors}};
+  if (!skins.empty()) root["skins"] = skins;
   ordered_json buf = {{"byteLength", buffer.size()}};
   if (!binary) buf["uri"] = "data:application/octet-stream;base64," + base64(buffer);
   root["buffers"].push_back(buf);
@@ -223,25 +286,29 @@ std::string export_gltf(stage::Host& host, int first, int last, bool binary) {
   return out;
 }
 
-std::string export_bvh(stage::Host& host, int first, int last) {
-  const Sampled s = sample(host, first, last);
+std::string export_bvh(stage::Host& host, int first, int last, double scale) {
+  const Sampled s = sample(host, first, last, scale);
   const stage::Scene& scene = host.scene();
   const std::size_t frames = s.world.size();
-  // One skeleton: the first top node and everything below it.
-  std::vector<char> in(s.items.size(), 0);
-  for (std::size_t k = 0; k < s.items.size(); ++k)
-    in[k] = k == 0 || (s.parent[k] >= 0 && in[s.parent[k]]);
+  const std::vector<int> kind = bvh_joint_kinds(s, scene);
+  const auto is_joint = [&](std::size_t c, std::size_t k) {
+    return s.parent[c] == static_cast<int>(k) && kind[c] != bvh_left_out;
+  };
+  // The ROOT: the skeleton's own top joint where the object above it holds just that one.
+  std::size_t top = 0;
+  for (std::size_t c = 0; c < s.items.size(); ++c)
+    if (kind[c] == bvh_top) top = c;
 
   // Each joint's offset from its parent, in the parent's (unscaled) frame, on a frame.
   const auto offset = [&](std::size_t f, std::size_t k) {
     const Vec3 p = stage::translation(s.world[f][k]);
-    if (s.parent[k] < 0) return p;
+    if (k == top || s.parent[k] < 0) return p;
     const Mat4& pw = s.world[f][s.parent[k]];
     return mul(sub(p, stage::translation(pw)), transpose(rotation_of(pw)));
   };
   std::vector<char> moves(s.items.size(), 0);
   for (std::size_t k = 0; k < s.items.size(); ++k) {
-    moves[k] = s.parent[k] < 0;
+    moves[k] = k == top;
     for (std::size_t f = 1; f < frames && !moves[k]; ++f)
       if (norm(sub(offset(f, k), offset(0, k))) > 1e-9 * s.size) moves[k] = 1;
   }
@@ -249,12 +316,20 @@ std::string export_bvh(stage::Host& host, int first, int last) {
   std::string out = "HIERARCHY\n";
   char line[256];
   std::vector<std::size_t> order;  // joints in the order their channels are written
+  const auto end_site = [&](const std::string& pad, const Vec3& e) {
+    std::snprintf(line, sizeof line, "%s\tEnd Site\n%s\t{\n%s\t\tOFFSET %.10g %.10g %.10g\n%s\t}\n",
+                  pad.c_str(), pad.c_str(), pad.c_str(), e[0], e[1], e[2], pad.c_str());
+    out += line;
+  };
   const std::function<void(std::size_t, int)> write = [&](std::size_t k, int depth) {
     const std::string pad(depth, '\t');
     order.push_back(k);
     out += pad + (depth == 0 ? "ROOT " : "JOINT ") + bvh_name(scene.at(s.items[k]).name) + "\n";
     out += pad + "{\n";
-    const Vec3 o = s.parent[k] < 0 ? Vec3{0, 0, 0} : offset(0, k);
+    // A joint with position channels carries its whole offset in them: OFFSET 0, so that
+    // readers adding the two (as the format is commonly read) and readers taking the channels
+    // alone agree.
+    const Vec3 o = moves[k] ? Vec3{0, 0, 0} : offset(0, k);
     std::snprintf(line, sizeof line, "%s\tOFFSET %.10g %.10g %.10g\n", pad.c_str(), o[0], o[1],
                   o[2]);
     out += line;
@@ -263,28 +338,27 @@ std::string export_bvh(stage::Host& host, int first, int last) {
                       : "\tCHANNELS 3 Zrotation Yrotation Xrotation\n");
     bool has_child = false;
     for (std::size_t c = 0; c < s.items.size(); ++c) {
-      if (s.parent[c] != static_cast<int>(k) || !in[c]) continue;
+      if (!is_joint(c, k)) continue;
       has_child = true;
-      write(c, depth + 1);
+      if (kind[c] == bvh_end_site)
+        end_site(pad, offset(0, c));
+      else
+        write(c, depth + 1);
     }
-    if (!has_child) {
-      const Vec3 e = mul(sub(s.tip[k], stage::translation(s.world[0][k])),
-                         transpose(rotation_of(s.world[0][k])));
-      std::snprintf(line, sizeof line,
-                    "%s\tEnd Site\n%s\t{\n%s\t\tOFFSET %.10g %.10g %.10g\n%s\t}\n", pad.c_str(),
-                    pad.c_str(), pad.c_str(), e[0], e[1], e[2], pad.c_str());
-      out += line;
-    }
+    if (!has_child)
+      end_site(pad, mul(sub(s.tip[k], stage::translation(s.world[0][k])),
+                        transpose(rotation_of(s.world[0][k]))));
     out += pad + "}\n";
   };
-  write(0, 0);
+  write(top, 0);
   std::snprintf(line, sizeof line, "MOTION\nFrames: %zu\nFrame Time: %.10g\n", frames, 1 / s.fps);
   out += line;
   for (std::size_t f = 0; f < frames; ++f) {
     std::string row;
     for (const std::size_t k : order) {
       const Mat3 r = rotation_of(s.world[f][k]);
-      const Mat3 local = s.parent[k] < 0 ? r : r * transpose(rotation_of(s.world[f][s.parent[k]]));
+      const Mat3 local =
+          k == top || s.parent[k] < 0 ? r : r * transpose(rotation_of(s.world[f][s.parent[k]]));
       const Vec3 a = zyx_angles(transpose(local));
       if (moves[k]) {
         const Vec3 o = offset(f, k);

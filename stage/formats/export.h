@@ -12,9 +12,9 @@
 namespace formats {
 
 // Evaluate frames first..last in the host (with its module, so chains are solved) and return the
-// file's bytes. Throw stage::Error when the scene has no bones.
-std::string export_gltf(stage::Host& host, int first, int last, bool binary);
-std::string export_bvh(stage::Host& host, int first, int last);
+// file's bytes, every length multiplied by `scale`. Throw stage::Error when the scene has no bones.
+std::string export_gltf(stage::Host& host, int first, int last, bool binary, double scale = 1);
+std::string export_bvh(stage::Host& host, int first, int last, double scale = 1);
 
 }  // namespace formats
 

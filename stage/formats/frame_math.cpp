@@ -65,17 +65,6 @@ Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
-Vec3 hpb_from_matrix(const Mat3& r) {
-  // hpb_matrix rows: row 2 = (cp sh, -sp, cp ch). With the heading known, rows 0 and 1 give
-  // cb = m00 ch - m02 sh and sb = m12 sh - m10 ch whatever the pitch, so the bank makes up for
-  // a heading that is poorly defined near pitch +-90 degrees.
-  const double h = std::atan2(r.m[2][0], r.m[2][2]);
-  const double p = std::atan2(-r.m[2][1], std::hypot(r.m[2][0], r.m[2][2]));
-  const double ch = std::cos(h), sh = std::sin(h);
-  const double b = std::atan2(r.m[1][2] * sh - r.m[1][0] * ch, r.m[0][0] * ch - r.m[0][2] * sh);
-  return {h, p, b};
-}
-
 Vec3 nearest_turn(const Vec3& hpb, const Vec3& previous) {
   Vec3 r = hpb;
   for (int i = 0; i < 3; ++i) {
@@ -101,8 +90,9 @@ bool split_channels(const Mat4& m, Channels& out, double tolerance) {
   // Rounding leaves a rotation's rows a hair off unit length; a scaling that is 1, or the same on
   // every axis, is kept exactly so (the solver treats a uniform scaling apart).
   const double lo = std::min({s[0], s[1], s[2]}), hi = std::max({s[0], s[1], s[2]});
-  if (hi - lo <= 1e-12 * hi) {
-    const double k = std::fabs(hi - 1) <= 1e-12 ? 1.0 : (s[0] + s[1] + s[2]) / 3;
+  const double snap = std::max(1e-12, tolerance / 10);
+  if (hi - lo <= snap * hi) {
+    const double k = std::fabs(hi - 1) <= snap ? 1.0 : (s[0] + s[1] + s[2]) / 3;
     s = {k, k, k};
   }
   if (dot(cross(r0, r1), r2) < 0) {  // a mirror: carried by a negative X scale

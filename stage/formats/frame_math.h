@@ -34,16 +34,15 @@ Vec3 scaled(const Vec3& v, double s);
 double dot(const Vec3& a, const Vec3& b);
 Vec3 cross(const Vec3& a, const Vec3& b);
 
-// The heading, pitch and bank whose hpb_matrix is the rotation r (rows orthonormal, det +1).
-// Near pitch +-90 degrees the bank takes the whole turn about the shared axis.
-Vec3 hpb_from_matrix(const Mat3& r);
+using stage::hpb_from_matrix;
 // The same angles moved by whole turns to lie nearest the previous frame's, so that keys between
 // neighbouring frames interpolate the short way.
 Vec3 nearest_turn(const Vec3& hpb, const Vec3& previous);
 
 // Splits a local transform into channels. Returns false when the linear part is not a scaling
 // along the item's own axes followed by a rotation (a shear the channels cannot hold) within the
-// relative tolerance. A scaling within 1e-12 of uniform (or of 1) is made exactly so.
+// relative tolerance. A scaling within tolerance / 10 (at least 1e-12) of uniform (or of 1) is
+// made exactly so.
 bool split_channels(const Mat4& m, Channels& out, double tolerance = 1e-9);
 Mat4 channel_matrix(const Channels& c);
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -104,6 +105,37 @@ Frame_rate file_rate(const aiAnimation& anim, double tps) {
   return {keyed >= 24 ? keyed : 30, false};
 }
 
+std::string animation_name(const aiAnimation& a, unsigned index) {
+  return a.mName.length ? a.mName.C_Str() : "#" + std::to_string(index);
+}
+
+// The animation --animation NAME|INDEX names (the first without one), with keyed nodes.
+const aiAnimation* chosen_animation(const aiScene& scene, const std::string& wanted,
+                                    const std::string& path) {
+  const auto fail = [&](const std::string& what) { throw Error(path + ": " + what); };
+  if (scene.mNumAnimations == 0)
+    fail("no animation in the file (a skeleton needs keyed joints to be imported)");
+  unsigned index = 0;
+  if (!wanted.empty()) {
+    index = scene.mNumAnimations;
+    for (unsigned i = 0; i < scene.mNumAnimations; ++i)
+      if (wanted == scene.mAnimations[i]->mName.C_Str()) index = i;
+    const bool digits = wanted.find_first_not_of("0123456789") == std::string::npos;
+    if (index == scene.mNumAnimations && digits && wanted.size() < 9)
+      index = static_cast<unsigned>(std::stoul(wanted));
+    if (index >= scene.mNumAnimations) {
+      std::string names;
+      for (unsigned i = 0; i < scene.mNumAnimations; ++i)
+        names += (i ? ", " : "") + std::to_string(i) + " \"" +
+                 animation_name(*scene.mAnimations[i], i) + "\"";
+      fail("--animation " + wanted + ": no such animation (the file has " + names + ")");
+    }
+  }
+  if (scene.mAnimations[index]->mNumChannels == 0)
+    fail("no animation in the file (a skeleton needs keyed joints to be imported)");
+  return scene.mAnimations[index];
+}
+
 class Builder {
  public:
   Builder(const std::string& path, const Import_options& options)
@@ -118,9 +150,7 @@ class Builder {
       if (why.empty()) why = "not a file assimp reads";
       fail("cannot import: " + why);
     }
-    if (scene->mNumAnimations == 0 || scene->mAnimations[0]->mNumChannels == 0)
-      fail("no animation in the file (a skeleton needs keyed joints to be imported)");
-    anim_ = scene->mAnimations[0];
+    anim_ = chosen_animation(*scene, options_.animation, path_);
     find_joints(*scene);
     measure_rest();
     return scene_record();
@@ -229,9 +259,14 @@ class Builder {
     return affine(j.align, {0, 0, 0}) * node_local * affine(transpose(parent_align), {0, 0, 0});
   }
 
+  // Files hold their matrices in single precision: rows of a rotation come square to each other
+  // only to about 1e-6 and scalings within a few 1e-7 of uniform. A shear below 1e-5 is such
+  // noise, dropped (the joints then move by that share of a bone at most); a real one is refused.
+  static constexpr double single_precision_shear = 1e-5;
+
   Channels split(std::size_t i, const Mat4& m) const {
     Channels c;
-    if (!split_channels(m, c))
+    if (!split_channels(m, c, single_precision_shear))
       fail("joint \"" + std::string(joints_[i].node->mName.C_Str()) +
            "\": its transform shears, which a bone's scaling and rotation cannot hold");
     return c;
@@ -328,6 +363,40 @@ class Builder {
 
 stage::Scene_record import_motion(const std::string& path, const Import_options& options) {
   return Builder(path, options).build();
+}
+
+std::string list_motion_file(const std::string& path, const Import_options& options) {
+  const stage::Scene_record scene = import_motion(path, options);
+  Assimp::Importer importer;
+  const aiScene* file = importer.ReadFile(path, 0);
+  std::string out;
+  // The skeleton: each object with its bones as a tree, two spaces a level.
+  std::map<uint32_t, std::vector<const stage::Item_record*>> children;
+  for (const stage::Item_record& r : scene.items)
+    children[r.type == stage::Item_type::bone && r.parent == 0 ? r.owner : r.parent].push_back(&r);
+  const std::function<void(uint32_t, int)> tree = [&](uint32_t id, int depth) {
+    for (const stage::Item_record* r : children[id]) {
+      out += std::string(2 * depth, ' ') + r->name + "\n";
+      tree(r->id, depth + 1);
+    }
+  };
+  for (const stage::Item_record& r : scene.items) {
+    if (r.type != stage::Item_type::object || r.parent != 0 || children[r.id].empty()) continue;
+    const auto joints = std::count_if(scene.items.begin(), scene.items.end(),
+                                      [&](const stage::Item_record& b) { return b.owner == r.id; });
+    out += "skeleton \"" + r.name + "\": " + std::to_string(joints) + " joints\n";
+    tree(r.id, 1);
+  }
+  out += "animations:\n";
+  for (unsigned i = 0; file && i < file->mNumAnimations; ++i) {
+    const aiAnimation& a = *file->mAnimations[i];
+    const double tps = a.mTicksPerSecond > 0 ? a.mTicksPerSecond : 25;
+    char line[200];
+    std::snprintf(line, sizeof line, "  %u \"%s\": %u keyed nodes, %.4g s\n", i,
+                  animation_name(a, i).c_str(), a.mNumChannels, a.mDuration / tps);
+    out += line;
+  }
+  return out;
 }
 
 }  // namespace formats

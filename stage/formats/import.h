@@ -16,12 +16,17 @@ struct Import_options {
   bool has_frames = false;  // keep only frames first..last of the clip
   int first = 0;
   int last = 0;
+  std::string animation;  // the animation's name or index (from 0); "": the first
 };
 
 // Reads the file and builds the scene. Throws stage::Error "<file>: <fault>" for a file that
 // cannot be opened or read, that assimp does not read, that holds no animation or no skeleton, a
 // frame range outside the clip, or a joint transform the host's channels cannot hold (a shear).
 stage::Scene_record import_motion(const std::string& path, const Import_options& options);
+
+// What `import --list` prints: the skeleton the import takes, its joints as a tree, and the
+// file's animations by index and name. Throws as import_motion.
+std::string list_motion_file(const std::string& path, const Import_options& options);
 
 }  // namespace formats
 

@@ -1,6 +1,7 @@
 #include "stage/formats/rig.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "stage/error.h"
@@ -17,11 +18,39 @@ using stage::Scene_record;
 
 constexpr std::size_t npos = Record_world::npos;
 
+// Edit distance of two names, letters compared without case, for suggesting joint names.
+std::size_t name_distance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(b[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
 std::size_t find_bone(const Scene_record& scene, const std::string& name, const std::string& file,
                       const std::string& what) {
-  for (std::size_t i = 0; i < scene.items.size(); ++i)
-    if (scene.items[i].type == stage::Item_type::bone && scene.items[i].name == name) return i;
-  throw Error(file + ": " + what + ": no joint named \"" + name + "\"");
+  std::vector<std::pair<std::size_t, std::string>> near;
+  for (std::size_t i = 0; i < scene.items.size(); ++i) {
+    if (scene.items[i].type != stage::Item_type::bone) continue;
+    if (scene.items[i].name == name) return i;
+    near.emplace_back(name_distance(name, scene.items[i].name), scene.items[i].name);
+  }
+  std::stable_sort(near.begin(), near.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string names;
+  for (std::size_t k = 0; k < near.size() && k < 3; ++k)
+    names += (k ? ", \"" : " (nearest: \"") + near[k].second + "\"";
+  if (!names.empty()) names += ")";
+  throw Error(file + ": " + what + ": no joint named \"" + name + "\"" + names);
 }
 
 uint32_t next_id(const Scene_record& scene) {
@@ -78,7 +107,8 @@ class Rigger {
     // Where the clip has the joints, frame by frame.
     const int first = scene_.frame_start, last = scene_.frame_end;
     const std::size_t mid = chain[chain.size() / 2];
-    std::vector<Vec3> end_at, root_at, mid_at;
+    std::vector<Vec3> end_at, root_at, mid_at, end_turn;
+    std::vector<Mat3> root_turn;
     int most_bent = first;
     double closest = 0;
     for (int f = first; f <= last; ++f) {
@@ -86,6 +116,9 @@ class Rigger {
       end_at.push_back(stage::translation(w[end]));
       root_at.push_back(stage::translation(w[root]));
       mid_at.push_back(stage::translation(w[mid]));
+      const Vec3 turn = hpb_from_matrix(stage::rotation_part(linear(w[end])));
+      end_turn.push_back(end_turn.empty() ? turn : nearest_turn(turn, end_turn.back()));
+      root_turn.push_back(stage::rotation_part(linear(w[root])));
       const double d = norm(sub(end_at.back(), root_at.back()));
       if (f == first || d < closest) {
         closest = d;
@@ -111,12 +144,14 @@ class Rigger {
     Item_record goal =
         stage::item_record(next_id(scene_), stage::Item_type::object, c.end + "_goal");
     goal.channels[stage::ch_position] = keyed(end_at);
+    if (c.end_orientation == "clip") goal.channels[stage::ch_rotation] = keyed(end_turn);
     const uint32_t goal_id = goal.id;
     scene_.items.push_back(goal);
 
     uint32_t pole_id = 0;
     if (c.pole == "auto" && chain.size() >= 2) {
-      pole_id = add_pole(scene_.items[mid].name + "_pole", root_at, mid_at, end_at, length);
+      pole_id =
+          add_pole(scene_.items[mid].name + "_pole", root_at, mid_at, end_at, root_turn, length);
     } else if (c.pole != "auto" && c.pole != "NONE") {
       const auto it = std::find_if(scene_.items.begin(), scene_.items.end(),
                                    [&](const Item_record& r) { return r.name == c.pole; });
@@ -124,8 +159,25 @@ class Rigger {
         throw Error(file_ + ": --pole " + c.pole + ": no item of that name");
       pole_id = it->id;
     }
+    uint32_t orientation_id = 0;
+    if (c.end_orientation == "clip") {
+      orientation_id = goal_id;
+    } else if (c.end_orientation != "free") {
+      const auto it =
+          std::find_if(scene_.items.begin(), scene_.items.end(),
+                       [&](const Item_record& r) { return r.name == c.end_orientation; });
+      if (it == scene_.items.end())
+        throw Error(file_ + ": --end-orientation " + c.end_orientation + ": no item of that name");
+      orientation_id = it->id;
+    }
     // (push_back may have moved the items: index again from here.)
     scene_.items[chain.back()].goal = goal_id;
+    if (orientation_id != 0) {
+      // END's own goal only turns it: the module takes the chain's goal from the chain's last
+      // bone, END's parent.
+      scene_.items[end].goal = orientation_id;
+      scene_.items[end].match_goal_orientation = true;
+    }
     scene_.items[root].handlers.push_back(
         {"Tarsel_Top", true, root_data(pole_id, scene_.items[end].id)});
     for (std::size_t k = 1; k < chain.size(); ++k)
@@ -145,17 +197,9 @@ class Rigger {
         throw Error(file_ + ": " + what + ":" + std::to_string(e.first) + "-" +
                     std::to_string(e.last) + ": outside the scene's frames " +
                     std::to_string(scene_.frame_start) + "-" + std::to_string(scene_.frame_end));
-      const Vec3 held = stage::channel_value(position, e.first / scene_.fps);
-      std::vector<stage::Key> keys;
-      for (const stage::Key& k : position.keys) {
-        const double f = k.time * scene_.fps;
-        if (f < e.first - 1e-9 || f > e.last + 1e-9) keys.push_back(k);
-      }
-      for (int f = e.first; f <= e.last; ++f) keys.push_back({f / scene_.fps, held});
-      std::sort(keys.begin(), keys.end(),
-                [](const stage::Key& a, const stage::Key& b) { return a.time < b.time; });
-      position.keys = std::move(keys);
-      position.value = position.keys.front().value;
+      pin(scene_.items[goal], e);
+      warn_unreached(world, last, end, e, what,
+                     stage::channel_value(position, e.first / scene_.fps));
     } else {
       position.value = add(position.value, e.offset);
       for (stage::Key& k : position.keys) k.value = add(k.value, e.offset);
@@ -226,30 +270,54 @@ class Rigger {
   }
 
   // The pole stands one chain length in front of the middle joint, square to the root-end line,
-  // in the plane the clip's limb has on that frame (on a straight frame, as on the last bent one).
+  // on the side the clip bends the limb to on that frame. Where the limb is (nearly) straight
+  // that side is undefined, so it is carried in the root bone's own frame from the nearest
+  // clearly bent frame: the knee or elbow keeps bending the way the clip's upper bone points it,
+  // turning with the upper bone's twist rather than staying fixed in the world. Between the two
+  // (a bend below 5% of the chain's length) the sides are blended smoothly.
   uint32_t add_pole(const std::string& name, const std::vector<Vec3>& root_at,
                     const std::vector<Vec3>& mid_at, const std::vector<Vec3>& end_at,
-                    double length) {
-    std::vector<Vec3> out(root_at.size());
-    std::vector<char> good(root_at.size(), 0);
-    for (std::size_t i = 0; i < root_at.size(); ++i) {
+                    const std::vector<Mat3>& root_turn, double length) {
+    const std::size_t n = root_at.size();
+    std::vector<Vec3> side(n), unit_line(n);
+    std::vector<double> bend(n, 0);
+    for (std::size_t i = 0; i < n; ++i) {
       const Vec3 line = sub(end_at[i], root_at[i]);
       const double l = norm(line);
-      const Vec3 u = l > 0 ? scaled(line, 1 / l) : Vec3{0, 0, 0};
+      unit_line[i] = l > 0 ? scaled(line, 1 / l) : Vec3{0, 0, 0};
       const Vec3 m = sub(mid_at[i], root_at[i]);
-      const Vec3 side = sub(m, scaled(u, dot(m, u)));
-      const double s = norm(side);
-      if (s > 1e-4 * length) {
-        out[i] = scaled(side, 1 / s);
-        good[i] = 1;
+      side[i] = sub(m, scaled(unit_line[i], dot(m, unit_line[i])));
+      bend[i] = norm(side[i]);
+    }
+    const double clear = 0.05 * length;
+    // The side in the root's frame on the nearest clearly bent frame, before and after each frame.
+    std::vector<Vec3> carried(n);
+    std::vector<long> from(n, -1);
+    for (std::size_t pass = 0; pass < 2; ++pass) {
+      long last = -1;
+      for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t i = pass == 0 ? k : n - 1 - k;
+        if (bend[i] >= clear) last = static_cast<long>(i);
+        if (last < 0) continue;
+        const long d = std::labs(last - static_cast<long>(i));
+        if (from[i] < 0 || d < std::labs(from[i] - static_cast<long>(i))) from[i] = last;
       }
     }
-    const auto first_good = std::find(good.begin(), good.end(), 1);
-    if (first_good == good.end()) return 0;  // the limb never bends: no plane to keep
-    Vec3 dir = out[first_good - good.begin()];
-    std::vector<Vec3> at(root_at.size());
-    for (std::size_t i = 0; i < root_at.size(); ++i) {
-      if (good[i]) dir = out[i];
+    if (from[0] < 0) return 0;  // the limb never bends clearly: no side to keep
+    std::vector<Vec3> at(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t b = static_cast<std::size_t>(from[i]);
+      // Root frame of the bent frame -> world on this frame (rows are the root's axes).
+      const Vec3 local = mul(scaled(side[b], 1 / bend[b]), transpose(root_turn[b]));
+      Vec3 kept = mul(local, root_turn[i]);
+      kept = sub(kept, scaled(unit_line[i], dot(kept, unit_line[i])));
+      const double kn = norm(kept);
+      Vec3 dir = kn > 1e-12 ? scaled(kept, 1 / kn) : scaled(side[b], 1 / bend[b]);
+      if (bend[i] > 0) {
+        const double x = std::min(bend[i] / clear, 1.0), w = x * x * (3 - 2 * x);
+        const Vec3 mixed = add(scaled(dir, 1 - w), scaled(side[i], w / bend[i]));
+        if (norm(mixed) > 1e-9) dir = scaled(mixed, 1 / norm(mixed));
+      }
       at[i] = add(mid_at[i], scaled(dir, length));
     }
     Item_record pole = stage::item_record(next_id(scene_), stage::Item_type::object, name);
@@ -258,18 +326,126 @@ class Rigger {
     return pole.id;
   }
 
+  // The goal held at its frame-A place from A to B, eased in over the EASE frames before A and
+  // out over those after B: goal = clip + w (held - clip), w = 3x^2 - 2x^3 of the frames' share
+  // of the ease, rotations turned the same share of the way along the shorter arc.
+  void pin(Item_record& goal, const Goal_edit& e) {
+    stage::Channel& position = goal.channels[stage::ch_position];
+    stage::Channel& rotation = goal.channels[stage::ch_rotation];
+    const bool turns = !rotation.keys.empty();
+    const double fps = scene_.fps;
+    const Vec3 held = stage::channel_value(position, e.first / fps);
+    const Vec3 held_turn = stage::channel_value(rotation, e.first / fps);
+    const int ease = std::max(e.ease, 0);
+    const int from = std::max(scene_.frame_start, e.first - ease);
+    const int to = std::min(scene_.frame_end, e.last + ease);
+    std::vector<stage::Key> keys, turn_keys;
+    Vec3 previous_turn{};
+    for (int f = from; f <= to; ++f) {
+      const double x = f < e.first  ? double(f - (e.first - ease)) / ease
+                       : f > e.last ? double(e.last + ease - f) / ease
+                                    : 1.0;
+      const double w = x * x * (3 - 2 * x);
+      const Vec3 clip = stage::channel_value(position, f / fps);
+      keys.push_back({f / fps, add(clip, scaled(sub(held, clip), w))});
+      if (turns) {
+        Vec3 turn = turn_between(stage::channel_value(rotation, f / fps), held_turn, w);
+        if (f > from) turn = nearest_turn(turn, previous_turn);
+        previous_turn = turn;
+        turn_keys.push_back({f / fps, turn});
+      }
+    }
+    replace_keys(position, keys);
+    if (turns) replace_keys(rotation, turn_keys);
+  }
+
+  // The rotation a share w of the way from a to b (heading, pitch, bank), the shorter way.
+  static Vec3 turn_between(const Vec3& a, const Vec3& b, double w) {
+    std::array<double, 4> qa = quaternion_of(transpose(stage::hpb_matrix(a)));
+    const std::array<double, 4> qb = quaternion_of(transpose(stage::hpb_matrix(b)));
+    double d = qa[0] * qb[0] + qa[1] * qb[1] + qa[2] * qb[2] + qa[3] * qb[3];
+    if (d < 0) {
+      for (double& c : qa) c = -c;
+      d = -d;
+    }
+    const double angle = std::acos(std::min(d, 1.0));
+    const double ka = angle < 1e-9 ? 1 - w : std::sin((1 - w) * angle) / std::sin(angle);
+    const double kb = angle < 1e-9 ? w : std::sin(w * angle) / std::sin(angle);
+    std::array<double, 4> q{};
+    double n = 0;
+    for (int c = 0; c < 4; ++c) n += (q[c] = ka * qa[c] + kb * qb[c]) * q[c];
+    for (double& c : q) c /= std::sqrt(n);
+    return hpb_from_matrix(transpose(column_matrix_of(q)));
+  }
+
+  // The channel's keys within the new keys' times replaced by them.
+  static void replace_keys(stage::Channel& channel, const std::vector<stage::Key>& keys) {
+    const double t0 = keys.front().time - 1e-9, t1 = keys.back().time + 1e-9;
+    std::vector<stage::Key> out;
+    for (const stage::Key& k : channel.keys)
+      if (k.time < t0 || k.time > t1) out.push_back(k);
+    out.insert(out.end(), keys.begin(), keys.end());
+    std::sort(out.begin(), out.end(),
+              [](const stage::Key& a, const stage::Key& b) { return a.time < b.time; });
+    channel.keys = std::move(out);
+    channel.value = channel.keys.front().value;
+  }
+
+  // A warning naming the held frames on which the chain's root is farther from the held place
+  // than the chain is long, so that the leg cannot stand on it.
+  void warn_unreached(Record_world& world, std::size_t last, std::size_t end, const Goal_edit& e,
+                      const std::string& what, const Vec3& held) {
+    std::size_t root = last;
+    double length = norm(scene_.items[end].rest_position);
+    for (std::size_t i = last; i != npos; i = world.parent(i)) {
+      root = i;
+      const auto& hs = scene_.items[i].handlers;
+      if (std::any_of(hs.begin(), hs.end(),
+                      [](const stage::Handler_record& h) { return h.server == "Tarsel_Top"; }))
+        break;
+      length += norm(scene_.items[i].rest_position);
+    }
+    std::string frames;
+    int run_start = -1, count = 0;
+    const auto close_run = [&](int f) {
+      if (run_start < 0) return;
+      frames += (frames.empty() ? "" : ", ") + std::to_string(run_start) +
+                (f - 1 > run_start ? "-" + std::to_string(f - 1) : "");
+      run_start = -1;
+    };
+    for (int f = e.first; f <= e.last + 1; ++f) {
+      const bool out = f <= e.last && norm(sub(stage::translation(world.at(f / scene_.fps)[root]),
+                                               held)) > length * (1 + 1e-9);
+      if (out) {
+        ++count;
+        if (run_start < 0) run_start = f;
+      } else {
+        close_run(f);
+      }
+    }
+    if (count > 0)
+      warnings_.push_back(file_ + ": " + what + ": the chain cannot reach the held place on " +
+                          std::to_string(count) + " frames (" + frames + ")");
+  }
+
+ public:
+  std::vector<std::string> warnings_;
+
+ private:
   Scene_record& scene_;
   std::string file_;
 };
 
 }  // namespace
 
-void rig_scene(Scene_record& scene, const Rig_request& request, const std::string& file) {
+std::vector<std::string> rig_scene(Scene_record& scene, const Rig_request& request,
+                                   const std::string& file) {
   Scene_record work = scene;  // all or nothing
   Rigger rigger(work, file);
   for (const Chain_request& c : request.chains) rigger.add_chain(c);
   for (const Goal_edit& e : request.edits) rigger.edit(e);
   scene = std::move(work);
+  return rigger.warnings_;
 }
 
 }  // namespace formats

@@ -19,17 +19,24 @@ struct Chain_request {
   std::string root;
   std::string end;
   std::string pole = "auto";  // "auto": a keyed twist target; "NONE": none; else an item's name
+  // The world orientation END keeps: "clip" (the goal is keyed with the clip's, and END matches
+  // its goal's orientation), "free" (END keeps its keyed rotation below the solved chain), or an
+  // item's name (END matches that item's orientation).
+  std::string end_orientation = "clip";
   bool has_bend = false;
   double bend_deg = 0;
 };
 
-// --pin END:A-B holds END's goal at its frame-A position through frame B; --offset END:x,y,z
-// moves the goal by (x, y, z) on every frame.
+// --pin END:A-B[:EASE] holds END's goal at its frame-A place (position, and rotation where the
+// goal is keyed with one, so the whole foot is held) through frame B, blending into and out of
+// the hold over EASE frames before A and after B with a smooth curve (0: a hard hold);
+// --offset END:x,y,z moves the goal by (x, y, z) on every frame.
 struct Goal_edit {
   std::string end;
   bool pin = false;
   int first = 0;
   int last = 0;
+  int ease = 5;
   stage::Vec3 offset{};
 };
 
@@ -42,8 +49,10 @@ struct Rig_request {
 // Adds the chains, then applies the edits (to goals made here or already in the scene). Throws
 // stage::Error "<file>: <fault>" for a name that is no bone, an END not below ROOT, a joint that
 // already carries a handler, a pin outside the scene's frames or an edit of an END no chain ends
-// at; the scene is then unchanged.
-void rig_scene(stage::Scene_record& scene, const Rig_request& request, const std::string& file);
+// at; the scene is then unchanged. Returns warnings "<file>: <what>", e.g. for a pin the chain
+// cannot reach, naming the frames.
+std::vector<std::string> rig_scene(stage::Scene_record& scene, const Rig_request& request,
+                                   const std::string& file);
 
 }  // namespace formats
 

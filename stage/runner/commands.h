@@ -1,5 +1,6 @@
 // The subcommands of tarsel-stage, one file each: run and panel; import, rig, bake and export of
-// motion files; view and render of pictures. main registers them and runs the one the user chose.
+// motion files and the contacts of a clip; view and render of pictures. main registers them and
+// runs the one the user chose.
 #ifndef TARSEL_STAGE_RUNNER_COMMANDS_H
 #define TARSEL_STAGE_RUNNER_COMMANDS_H
 
@@ -20,6 +21,7 @@ Command add_run_command(CLI::App& app);
 Command add_panel_command(CLI::App& app);
 Command add_import_command(CLI::App& app);
 Command add_rig_command(CLI::App& app);
+Command add_contacts_command(CLI::App& app);
 Command add_bake_command(CLI::App& app);
 Command add_export_command(CLI::App& app);
 Command add_view_command(CLI::App& app);

@@ -3,6 +3,7 @@
 
 #include "stage/error.h"
 #include "stage/formats/export.h"
+#include "stage/formats/units.h"
 #include "stage/host.h"
 #include "stage/output_file.h"
 #include "stage/report/diagnostics_summary.h"
@@ -20,6 +21,8 @@ struct Options {
   std::string output;
   std::string frames;
   std::string module;
+  double scale = 1;
+  std::string units = "m";
   bool strict = false;
   bool raw_diagnostics = false;
 };
@@ -40,6 +43,9 @@ int run_export(const Options& o) {
   } else {
     throw stage::Error(o.output + ": unknown kind of file (write .glb, .gltf or .bvh)");
   }
+  const double metres = formats::unit_metres(o.units);
+  if (metres == 0) throw stage::Error("--units " + o.units + ": expected m, cm, mm, in or cmu");
+  const double scale = o.scale / metres;
   report::Frame_range range;
   if (!o.frames.empty()) range = report::parse_frame_range(o.frames);
   stage::Output_file output(o.output);
@@ -55,8 +61,8 @@ int run_export(const Options& o) {
   try {
     std::string file;
     report::fold_diagnostics(o.scene, o.raw_diagnostics, [&] {
-      file = kind == bvh ? formats::export_bvh(host, range.first, range.last)
-                         : formats::export_gltf(host, range.first, range.last, kind == glb);
+      file = kind == bvh ? formats::export_bvh(host, range.first, range.last, scale)
+                         : formats::export_gltf(host, range.first, range.last, kind == glb, scale);
     });
     output.commit(file);
   } catch (const stage::Error& e) {
@@ -81,6 +87,13 @@ Command add_export_command(CLI::App& app) {
       ->type_name("OUT");
   cmd->add_option("-f,--frames", o->frames, "Frames to export: FIRST-LAST (default: the scene's)")
       ->type_name("RANGE");
+  cmd->add_option("--scale", o->scale, "Multiply every length written, e.g. 100 for centimetres")
+      ->check(CLI::PositiveNumber)
+      ->type_name("S");
+  cmd->add_option("--units", o->units,
+                  "Unit to write lengths in, the scene's being metres: m (default), cm, mm, in or\n"
+                  "cmu (the CMU clips' 0.0254/0.45 m)")
+      ->type_name("UNIT");
   add_module_option(cmd, o->module);
   add_strict_option(cmd, o->strict);
   add_raw_diagnostics_option(cmd, o->raw_diagnostics);

@@ -1,4 +1,5 @@
 // tarsel-stage rig SCENE -o RIGGED.json --chain ROOT:END ...: IK chains on a scene's limbs.
+#include <cstdio>
 #include <memory>
 
 #include "stage/error.h"
@@ -27,7 +28,10 @@ int run_rig(const Options& o) {
   if (request.empty()) throw stage::Error("rig: give at least one --chain, --pin or --offset");
   stage::Output_file output(o.output);
   stage::Scene_record scene = stage::read_scene_file(o.scene);
-  formats::rig_scene(scene, request, o.scene);
+  const std::vector<std::string> warnings = formats::rig_scene(scene, request, o.scene);
+  for (const std::string& w : warnings)
+    std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
+  check_strict(warnings, o.strict);
   check_scene_record(scene, o.output, o.module, o.strict);
   output.commit(stage::format_scene(scene));
   return 0;

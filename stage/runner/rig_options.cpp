@@ -16,7 +16,7 @@ void split_named(const std::string& text, const std::string& option, std::string
   if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
     throw stage::Error(option + " \"" + text + "\": expected " +
                        (option == "--chain" ? "ROOT:END"
-                        : option == "--pin" ? "END:A-B"
+                        : option == "--pin" ? "END:A-B[:EASE]"
                                             : "END:x,y,z"));
   name = text.substr(0, colon);
   rest = text.substr(colon + 1);
@@ -34,14 +34,20 @@ void add_rig_options(CLI::App* cmd, Rig_options& o) {
                   "Twist target of the chains: auto (a keyed pole in front of the middle joint,\n"
                   "default), NONE, or the name of an item")
       ->type_name("auto|NONE|ITEM");
+  cmd->add_option("--end-orientation", o.end_orientation,
+                  "World orientation of each chain's END joint (foot, hand): clip (as the clip\n"
+                  "has it, default), free (turned with the chain), or the name of an item")
+      ->type_name("clip|free|ITEM");
   cmd->add_option("--bend", o.bend,
                   "Rest bend of every bending joint, degrees (default: the bend of the frame\n"
                   "where the chain is most bent)")
       ->type_name("DEG")
       ->each([&o](const std::string&) { o.has_bend = true; });
-  cmd->add_option("--pin", o.pins,
-                  "Hold END's goal at its frame-A position through frame B, e.g. LeftFoot:10-40")
-      ->type_name("END:A-B")
+  cmd->add_option(
+         "--pin", o.pins,
+         "Hold END's goal at its frame-A place through frame B, eased in and out over\n"
+         "EASE frames (default 5; 0: a hard hold), e.g. LeftFoot:10-40 or LeftFoot:10-40:8")
+      ->type_name("END:A-B[:EASE]")
       ->allow_extra_args(false);
   cmd->add_option("--offset", o.offsets, "Move END's goal by x,y,z on every frame")
       ->type_name("END:x,y,z")
@@ -54,6 +60,7 @@ formats::Rig_request parse_rig_options(const Rig_options& o) {
     formats::Chain_request chain;
     split_named(c, "--chain", chain.root, chain.end);
     chain.pole = o.pole;
+    chain.end_orientation = o.end_orientation;
     chain.has_bend = o.has_bend;
     chain.bend_deg = o.bend;
     request.chains.push_back(chain);
@@ -62,6 +69,15 @@ formats::Rig_request parse_rig_options(const Rig_options& o) {
     formats::Goal_edit e;
     std::string range;
     split_named(p, "--pin", e.end, range);
+    if (range.find('-') == std::string::npos) {  // END:A-B:EASE
+      const std::string ease = range;
+      split_named(e.end, "--pin", e.end, range);
+      char* stop = nullptr;
+      const long frames = std::strtol(ease.c_str(), &stop, 10);
+      if (*stop != '\0' || frames < 0 || frames > 100000)
+        throw stage::Error("--pin \"" + p + "\": EASE is a whole number of frames, 0 or more");
+      e.ease = static_cast<int>(frames);
+    }
     const report::Frame_range r = report::parse_frame_range(range);
     e.pin = true;
     e.first = r.first;

@@ -13,6 +13,7 @@ namespace runner {
 struct Rig_options {
   std::vector<std::string> chains;  // ROOT:END
   std::string pole = "auto";
+  std::string end_orientation = "clip";
   double bend = 0;
   bool has_bend = false;
   std::vector<std::string> pins;     // END:A-B

@@ -80,9 +80,20 @@ TEST(Hpb, PoleGivesWholeVerticalTurnToHeading) {
   // Heading reduced into [-pi, pi].
   vec3 wrap = hpb_from_m33(m33_from_hpb(vec3(3.0, pi / 2, -1.0)));
   EXPECT_NEAR(wrap.x, 4.0 - 2 * pi, 1e-9);
-  // Within the pole band the matrix is still reproduced.
-  vec3 h(0.5, pi / 2 - 1e-4, 0.2);
-  EXPECT_M33_NEAR(m33_from_hpb(hpb_from_m33(m33_from_hpb(h))), m33_from_hpb(h), 1e-3);
+}
+
+// Within the pole band but off the pole the matrix is reproduced exactly, also a turn about X
+// just past 90 degrees (a knee bent 90.05 degrees must not come back bent 89.95).
+TEST(Hpb, PoleBandReproducesTheMatrix) {
+  const vec3 cases[] = {vec3(0.5, pi / 2 - 1e-4, 0.2), vec3(-2.0, -pi / 2 + 1e-5, 1.0),
+                        vec3(0.3, pi / 2 - 1e-9, -0.4)};
+  for (const vec3& h : cases)
+    EXPECT_M33_NEAR(m33_from_hpb(hpb_from_m33(m33_from_hpb(h))), m33_from_hpb(h), 1e-12);
+  for (double deg : {89.95, 90.0, 90.02, 90.05, 90.08}) {
+    SCOPED_TRACE(deg);
+    const m33 bend = rot_axis(vec3(1, 0, 0), deg2rad(deg));
+    EXPECT_M33_NEAR(m33_from_hpb(hpb_from_m33(bend)), bend, 1e-12);
+  }
 }
 
 TEST(Hpb, ZeroMatrixGivesZeroAngles) { EXPECT_VEC3_NEAR(hpb_from_m33(m33(0)), vec3(0), 0.0); }
