@@ -72,6 +72,14 @@ class Parser {
     return static_cast<int>(j.get<int64_t>());
   }
 
+  void check_frame_count(double frames, const std::string& path) const {
+    if (frames <= max_scene_frames) return;
+    char count[32];
+    std::snprintf(count, sizeof count, "%.0f", frames);
+    fail(path, std::string("the scene spans ") + count + " frames; a scene holds at most " +
+                   std::to_string(max_scene_frames));
+  }
+
   uint32_t id(const json& j, const std::string& path) const {
     if (!j.is_number_integer()) fail(path, "expected an item id (a whole number)");
     if (!j.is_number_unsigned() || j.get<uint64_t>() == 0 || j.get<uint64_t>() > 0xFFFFFFFFu)
@@ -442,13 +450,16 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
     scene.frame_start = p.integer(f[0], "/frames/0");
     scene.frame_end = p.integer(f[1], "/frames/1");
     if (scene.frame_start > scene.frame_end) p.fail("/frames", "the first frame is after the last");
+    p.check_frame_count(static_cast<double>(scene.frame_end) - scene.frame_start + 1, "/frames");
   } else {
     // Without a range: from frame 0 to the last key of any channel.
     double last = 0;
     for (const Item_record& item : scene.items)
       for (const Channel& c : item.channels)
         if (!c.keys.empty()) last = std::max(last, c.keys.back().time * scene.fps);
-    scene.frame_end = static_cast<int>(std::min(std::ceil(last - 1e-9), 2147483647.0));
+    last = std::ceil(last - 1e-9);
+    p.check_frame_count(last + 1, "/items (its last key, as no \"frames\" are given)");
+    scene.frame_end = static_cast<int>(last);
   }
   return scene;
 }

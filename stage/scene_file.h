@@ -48,6 +48,11 @@ inline Item_record item_record(uint32_t id, Item_type type, std::string name) {
   return r;
 }
 
+// The most frames a scene (or a clip read from a motion file) may span. Every command that walks
+// the frames (run, bake, export, rig) can then count them in an int and finish in bounded time;
+// a longer range is refused where the file is read.
+constexpr long long max_scene_frames = 10000000;
+
 struct Scene_record {
   std::string description;
   double fps = 30;
@@ -58,7 +63,8 @@ struct Scene_record {
 
 // Reads a scene from JSON text. Throws Error "<file>: <JSON path>: <what is wrong>" for a file
 // that is not valid JSON or does not describe a sound scene: unknown fields or item types, wrong
-// value types, non-finite numbers, duplicate identifiers, references to no item, cycles.
+// value types, non-finite numbers, duplicate identifiers, references to no item, cycles, a frame
+// range of more than max_scene_frames frames.
 Scene_record parse_scene(const std::string& text, const std::string& file_name);
 // The JSON text of a scene; parse_scene reads it back to the same record (angles to within their
 // 12 significant digits when these read back as the same angle, else in full).
