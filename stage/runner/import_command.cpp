@@ -1,5 +1,9 @@
 // tarsel-stage import FILE -o SCENE.json: a skeleton and its motion read from a motion file.
+#include <cmath>
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "stage/error.h"
 #include "stage/formats/import.h"
@@ -24,6 +28,8 @@ struct Import_options {
 };
 
 int run_import(const Import_options& o) {
+  if (!std::isfinite(o.fps))
+    throw stage::Error("--fps " + std::to_string(o.fps) + ": expected a number of frames a second");
   formats::Import_options options;
   options.fps = o.fps;
   options.scale = o.scale;
@@ -35,7 +41,10 @@ int run_import(const Import_options& o) {
   }
   const formats::Rig_request rig = parse_rig_options(o.rig);
   stage::Output_file output(o.output);  // an unwritable place is reported before the work
-  stage::Scene_record scene = formats::import_motion(o.file, options);
+  std::vector<std::string> warnings;
+  stage::Scene_record scene = formats::import_motion(o.file, options, &warnings);
+  for (const std::string& w : warnings)
+    std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
   if (!rig.empty()) formats::rig_scene(scene, rig, o.file);
   output.commit(stage::format_scene(scene));
   return 0;
