@@ -81,7 +81,7 @@ class Rigger {
     std::vector<Vec3> end_at, root_at, mid_at;
     int most_bent = first;
     double closest = 0;
-    for (int f = first; f <= last; ++f) {
+    for (long long f = first; f <= last; ++f) {
       const std::vector<Mat4>& w = world.at(f / scene_.fps);
       end_at.push_back(stage::translation(w[end]));
       root_at.push_back(stage::translation(w[root]));
@@ -89,7 +89,7 @@ class Rigger {
       const double d = norm(sub(end_at.back(), root_at.back()));
       if (f == first || d < closest) {
         closest = d;
-        most_bent = f;
+        most_bent = static_cast<int>(f);
       }
     }
     double length = 0;
@@ -132,6 +132,17 @@ class Rigger {
       scene_.items[chain[k]].handlers.push_back({"Tarsel", false, {}});
   }
 
+  // A value no file can hold (an offset of 1e308 on a goal at 1e308) is refused here, not
+  // written as null into the scene.
+  void check_finite(const stage::Channel& c, const std::string& what) const {
+    const auto finite = [](const Vec3& v) {
+      return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+    };
+    bool ok = finite(c.value);
+    for (const stage::Key& k : c.keys) ok = ok && finite(k.value);
+    if (!ok) throw Error(file_ + ": " + what + ": the goal's position would not be finite");
+  }
+
   void edit(const Goal_edit& e) {
     const std::string what = std::string(e.pin ? "--pin " : "--offset ") + e.end;
     const std::size_t end = find_bone(scene_, e.end, file_, what);
@@ -151,7 +162,7 @@ class Rigger {
         const double f = k.time * scene_.fps;
         if (f < e.first - 1e-9 || f > e.last + 1e-9) keys.push_back(k);
       }
-      for (int f = e.first; f <= e.last; ++f) keys.push_back({f / scene_.fps, held});
+      for (long long f = e.first; f <= e.last; ++f) keys.push_back({f / scene_.fps, held});
       std::sort(keys.begin(), keys.end(),
                 [](const stage::Key& a, const stage::Key& b) { return a.time < b.time; });
       position.keys = std::move(keys);
@@ -159,6 +170,7 @@ class Rigger {
     } else {
       position.value = add(position.value, e.offset);
       for (stage::Key& k : position.keys) k.value = add(k.value, e.offset);
+      check_finite(position, what);
     }
   }
 
