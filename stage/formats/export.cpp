@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "stage/error.h"
 #include "stage/formats/frame_math.h"
@@ -37,15 +39,17 @@ Sampled sample(stage::Host& host, int first, int last) {
     if (item.type == stage::Item_type::bone || !item.bones.empty()) order.push_back(i);
   }
   if (order.empty()) throw stage::Error("the scene has no bones to export");
-  for (const std::size_t i : order) s.items.push_back(scene.item(i).id);
+  std::unordered_map<LWItemID, int> index;
   for (const std::size_t i : order) {
-    int p = -1;
-    for (std::size_t k = 0; k < s.items.size(); ++k)
-      if (s.items[k] == scene.item(i).parent) p = static_cast<int>(k);
-    s.parent.push_back(p);
+    index[scene.item(i).id] = static_cast<int>(s.items.size());
+    s.items.push_back(scene.item(i).id);
+  }
+  for (const std::size_t i : order) {
+    const auto p = index.find(scene.item(i).parent);
+    s.parent.push_back(p == index.end() ? -1 : p->second);
   }
   Vec3 lo{}, hi{};
-  for (int f = first; f <= last; ++f) {
+  for (long long f = first; f <= last; ++f) {
     const double t = f / scene.fps;
     host.evaluate(t);
     std::vector<Mat4> w;
@@ -110,10 +114,28 @@ void put_u32(std::string& out, uint32_t v) {
   for (int k = 0; k < 4; ++k) out += static_cast<char>((v >> (8 * k)) & 0xFF);
 }
 
-std::string bvh_name(const std::string& name) {
-  std::string out;
-  for (char c : name) out += (c == ' ' || c == '\t' || c == '{' || c == '}') ? '_' : c;
-  return out.empty() ? "joint" : out;
+// Joint names a BVH reader takes back: whitespace, control characters and braces (which end or
+// split a word there) become '_', and a name that then repeats an earlier one gets "_2", "_3", ...
+std::vector<std::string> bvh_names(const std::vector<std::string>& names) {
+  std::vector<std::string> out;
+  std::unordered_map<std::string, int> used;
+  for (const std::string& name : names) {
+    std::string n;
+    for (const char c : name) {
+      const unsigned char u = static_cast<unsigned char>(c);
+      n += (u <= ' ' || u == 0x7F || c == '{' || c == '}') ? '_' : c;
+    }
+    if (n.empty()) n = "joint";
+    if (used.count(n)) {
+      int k = used[n];
+      while (used.count(n + "_" + std::to_string(k))) ++k;
+      used[n] = k + 1;
+      n += "_" + std::to_string(k);
+    }
+    used.emplace(n, 2);
+    out.push_back(n);
+  }
+  return out;
 }
 
 // Column-form rotation as Z, then Y, then X angles (R = Rz(a) Ry(b) Rx(c)), radians. With a
@@ -157,6 +179,9 @@ std::string export_gltf(stage::Host& host, int first, int last, bool binary) {
   const std::size_t time_accessor = add_accessor(times, "SCALAR", frames, true);
 
   const stage::Scene& scene = host.scene();
+  std::vector<std::vector<std::size_t>> child_lists(n);
+  for (std::size_t c = 0; c < n; ++c)
+    if (s.parent[c] >= 0) child_lists[s.parent[c]].push_back(c);
   ordered_json nodes = ordered_json::array(), roots = ordered_json::array();
   ordered_json channels = ordered_json::array(), samplers = ordered_json::array();
   for (std::size_t k = 0; k < n; ++k) {
@@ -179,8 +204,7 @@ std::string export_gltf(stage::Host& host, int first, int last, bool binary) {
                          {"rotation", {r[0], r[1], r[2], r[3]}},
                          {"scale", {sc[0], sc[1], sc[2]}}};
     ordered_json children = ordered_json::array();
-    for (std::size_t c = 0; c < n; ++c)
-      if (s.parent[c] == static_cast<int>(k)) children.push_back(c);
+    for (const std::size_t c : child_lists[k]) children.push_back(c);
     if (!children.empty()) node["children"] = children;
     nodes.push_back(node);
     if (s.parent[k] < 0) roots.push_back(k);
@@ -246,13 +270,42 @@ std::string export_bvh(stage::Host& host, int first, int last) {
       if (norm(sub(offset(f, k), offset(0, k))) > 1e-9 * s.size) moves[k] = 1;
   }
 
+  std::vector<std::string> item_names;
+  for (const LWItemID id : s.items) item_names.push_back(scene.at(id).name);
+  const std::vector<std::string> names = bvh_names(item_names);
+  std::vector<std::vector<std::size_t>> children(s.items.size());
+  for (std::size_t c = 0; c < s.items.size(); ++c)
+    if (s.parent[c] >= 0 && in[c]) children[s.parent[c]].push_back(c);
+
   std::string out = "HIERARCHY\n";
   char line[256];
   std::vector<std::size_t> order;  // joints in the order their channels are written
-  const std::function<void(std::size_t, int)> write = [&](std::size_t k, int depth) {
-    const std::string pad(depth, '\t');
+  // Depth first without recursion: a joint's block is opened, its children written, then closed.
+  struct Step {
+    std::size_t k;
+    int depth;
+    bool close;
+  };
+  std::vector<Step> steps{{0, 0, false}};
+  while (!steps.empty()) {
+    const Step step = steps.back();
+    steps.pop_back();
+    const std::size_t k = step.k;
+    const std::string pad(step.depth, '\t');
+    if (step.close) {
+      if (children[k].empty()) {
+        const Vec3 e = mul(sub(s.tip[k], stage::translation(s.world[0][k])),
+                           transpose(rotation_of(s.world[0][k])));
+        std::snprintf(line, sizeof line,
+                      "%s\tEnd Site\n%s\t{\n%s\t\tOFFSET %.10g %.10g %.10g\n%s\t}\n", pad.c_str(),
+                      pad.c_str(), pad.c_str(), e[0], e[1], e[2], pad.c_str());
+        out += line;
+      }
+      out += pad + "}\n";
+      continue;
+    }
     order.push_back(k);
-    out += pad + (depth == 0 ? "ROOT " : "JOINT ") + bvh_name(scene.at(s.items[k]).name) + "\n";
+    out += pad + (step.depth == 0 ? "ROOT " : "JOINT ") + names[k] + "\n";
     out += pad + "{\n";
     const Vec3 o = s.parent[k] < 0 ? Vec3{0, 0, 0} : offset(0, k);
     std::snprintf(line, sizeof line, "%s\tOFFSET %.10g %.10g %.10g\n", pad.c_str(), o[0], o[1],
@@ -261,23 +314,10 @@ std::string export_bvh(stage::Host& host, int first, int last) {
     out += pad + (moves[k]
                       ? "\tCHANNELS 6 Xposition Yposition Zposition Zrotation Yrotation Xrotation\n"
                       : "\tCHANNELS 3 Zrotation Yrotation Xrotation\n");
-    bool has_child = false;
-    for (std::size_t c = 0; c < s.items.size(); ++c) {
-      if (s.parent[c] != static_cast<int>(k) || !in[c]) continue;
-      has_child = true;
-      write(c, depth + 1);
-    }
-    if (!has_child) {
-      const Vec3 e = mul(sub(s.tip[k], stage::translation(s.world[0][k])),
-                         transpose(rotation_of(s.world[0][k])));
-      std::snprintf(line, sizeof line,
-                    "%s\tEnd Site\n%s\t{\n%s\t\tOFFSET %.10g %.10g %.10g\n%s\t}\n", pad.c_str(),
-                    pad.c_str(), pad.c_str(), e[0], e[1], e[2], pad.c_str());
-      out += line;
-    }
-    out += pad + "}\n";
-  };
-  write(0, 0);
+    steps.push_back({k, step.depth, true});
+    for (std::size_t c = children[k].size(); c-- > 0;)
+      steps.push_back({children[k][c], step.depth + 1, false});
+  }
   std::snprintf(line, sizeof line, "MOTION\nFrames: %zu\nFrame Time: %.10g\n", frames, 1 / s.fps);
   out += line;
   for (std::size_t f = 0; f < frames; ++f) {
