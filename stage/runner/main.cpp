@@ -302,12 +302,13 @@ int run(const Run_options& options) {
   }
   if (out.several && format == runner::Format::json)
     file.write(out.reports == 0 ? "{\"scenes\": []}\n" : "]}\n");
-  file.commit();
+  // A failed run leaves no report behind: the temporary file goes uncommitted.
   if (failed) return 1;
   if (warned && options.strict) {
     std::fprintf(stderr, "%s: error: warnings given and --strict is set\n", program);
     return 1;
   }
+  file.commit();
   return 0;
 }
 
