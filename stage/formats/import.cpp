@@ -5,6 +5,7 @@
 #include <assimp/scene.h>
 #include <algorithm>
 #include <assimp/Importer.hpp>
+#include <assimp/config.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -148,6 +149,9 @@ class Builder {
     check_readable();
     check_motion_file(path_);
     Assimp::Importer importer;
+    // No stand-in mesh of the skeleton (BVH and a few other readers build one): it is not used,
+    // and building it costs more than the whole import.
+    importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     const aiScene* scene = importer.ReadFile(path_, 0);
     if (scene == nullptr || scene->mRootNode == nullptr) {
       std::string why = importer.GetErrorString();
