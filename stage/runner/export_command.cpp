@@ -50,8 +50,13 @@ int run_export(const Options& o, const Module_path& module_path) {
                        std::to_string(scene.frame_start) + "-" + std::to_string(scene.frame_end));
   }
   try {
-    output.commit(kind == bvh ? formats::export_bvh(host, range.first, range.last)
-                              : formats::export_gltf(host, range.first, range.last, kind == glb));
+    const formats::Sink write = [&output](const std::string& piece) { output.write(piece); };
+    if (kind == bvh) {
+      formats::export_bvh(host, range.first, range.last, write);
+    } else {
+      formats::export_gltf(host, range.first, range.last, kind == glb, write);
+    }
+    output.commit();
   } catch (const stage::Error& e) {
     const std::string what = e.what();
     if (what.rfind(o.output, 0) == 0) throw;
