@@ -148,19 +148,19 @@ LWError root_load(LWInstance inst, const LWLoadState* state) {
         break;
       case block_posture_weight:
         if (!load_fp(*state, data.posture_weight))
-          return "PostureWeight: the weight is not a finite float (nan, inf, or beyond 3.4e+38)";
+          return "PostureWeight: the weight is not a finite number";
         break;
       case block_arbitrary_limit:
         load_i4(*state, data.arbitrary_limit);
         break;
       case block_soft_reach:
         if (!load_fp(*state, data.soft_reach))
-          return "SoftReach: the fraction is not a finite float (nan, inf, or beyond 3.4e+38)";
+          return "SoftReach: the fraction is not a finite number";
         data.soft_reach = clamp_soft_reach(data.soft_reach);
         break;
       case block_max_stretch:
         if (!load_fp(*state, data.max_stretch))
-          return "MaxStretch: the factor is not a finite float (nan, inf, or beyond 3.4e+38)";
+          return "MaxStretch: the factor is not a finite number";
         data.max_stretch = clamp_max_stretch(data.max_stretch);
         break;
       default:

@@ -167,7 +167,7 @@ TEST(TarselModule, PostureWeightSurvivesSaveAndLoadAsThePanelAcceptedIt) {
     EXPECT_EQ(loaded == 0, accepted == 0);
     EXPECT_LE(std::fabs(loaded - accepted), std::fabs(accepted) * 1e-7);
   }
-  for (const char* stored : {"nan", "inf", "-inf", "1e+300"}) {
+  for (const char* stored : {"nan", "inf", "-inf"}) {
     SCOPED_TRACE(stored);
     const std::string text = std::string(R"({"items": [{"id": 1, "type": "object", "name": "Rig"},
         {"id": 2, "type": "bone", "name": "Upper", "owner": 1,
@@ -179,10 +179,9 @@ TEST(TarselModule, PostureWeightSurvivesSaveAndLoadAsThePanelAcceptedIt) {
       host.load_scene_record(stage::parse_scene(text, "w.json"), "w.json");
       ADD_FAILURE() << "loaded";
     } catch (const stage::Error& e) {
-      EXPECT_EQ(
-          std::string(e.what()),
-          "w.json: /items/1/handlers/0: handler \"Tarsel_Top\" of \"Upper\" refused its "
-          "data: PostureWeight: the weight is not a finite float (nan, inf, or beyond 3.4e+38)");
+      EXPECT_EQ(std::string(e.what()),
+                "w.json: /items/1/handlers/0: handler \"Tarsel_Top\" of \"Upper\" refused its "
+                "data: PostureWeight: the weight is not a finite number");
     }
   }
 }
