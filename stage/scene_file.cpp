@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -295,22 +296,34 @@ bool is_default(const Channel& c, int index) {
   return c.keys.empty() && c.value == d;
 }
 
-ordered_json channel_json(const Channel& c, bool angles, double fps) {
-  const auto value = [&](const Vec3& v) { return angles ? angles_json(v) : triple_json(v); };
-  if (c.keys.empty()) return value(c.value);
-  ordered_json keys = ordered_json::array();
-  for (const Key& k : c.keys) {
-    ordered_json key = ordered_json::object();
+std::string number_text(double v);
+
+// A channel's keys as the compact text of their list, written straight from the keys: a JSON
+// document of a million keys would take ten times the memory of its text.
+std::string keys_text(const Channel& c, bool angles, double fps) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < c.keys.size(); ++i) {
+    const Key& k = c.keys[i];
     const double frame = k.time * fps;
+    out += i ? ", {" : "{";
     if (std::fabs(frame - std::round(frame)) < 1e-9 && std::fabs(frame) < 1e15) {
-      key["frame"] = static_cast<int64_t>(std::round(frame));
+      out += "\"frame\": " + std::to_string(static_cast<int64_t>(std::round(frame)));
     } else {
-      key["time"] = k.time;
+      out += "\"time\": " + number_text(k.time);
     }
-    key["value"] = value(k.value);
-    keys.push_back(std::move(key));
+    out += ", \"value\": [";
+    for (int j = 0; j < 3; ++j)
+      out += (j ? ", " : "") + number_text(angles ? tidy_degrees(k.value[j]) : k.value[j]);
+    out += "]}";
   }
-  return keys;
+  return out + "]";
+}
+
+// A constant channel as its triple; a keyed one as the text of its keys, in a string that
+// `compact` writes as it is (only channel fields of an item hold a string).
+ordered_json channel_json(const Channel& c, bool angles, double fps) {
+  if (c.keys.empty()) return angles ? angles_json(c.value) : triple_json(c.value);
+  return keys_text(c, angles, fps);
 }
 
 // Builds the document as nlohmann's own reader does, keeping the path of the value being read
@@ -480,7 +493,11 @@ std::string compact(const ordered_json& j) {
     std::string out = "{";
     bool first = true;
     for (auto it = j.begin(); it != j.end(); ++it) {
-      out += (first ? "" : ", ") + ordered_json(it.key()).dump() + ": " + compact(it.value());
+      const bool keys = it.value().is_string() &&
+                        std::find(std::begin(channel_names), std::end(channel_names), it.key()) !=
+                            std::end(channel_names);
+      out += (first ? "" : ", ") + ordered_json(it.key()).dump() + ": " +
+             (keys ? it.value().get_ref<const std::string&>() : compact(it.value()));
       first = false;
     }
     return out + "}";
@@ -536,20 +553,26 @@ ordered_json item_json(const Item_record& r, double fps) {
 
 // The scene's fields one a line, then one item a line with its keys in a fixed order, so that a
 // change to one item (one option of a handler, say) changes one line of the file.
-std::string format_scene(const Scene_record& scene) {
-  std::string out = "{\n  \"version\": " + std::to_string(format_version) + ",\n";
+void write_scene(const Scene_record& scene, const std::function<void(const std::string&)>& out) {
+  std::string head = "{\n  \"version\": " + std::to_string(format_version) + ",\n";
   if (!scene.description.empty())
-    out += "  \"description\": " + compact(ordered_json(scene.description)) + ",\n";
-  out += "  \"fps\": " + number_text(scene.fps) + ",\n";
-  out += "  \"frames\": [" + std::to_string(scene.frame_start) + ", " +
-         std::to_string(scene.frame_end) + "],\n";
-  if (scene.items.empty()) return out + "  \"items\": []\n}\n";
-  out += "  \"items\": [\n";
+    head += "  \"description\": " + compact(ordered_json(scene.description)) + ",\n";
+  head += "  \"fps\": " + number_text(scene.fps) + ",\n";
+  head += "  \"frames\": [" + std::to_string(scene.frame_start) + ", " +
+          std::to_string(scene.frame_end) + "],\n";
+  if (scene.items.empty()) return out(head + "  \"items\": []\n}\n");
+  out(head + "  \"items\": [\n");
   for (std::size_t i = 0; i < scene.items.size(); ++i) {
-    out += "    " + compact(item_json(scene.items[i], scene.fps)) +
-           (i + 1 < scene.items.size() ? ",\n" : "\n");
+    out("    " + compact(item_json(scene.items[i], scene.fps)) +
+        (i + 1 < scene.items.size() ? ",\n" : "\n"));
   }
-  return out + "  ]\n}\n";
+  out("  ]\n}\n");
+}
+
+std::string format_scene(const Scene_record& scene) {
+  std::string text;
+  write_scene(scene, [&text](const std::string& piece) { text += piece; });
+  return text;
 }
 
 Scene_record read_scene_file(const std::string& path) {

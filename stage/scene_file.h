@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,6 +70,8 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name);
 // The JSON text of a scene; parse_scene reads it back to the same record (angles to within their
 // 12 significant digits when these read back as the same angle, else in full).
 std::string format_scene(const Scene_record& scene);
+// The same text in pieces (one item a piece), for a large scene written as it is formatted.
+void write_scene(const Scene_record& scene, const std::function<void(const std::string&)>& out);
 
 Scene_record read_scene_file(const std::string& path);  // throws Error naming the file
 // Writes through a temporary file in the same folder, renamed over the target once complete, so

@@ -46,7 +46,8 @@ int run_import(const Import_options& o) {
   for (const std::string& w : warnings)
     std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
   if (!rig.empty()) formats::rig_scene(scene, rig, o.file);
-  output.commit(stage::format_scene(scene));
+  stage::write_scene(scene, [&output](const std::string& piece) { output.write(piece); });
+  output.commit();
   return 0;
 }
 

@@ -25,7 +25,8 @@ int run_rig(const Options& o) {
   stage::Output_file output(o.output);
   stage::Scene_record scene = stage::read_scene_file(o.scene);
   formats::rig_scene(scene, request, o.scene);
-  output.commit(stage::format_scene(scene));
+  stage::write_scene(scene, [&output](const std::string& piece) { output.write(piece); });
+  output.commit();
   return 0;
 }
 
