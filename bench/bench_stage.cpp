@@ -7,7 +7,7 @@
 #include <string>
 
 #include "stage/host.h"
-#include "stage/runner/chains.h"
+#include "stage/report/chains.h"
 #include "stage/scene_file.h"
 #include "tests/sweep/bench_scenes.h"
 
@@ -167,9 +167,9 @@ void BM_LongChainFrame(benchmark::State& state) {
   Chain_options o;
   o.bones = static_cast<int>(state.range(0));
   auto host = host_with(1, o);
-  const std::vector<LWItemID> items = runner::reported_items(host->scene());
-  const std::vector<runner::Chain> chains = runner::find_chains(*host);
-  for (auto _ : state) benchmark::DoNotOptimize(runner::sample_frame(*host, 0, items, chains));
+  const std::vector<LWItemID> items = report::reported_items(host->scene());
+  const std::vector<report::Chain> chains = report::find_chains(*host);
+  for (auto _ : state) benchmark::DoNotOptimize(report::sample_frame(*host, 0, items, chains));
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_LongChainFrame)
@@ -209,9 +209,9 @@ void BM_ManyChainsFrame(benchmark::State& state) {
   o.bones = 2;
   const int n = static_cast<int>(state.range(0));
   auto host = host_with(n, o);
-  const std::vector<LWItemID> items = runner::reported_items(host->scene());
-  const std::vector<runner::Chain> chains = runner::find_chains(*host);
-  for (auto _ : state) benchmark::DoNotOptimize(runner::sample_frame(*host, 0, items, chains));
+  const std::vector<LWItemID> items = report::reported_items(host->scene());
+  const std::vector<report::Chain> chains = report::find_chains(*host);
+  for (auto _ : state) benchmark::DoNotOptimize(report::sample_frame(*host, 0, items, chains));
   const auto per_time = benchmark::Counter::kIsRate | benchmark::Counter::kInvert;
   state.counters["per_chain"] =
       benchmark::Counter(static_cast<double>(state.iterations()) * n, per_time);

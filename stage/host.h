@@ -18,6 +18,7 @@
 #include "stage/module_loader.h"
 #include "stage/panel_model.h"
 #include "stage/scene.h"
+#include "stage/service_host.h"
 #include "stage/transform.h"
 
 namespace stage {
@@ -42,7 +43,7 @@ struct Notification {
   LWInstance instance;
 };
 
-class Host {
+class Host final : public Service_host {
  public:
   Host();
   ~Host();  // destroys every instance and panel, then shuts down and unloads the modules
@@ -65,11 +66,11 @@ class Host {
   // A withheld service is answered with null, as if the host had none by that name.
   void withhold_service(const std::string& name) { withheld_.insert(name); }
   void offer_service(const std::string& name) { withheld_.erase(name); }
-  bool offers_service(const std::string& name) const { return withheld_.count(name) == 0; }
+  bool offers_service(const std::string& name) const override { return withheld_.count(name) == 0; }
 
   // --- Scene -------------------------------------------------------------------------------
   Scene& scene() { return scene_; }
-  const Scene& scene() const { return scene_; }
+  const Scene& scene() const override { return scene_; }
   // Destroys every instance and panel and starts an empty scene.
   void clear_scene();
   // Attaches a motion handler after the item's others and creates its instance. Throws Error
@@ -90,7 +91,7 @@ class Host {
   double evaluated_time() const { return evaluation_.time; }
   // An item's channel triple at a time: as evaluated when the last evaluation was at that time
   // and has finished the item, else from its keys. Zeros for an unknown item or parameter.
-  Vec3 param(LWItemID item, LWItemParam param, double time) const;
+  Vec3 param(LWItemID item, LWItemParam param, double time) const override;
   // Whether a motion handler set the item's channel (ch_position, ...) in the last evaluation.
   bool set_by_handler(LWItemID item, int channel) const;
   // World transform from the item's channels at the time, composed through its parents.
@@ -102,7 +103,7 @@ class Host {
   // --- Diagnostics ("Tarsel Diagnostics 1", offered unless withheld) -------------------------
   // The chain reports modules handed over during the last evaluation, in the order given.
   const std::vector<TarselChainReport>& chain_reports() const { return chain_reports_; }
-  void add_chain_report(const TarselChainReport& report) {
+  void add_chain_report(const TarselChainReport& report) override {
     chain_reports_.push_back(report);
     if (chain_report_hook_) chain_report_hook_();
   }
@@ -145,12 +146,12 @@ class Host {
   const std::vector<std::string>& warnings() const { return warnings_; }
 
   // --- Answers to the module's service calls (services.cpp) ------------------------------------
-  void access_get(LWItemParam param, LWTime time, double out[3]) const;
-  void access_set(LWItemParam param, const double value[3]);
-  LWXPanelID create_panel(int type, const LWXPanelControl* controls);
-  Panel* find_panel(LWXPanelID panel);
-  void destroy_panel(LWXPanelID panel);
-  int instance_update(const char* class_name, LWInstance instance);
+  void access_get(LWItemParam param, LWTime time, double out[3]) const override;
+  void access_set(LWItemParam param, const double value[3]) override;
+  LWXPanelID create_panel(int type, const LWXPanelControl* controls) override;
+  Panel* find_panel(LWXPanelID panel) override;
+  void destroy_panel(LWXPanelID panel) override;
+  int instance_update(const char* class_name, LWInstance instance) override;
 
  private:
   struct Evaluated_item {

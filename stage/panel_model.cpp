@@ -52,7 +52,8 @@ std::string format_value(const Control_value& value) {
   return out.str();
 }
 
-Panel::Panel(Host& host, int type, const LWXPanelControl* controls) : host_(&host), type_(type) {
+Panel::Panel(Service_host& host, int type, const LWXPanelControl* controls)
+    : host_(&host), type_(type) {
   for (int i = 0; controls && i < max_rows && controls[i].cid != 0; ++i) {
     Panel_control c;
     c.id = controls[i].cid;

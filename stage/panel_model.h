@@ -12,7 +12,7 @@
 
 namespace stage {
 
-class Host;
+class Service_host;
 
 enum class Control_kind { popup, boolean, integer, number, other };
 
@@ -41,7 +41,7 @@ std::string format_value(const Control_value& value);
 
 class Panel {
  public:
-  Panel(Host& host, int type, const LWXPanelControl* controls);
+  Panel(Service_host& host, int type, const LWXPanelControl* controls);
   Panel(const Panel&) = delete;
   Panel& operator=(const Panel&) = delete;
 
@@ -76,7 +76,7 @@ class Panel {
  private:
   Control_value read(const Panel_control& control);
 
-  Host* host_;
+  Service_host* host_;
   int type_;
   std::string label_;
   std::vector<Panel_control> controls_;

@@ -2,13 +2,14 @@
 
 #include <cstring>
 
-#include "stage/host.h"
+#include "stage/panel_model.h"
+#include "stage/service_host.h"
 
 namespace stage {
 
 namespace {
 
-thread_local Host* current_host = nullptr;
+thread_local Service_host* current_host = nullptr;
 
 // Every answer goes to the current host; without one (a module calling from outside any host
 // call) the services answer "nothing".
@@ -143,11 +144,11 @@ TarselDiagnostics diagnostics = {chain_solved};
 
 }  // namespace
 
-Current_host::Current_host(Host& host) : previous_(current_host) { current_host = &host; }
+Current_host::Current_host(Service_host& host) : previous_(current_host) { current_host = &host; }
 
 Current_host::~Current_host() { current_host = previous_; }
 
-Host* Current_host::get() { return current_host; }
+Service_host* Current_host::get() { return current_host; }
 
 void* global_lookup(const char* service_name, int) {
   if (!current_host || !service_name || !current_host->offers_service(service_name)) return nullptr;

@@ -6,7 +6,8 @@
 // from the module cannot say which host it is meant for. The host that is calling into a module
 // therefore names itself in one thread-local pointer for the length of that call (Current_host).
 // That pointer is the only global state of the stand-in host; it is per thread, so hosts on
-// different threads never see each other, and it is restored on leaving, so calls may nest.
+// different threads never see each other, and it is restored on leaving, so calls may nest. The
+// services ask the host only what Service_host offers.
 #ifndef TARSEL_STAGE_SERVICES_H
 #define TARSEL_STAGE_SERVICES_H
 
@@ -15,23 +16,22 @@
 #include "sdk/lwmotion.h"
 #include "sdk/lwrender.h"
 #include "sdk/lwxpanel.h"
+#include "stage/service_host.h"
 
 namespace stage {
-
-class Host;
 
 // Makes a host current on this thread while it calls into a module.
 class Current_host {
  public:
-  explicit Current_host(Host& host);
+  explicit Current_host(Service_host& host);
   ~Current_host();
   Current_host(const Current_host&) = delete;
   Current_host& operator=(const Current_host&) = delete;
 
-  static Host* get();  // null outside every host call
+  static Service_host* get();  // null outside every host call
 
  private:
-  Host* previous_;
+  Service_host* previous_;
 };
 
 // The GlobalFunc handed to every activation: the service of that name, or null when the current

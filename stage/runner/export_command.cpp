@@ -5,9 +5,9 @@
 #include "stage/formats/export.h"
 #include "stage/host.h"
 #include "stage/output_file.h"
+#include "stage/report/frames.h"
 #include "stage/runner/command_options.h"
-#include "stage/runner/frames.h"
-#include "stage/runner/motion_commands.h"
+#include "stage/runner/commands.h"
 
 namespace runner {
 
@@ -36,8 +36,8 @@ int run_export(const Options& o, const Module_path& module_path) {
   } else {
     throw stage::Error(o.output + ": unknown kind of file (write .glb, .gltf or .bvh)");
   }
-  Frame_range range;
-  if (!o.frames.empty()) range = parse_frame_range(o.frames);
+  report::Frame_range range;
+  if (!o.frames.empty()) range = report::parse_frame_range(o.frames);
   stage::Output_file output(o.output);
   stage::Host host;
   host.load_module(module_path(o.module));

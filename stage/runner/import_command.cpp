@@ -9,8 +9,8 @@
 #include "stage/formats/import.h"
 #include "stage/formats/rig.h"
 #include "stage/output_file.h"
-#include "stage/runner/frames.h"
-#include "stage/runner/motion_commands.h"
+#include "stage/report/frames.h"
+#include "stage/runner/commands.h"
 #include "stage/runner/rig_options.h"
 #include "stage/scene_file.h"
 
@@ -34,7 +34,7 @@ int run_import(const Import_options& o) {
   options.fps = o.fps;
   options.scale = o.scale;
   if (!o.frames.empty()) {
-    const Frame_range range = parse_frame_range(o.frames);
+    const report::Frame_range range = report::parse_frame_range(o.frames);
     options.has_frames = true;
     options.first = range.first;
     options.last = range.last;

@@ -1,30 +1,19 @@
 #include "stage/runner/open_scene.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "stage/error.h"
-
-#ifndef TARSEL_DEFAULT_MODULE
-#define TARSEL_DEFAULT_MODULE "tarsel.p"
-#endif
+#include "stage/runner/module_path.h"
 
 namespace runner {
 
 void open_scene(stage::Host& host, const std::string& module_option, const std::string& scene) {
-  std::string path = module_option;
-  const char* env = std::getenv("TARSEL_MODULE");
-  if (path.empty()) path = env != nullptr && *env != '\0' ? env : TARSEL_DEFAULT_MODULE;
-  if (access(path.c_str(), R_OK) != 0)
-    throw stage::Error("module not found: " + path + " (give --module PATH or set TARSEL_MODULE)");
-  host.load_module(path);
+  load_module(host, module_path(module_option));
   host.load_scene(scene);
-  for (const std::string& w : host.warnings())
-    std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
+  print_warnings(host);
 }
 
 std::string viewer_template() {

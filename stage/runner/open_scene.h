@@ -8,8 +8,8 @@
 
 namespace runner {
 
-// Loads the module (the option, else $TARSEL_MODULE, else the one built with the runner) and
-// the scene, printing the host's warnings on stderr. Throws stage::Error naming what is missing.
+// Loads the module (as module_path finds it) and the scene, printing the host's warnings on
+// stderr. Throws stage::Error naming what is missing.
 void open_scene(stage::Host& host, const std::string& module_option, const std::string& scene);
 
 // The viewer page the runner fills with a run's data: $TARSEL_VIEWER, else the one built with

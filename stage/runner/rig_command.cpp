@@ -5,7 +5,7 @@
 #include "stage/formats/rig.h"
 #include "stage/output_file.h"
 #include "stage/runner/command_options.h"
-#include "stage/runner/motion_commands.h"
+#include "stage/runner/commands.h"
 #include "stage/runner/rig_options.h"
 #include "stage/scene_file.h"
 

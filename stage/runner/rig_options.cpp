@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "stage/error.h"
-#include "stage/runner/frames.h"
+#include "stage/report/frames.h"
 
 namespace runner {
 
@@ -65,7 +65,7 @@ formats::Rig_request parse_rig_options(const Rig_options& o) {
     formats::Goal_edit e;
     std::string range;
     split_named(p, "--pin", e.end, range);
-    const Frame_range r = parse_frame_range(range);
+    const report::Frame_range r = report::parse_frame_range(range);
     e.pin = true;
     e.first = r.first;
     e.last = r.last;

@@ -9,7 +9,7 @@
 
 #include "stage/error.h"
 #include "stage/host.h"
-#include "stage/runner/chains.h"
+#include "stage/report/chains.h"
 #include "stage/scene_file.h"
 
 namespace {
@@ -80,7 +80,7 @@ TEST(BigScene, LongChainIsGatheredWithoutRecursion) {
     last = bone;
   }
   s.set_parents(links);
-  const std::vector<LWItemID> chain = runner::gather_chain(s, s.item(1).id);
+  const std::vector<LWItemID> chain = report::gather_chain(s, s.item(1).id);
   ASSERT_EQ(chain.size(), 300000u);
   EXPECT_EQ(chain.back(), last);
 }
@@ -144,13 +144,13 @@ TEST(BigScene, ManyChainsLoadAndReport) {
   stage::Host host;
   host.load_module(TARSEL_MODULE_PATH);
   host.load_scene_record(scene, "chains.json");
-  const std::vector<LWItemID> items = runner::reported_items(host.scene());
-  const std::vector<runner::Chain> found = runner::find_chains(host);
+  const std::vector<LWItemID> items = report::reported_items(host.scene());
+  const std::vector<report::Chain> found = report::find_chains(host);
   ASSERT_EQ(found.size(), chains);
-  const runner::Frame_sample frame = runner::sample_frame(host, 0, items, found);
+  const report::Frame_sample frame = report::sample_frame(host, 0, items, found);
   ASSERT_EQ(frame.items.size(), 2 * chains);
   std::size_t reached = 0;
-  for (const runner::Item_sample& s : frame.items)
+  for (const report::Item_sample& s : frame.items)
     if (s.is_chain_root && s.has_goal && s.goal_distance < 1e-3) ++reached;
   EXPECT_EQ(reached, chains);
   // The twist target was remapped to each chain's own goal.

@@ -21,8 +21,8 @@
 
 #include "stage/error.h"
 #include "stage/host.h"
-#include "stage/runner/frames.h"
-#include "stage/runner/report.h"
+#include "stage/report/frames.h"
+#include "stage/report/report.h"
 
 namespace {
 
@@ -66,11 +66,11 @@ TEST(FrameRange, ParsesSingleFramesAndRanges) {
       {"-2147483648-2147483647", std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}};
   for (const auto& g : good) {
     SCOPED_TRACE(g.text);
-    const runner::Frame_range r = runner::parse_frame_range(g.text);
+    const report::Frame_range r = report::parse_frame_range(g.text);
     EXPECT_EQ(r.first, g.first);
     EXPECT_EQ(r.last, g.last);
   }
-  EXPECT_EQ(runner::parse_frame_range("-2147483648-2147483647").count(), 4294967296LL);
+  EXPECT_EQ(report::parse_frame_range("-2147483648-2147483647").count(), 4294967296LL);
 }
 
 TEST(FrameRange, RejectsMalformedRangesWithAMessageNamingThem) {
@@ -78,7 +78,7 @@ TEST(FrameRange, RejectsMalformedRangesWithAMessageNamingThem) {
                           "1-2 ", "0x10", "3-a", "--1"}) {
     SCOPED_TRACE(std::string("\"") + bad + "\"");
     try {
-      runner::parse_frame_range(bad);
+      report::parse_frame_range(bad);
       ADD_FAILURE() << "accepted";
     } catch (const stage::Error& e) {
       EXPECT_NE(std::string(e.what()).find(std::string("\"") + bad + "\""), std::string::npos)
@@ -87,16 +87,16 @@ TEST(FrameRange, RejectsMalformedRangesWithAMessageNamingThem) {
   }
 }
 
-runner::Report sample_report() {
-  runner::Report report;
+report::Report sample_report() {
+  report::Report report;
   report.scene = "scene.json";
   report.description = "two frames";
   report.fps = 24;
   for (int f = 3; f <= 4; ++f) {
-    runner::Frame_sample frame;
+    report::Frame_sample frame;
     frame.frame = f;
     frame.time = f / 24.0;
-    runner::Item_sample root;
+    report::Item_sample root;
     root.name = "arm, \"left\"";
     root.hpb_deg = {10.5, -0.00001, 180};
     root.position = {1, 2, 3};
@@ -105,7 +105,7 @@ runner::Report sample_report() {
     root.end_name = "hand";
     root.goal_name = "target";
     root.goal_distance = f == 3 ? 1.5e-7 : 0;
-    runner::Item_sample bone;
+    report::Item_sample bone;
     bone.name = "hand";
     bone.hpb_deg = {std::nan(""), 0, 0};
     bone.position = {-1, 0.25, 1e6};
@@ -138,7 +138,7 @@ std::vector<std::string> csv_fields(const std::string& line) {
 constexpr std::size_t csv_columns = 30;
 
 TEST(Report, CsvHasOneQuotedRecordPerFrameAndItem) {
-  const std::vector<std::string> lines = lines_of(runner::format_csv(sample_report()));
+  const std::vector<std::string> lines = lines_of(report::format_csv(sample_report()));
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(csv_fields(lines[0]).size(), csv_columns);
   EXPECT_EQ(lines[0].rfind("scene,frame,time,item,heading,pitch,bank,world_heading,", 0), 0u);
@@ -152,7 +152,7 @@ TEST(Report, CsvHasOneQuotedRecordPerFrameAndItem) {
 }
 
 TEST(Report, JsonCarriesFramesItemsAndChainsWithNullForMissingValues) {
-  const nlohmann::json j = nlohmann::json::parse(runner::format_json(sample_report()));
+  const nlohmann::json j = nlohmann::json::parse(report::format_json(sample_report()));
   EXPECT_EQ(j["scene"], "scene.json");
   EXPECT_EQ(j["description"], "two frames");
   EXPECT_EQ(j["fps"], 24.0);
@@ -174,7 +174,7 @@ TEST(Report, JsonCarriesFramesItemsAndChainsWithNullForMissingValues) {
 }
 
 TEST(Report, TableAlignsColumnsAndMarksChainsWithoutGoal) {
-  const std::vector<std::string> lines = lines_of(runner::format_table(sample_report()));
+  const std::vector<std::string> lines = lines_of(report::format_table(sample_report()));
   ASSERT_EQ(lines.size(), 13u);  // five title lines, blank, header, two frames of 2 items + chain
   EXPECT_EQ(lines[0], "scene scene.json: two frames");
   const std::string& header = lines[6];

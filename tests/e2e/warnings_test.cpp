@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "stage/host.h"
-#include "stage/runner/warnings.h"
+#include "stage/report/warnings.h"
 #include "stage/scene_file.h"
 
 namespace {
@@ -28,7 +28,7 @@ std::vector<std::string> warnings_of(const std::string& text, const std::string&
   host.load_module(TARSEL_MODULE_PATH);
   host.load_scene_record(stage::parse_scene(text, file), file);
   std::vector<std::string> all = host.warnings();
-  for (const std::string& w : runner::rig_warnings(host, file)) all.push_back(w);
+  for (const std::string& w : report::rig_warnings(host, file)) all.push_back(w);
   return all;
 }
 

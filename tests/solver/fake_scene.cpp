@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/service_slots.h"
+#include "module/service_slots.h"
 
 namespace fake_scene {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/user_data.h"
+#include "module/user_data.h"
 #include "la3d/vk_3dla.h"
 #include "solver/chain_end.h"
 #include "solver/chain_setup.h"

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <vector>
 
-#include "host/bone_results.h"
-#include "host/root_evaluate.h"
-#include "host/user_data.h"
+#include "module/bone_results.h"
+#include "module/root_evaluate.h"
+#include "module/user_data.h"
 #include "la3d/vk_3dla.h"
 #include "solver/process.h"
 #include "tests/common/test_util.h"

@@ -1,7 +1,0 @@
-#include "host/diagnostics_slot.h"
-
-namespace tarsel {
-
-const TarselDiagnostics* diagnostics = nullptr;
-
-}  // namespace tarsel

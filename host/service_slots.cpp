@@ -1,8 +1,0 @@
-#include "host/service_slots.h"
-
-namespace tarsel {
-
-const LWXPanelFuncs* panel_service = nullptr;
-LWInstUpdate* instance_update = nullptr;
-
-}  // namespace tarsel

@@ -1,0 +1,21 @@
+#include "module/bone_results.h"
+
+namespace tarsel {
+
+BoneResults bone_results;
+unsigned long bone_results_stamp = 0;
+
+void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp) {
+  for (LWItemID bone : bones) {
+    const auto entry = bone_results.find(bone);
+    if (entry != bone_results.end() && (stamp == 0 || entry->second.stamp != stamp))
+      entry->second.last = LWITEM_NULL;
+  }
+}
+
+double stretched(double host, double origin, double f, double w) {
+  const double weight = !(w < 1.0) ? 1.0 : w > 0.0 ? w : 0.0;
+  return host + weight * (f - 1.0) * (host - origin);
+}
+
+}  // namespace tarsel

@@ -1,0 +1,71 @@
+// tarsel-stage view SCENE: one self-contained HTML page showing a run in 3D, with a timeline and
+// per-chain plots.
+#include <cstdio>
+#include <memory>
+
+#include "stage/host.h"
+#include "stage/output_file.h"
+#include "stage/pictures/view_data.h"
+#include "stage/runner/command_options.h"
+#include "stage/runner/commands.h"
+#include "stage/runner/open_scene.h"
+
+namespace runner {
+
+namespace {
+
+struct View_options {
+  std::string scene;
+  std::string output;  // default: the scene's base name with .html, in the current directory
+  std::string frames;
+  std::string module;
+};
+
+std::string default_output(const std::string& scene) {
+  std::string name = scene.substr(scene.find_last_of('/') + 1);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name + ".html";
+}
+
+CLI::App* add_view_options(CLI::App& app, View_options& options) {
+  CLI::App* cmd = app.add_subcommand(
+      "view",
+      "Evaluate the frames and write one HTML file that shows the run in 3D: bones, goals,\n"
+      "twist targets, root limits, a timeline and per-chain plots of the goal distance. It\n"
+      "opens from disk in a browser, with no network.");
+  add_scene_option(cmd, options.scene);
+  cmd->add_option("-o,--output", options.output,
+                  "The HTML file to write (default: the scene's name with .html, here)")
+      ->type_name("FILE");
+  cmd->add_option("-f,--frames", options.frames,
+                  "Frames to show: FRAME or FIRST-LAST (default: the scene's own range)")
+      ->type_name("RANGE");
+  add_module_option(cmd, options.module);
+  return cmd;
+}
+
+int run_view(const View_options& options) {
+  const std::string page_template = viewer_template();
+  const std::string path = options.output.empty() ? default_output(options.scene) : options.output;
+  stage::Output_file output(path);  // an unwritable place is reported before the run
+  stage::Host host;
+  open_scene(host, options.module, options.scene);
+  const report::Frame_range range = pictures::view_range(host, options.frames);
+  const std::string page =
+      pictures::view_page(page_template, pictures::view_data_json(host, options.scene, range), options.scene);
+  output.commit(page);
+  std::fprintf(stderr, "tarsel-stage: wrote %s (frames %d-%d, %.1f MB); open it in a browser\n",
+               path.c_str(), range.first, range.last, page.size() / 1e6);
+  return 0;
+}
+
+}  // namespace
+
+Command add_view_command(CLI::App& app) {
+  auto o = std::make_shared<View_options>();
+  CLI::App* cmd = add_view_options(app, *o);
+  return {cmd, [o] { return run_view(*o); }};
+}
+
+}  // namespace runner
