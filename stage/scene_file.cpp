@@ -482,6 +482,7 @@ namespace {
 // A number as the file writes it: whole values without a fraction ("30", not "30.0"), others in
 // the shortest form that reads back as the same double.
 std::string number_text(double v) {
+  if (!std::isfinite(v)) throw Error("a value to be written is not finite (nan or inf)");
   if (v == 0) return "0";
   if (v == std::floor(v) && std::fabs(v) < 1e15) return std::to_string(static_cast<int64_t>(v));
   return ordered_json(v).dump();
@@ -567,6 +568,16 @@ void write_scene(const Scene_record& scene, const std::function<void(const std::
         (i + 1 < scene.items.size() ? ",\n" : "\n"));
   }
   out("  ]\n}\n");
+}
+
+void write_scene(const Scene_record& scene, Output_file& output) {
+  try {
+    write_scene(scene, [&output](const std::string& piece) { output.write(piece); });
+  } catch (const Error& e) {
+    const std::string what = e.what();
+    if (what.rfind(output.path(), 0) == 0) throw;
+    throw Error(output.path() + ": " + what + "; nothing is written");
+  }
 }
 
 std::string format_scene(const Scene_record& scene) {

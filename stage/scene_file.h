@@ -72,6 +72,10 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name);
 std::string format_scene(const Scene_record& scene);
 // The same text in pieces (one item a piece), for a large scene written as it is formatted.
 void write_scene(const Scene_record& scene, const std::function<void(const std::string&)>& out);
+// The same into an output file (not committed). Throws Error "<output>: <fault>" for a value no
+// file can hold (nan or inf) or a failed write. Formatting throws Error for such a value too.
+class Output_file;
+void write_scene(const Scene_record& scene, Output_file& output);
 
 Scene_record read_scene_file(const std::string& path);  // throws Error naming the file
 // Writes through a temporary file in the same folder, renamed over the target once complete, so

@@ -38,8 +38,7 @@ int run_bake(const Options& o, const Module_path& module_path) {
   for (const std::string& w : host.warnings())
     throw stage::Error(w + " (baking needs every handler working)");
   // Item by item into the output: the text of the whole scene is never held at once.
-  stage::write_scene(formats::bake_scene(host, range.first, range.last),
-                     [&output](const std::string& piece) { output.write(piece); });
+  stage::write_scene(formats::bake_scene(host, range.first, range.last), output);
   output.commit();
   return 0;
 }

@@ -46,7 +46,7 @@ int run_import(const Import_options& o) {
   for (const std::string& w : warnings)
     std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
   if (!rig.empty()) formats::rig_scene(scene, rig, o.file);
-  stage::write_scene(scene, [&output](const std::string& piece) { output.write(piece); });
+  stage::write_scene(scene, output);
   output.commit();
   return 0;
 }

@@ -25,7 +25,7 @@ int run_rig(const Options& o) {
   stage::Output_file output(o.output);
   stage::Scene_record scene = stage::read_scene_file(o.scene);
   formats::rig_scene(scene, request, o.scene);
-  stage::write_scene(scene, [&output](const std::string& piece) { output.write(piece); });
+  stage::write_scene(scene, output);
   output.commit();
   return 0;
 }

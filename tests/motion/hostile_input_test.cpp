@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,7 @@
 
 #include "stage/output_file.h"
 #include "stage/scene_file.h"
+#include "stage/transform.h"
 
 namespace {
 
@@ -225,6 +227,74 @@ TEST(HostileInput, EndsWithOneLineWithinBoundedTimeAndMemory) {
   const Outcome rig = run_bounded({"rig", last, "--chain", "Up:Foot", "-o", dir + "/rig.json"});
   EXPECT_EQ(rig.code, 0) << rig.err;
   EXPECT_EQ(stage::read_scene_file(dir + "/rig.json").frame_end, 2147483647);
+}
+
+// The first rotation key of the item named `name`, degrees; nan when it has none.
+double first_turn(const stage::Scene_record& scene, const std::string& name) {
+  for (const stage::Item_record& r : scene.items)
+    if (r.name == name && !r.channels[stage::ch_rotation].keys.empty())
+      return stage::rad_to_deg(r.channels[stage::ch_rotation].keys[0].value[0]);
+  return std::nan("");
+}
+
+// Inputs a hostile user might give that have a right answer, given within the same bounds.
+TEST(HostileInput, OddButSoundInputsGiveTheRightResult) {
+  mkdir(dir.c_str(), 0755);
+  // Joints that share a name keep their own motion (10 and 5 degrees here) under names made
+  // unique, with a warning.
+  const std::string twice = write("twice.bvh", R"(HIERARCHY
+ROOT Hips
+{ OFFSET 0 0 0 CHANNELS 6 Xposition Yposition Zposition Zrotation Yrotation Xrotation
+  JOINT Leg
+  { OFFSET 0 -1 0 CHANNELS 3 Zrotation Yrotation Xrotation
+    JOINT Leg
+    { OFFSET 0 -1 0 CHANNELS 3 Zrotation Yrotation Xrotation
+      End Site { OFFSET 0 -1 0 } } } }
+MOTION
+Frames: 2
+Frame Time: 0.04
+0 0 0 0 0 0 10 0 0 5 0 0
+0 1 0 0 0 0 20 0 0 7 0 0
+)");
+  const Outcome dup = run_bounded({"import", twice, "-o", dir + "/twice.json"});
+  ASSERT_EQ(dup.code, 0) << dup.err;
+  EXPECT_NE(dup.err.find("warning: " + twice + ": joints share the names \"Leg\""),
+            std::string::npos)
+      << dup.err;
+  const stage::Scene_record imported = stage::read_scene_file(dir + "/twice.json");
+  EXPECT_NEAR(first_turn(imported, "Leg"), 10, 1e-4);
+  EXPECT_NEAR(first_turn(imported, "Leg_2"), 5, 1e-4);
+
+  // Names holding whitespace and control characters export to a BVH file that reads back with
+  // every joint apart.
+  const std::string odd = write("odd_names.json", R"({"fps": 30, "frames": [0, 2], "items": [
+    {"id": 1, "type": "object", "name": "rig"},
+    {"id": 2, "type": "bone", "owner": 1, "name": "a\nb", "rest_length": 1},
+    {"id": 3, "type": "bone", "owner": 1, "parent": 2, "name": "a\rb", "position": [0, 0, 1],
+     "rest_length": 1, "rotation": [{"frame": 0, "value": [0, 0, 0]}, {"frame": 2, "value": [0, 30, 0]}]},
+    {"id": 4, "type": "bone", "owner": 1, "parent": 3, "name": "a\u000bb c", "position": [0, 0, 1],
+     "rest_length": 1}]})");
+  ASSERT_EQ(run_bounded({"export", odd, "-o", dir + "/odd.bvh"}).code, 0);
+  const Outcome back = run_bounded({"import", dir + "/odd.bvh", "-o", dir + "/odd_back.json"});
+  ASSERT_EQ(back.code, 0) << back.err;
+  EXPECT_EQ(back.err, "");  // no shared names after the export's renaming
+  EXPECT_EQ(stage::read_scene_file(dir + "/odd_back.json").items.size(), 6u);  // + an end site
+
+  // 20,000 joints (a wide skeleton, well inside the depth limit) import within the bounds.
+  std::string wide =
+      "HIERARCHY\nROOT Hips\n{\n OFFSET 0 0 0\n"
+      " CHANNELS 6 Xposition Yposition Zposition Zrotation Yrotation Xrotation\n";
+  std::string row = "0 0 0 0 0 0";
+  for (int i = 1; i < 20000; ++i) {
+    wide += "JOINT j" + std::to_string(i) +
+            "\n{\n OFFSET 0 1 0\n CHANNELS 3 Zrotation Yrotation Xrotation\n"
+            "End Site\n{\n OFFSET 0 1 0\n}\n}\n";
+    row += " 0 1 0";
+  }
+  wide += "}\nMOTION\nFrames: 2\nFrame Time: 0.04\n" + row + "\n" + row + "\n";
+  const Outcome big = run_bounded({"import", write("wide.bvh", wide), "-o", dir + "/wide.json"});
+  EXPECT_EQ(big.code, 0) << big.err;
+  std::printf("20,000 joints imported, largest resident size %ld kB\n", big.peak_kb);
 }
 
 }  // namespace
