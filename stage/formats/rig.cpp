@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "stage/error.h"
 #include "stage/formats/frame_math.h"
@@ -218,11 +219,9 @@ class Rigger {
       return hpb_from_matrix(stage::hpb_matrix(hpb) * back);
     };
     const auto moved = [&](const Vec3& v) { return mul(v, back); };
-    std::vector<uint32_t> ids;
-    for (const std::size_t i : chain) ids.push_back(scene_.items[i].id);
-    const auto in_chain = [&](uint32_t id) {
-      return std::find(ids.begin(), ids.end(), id) != ids.end();
-    };
+    std::unordered_set<uint32_t> ids;
+    for (const std::size_t i : chain) ids.insert(scene_.items[i].id);
+    const auto in_chain = [&](uint32_t id) { return ids.count(id) > 0; };
     for (Item_record& r : scene_.items) {
       if (in_chain(r.id)) {
         turned(r.channels[stage::ch_rotation], before, true);

@@ -280,6 +280,18 @@ Frame Time: 0.04
   EXPECT_EQ(back.err, "");  // no shared names after the export's renaming
   EXPECT_EQ(stage::read_scene_file(dir + "/odd_back.json").items.size(), 6u);  // + an end site
 
+  // A chain 20,000 bones long in a scene file is rigged (the scene reader and the rig walk the
+  // hierarchy without recursion).
+  std::string deep = R"({"frames": [0, 1], "items": [{"id": 1, "type": "object"})";
+  for (int i = 2; i <= 20001; ++i)
+    deep += ",\n{\"id\": " + std::to_string(i) +
+            ", \"type\": \"bone\", \"owner\": 1, \"name\": \"b" + std::to_string(i) +
+            "\", \"position\": [0, 0, 1], \"rest_length\": 1" +
+            (i > 2 ? ", \"parent\": " + std::to_string(i - 1) : "") + "}";
+  const Outcome long_chain = run_bounded({"rig", write("deep.json", deep + "]}"), "--chain",
+                                          "b2:b20001", "-o", dir + "/deep_rig.json"});
+  EXPECT_EQ(long_chain.code, 0) << long_chain.err;
+
   // 20,000 joints (a wide skeleton, well inside the depth limit) import within the bounds.
   std::string wide =
       "HIERARCHY\nROOT Hips\n{\n OFFSET 0 0 0\n"
