@@ -58,18 +58,12 @@ class Words {
   throw Error(path + ": " + what);
 }
 
-std::string too_deep(int depth) {
-  return "the hierarchy is more than " + std::to_string(max_hierarchy_depth) +
-         " nodes deep (at least " + std::to_string(depth) + "); an import reads at most " +
-         std::to_string(max_hierarchy_depth) + " levels";
-}
-
 void check_bvh(const std::string& path, std::FILE* f) {
   auto words = std::make_unique<Words>(f);
   std::string w;
   int depth = 0;
   while (words->next(w) && w != "MOTION") {
-    if (w == "{" && ++depth > max_hierarchy_depth) fail(path, too_deep(depth));
+    if (w == "{" && ++depth > max_hierarchy_depth) fail(path, hierarchy_too_deep(depth));
     if (w == "}") --depth;
   }
   if (w != "MOTION") return;  // no motion: assimp says what is wrong
@@ -117,7 +111,7 @@ void check_gltf_nodes(const std::string& path, const nlohmann::json& doc) {
   while (!stack.empty()) {
     const auto [node, depth] = stack.back();
     stack.pop_back();
-    if (depth > max_hierarchy_depth) fail(path, too_deep(depth));
+    if (depth > max_hierarchy_depth) fail(path, hierarchy_too_deep(depth));
     reached[node] = 1;
     for (const std::size_t c : children[node]) stack.push_back({c, depth + 1});
   }
@@ -153,6 +147,12 @@ void check_gltf(const std::string& path, std::FILE* f, bool binary) {
 }
 
 }  // namespace
+
+std::string hierarchy_too_deep(int depth) {
+  return "the hierarchy is more than " + std::to_string(max_hierarchy_depth) +
+         " nodes deep (at least " + std::to_string(depth) + "); an import reads at most " +
+         std::to_string(max_hierarchy_depth) + " levels";
+}
 
 void check_motion_file(const std::string& path) {
   const File f(std::fopen(path.c_str(), "rb"));

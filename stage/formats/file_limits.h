@@ -22,6 +22,8 @@ constexpr double min_frame_time = 1e-6;
 // tree has no cycle and no node with two parents. Other files, and files whose text is too broken
 // to tell, pass: assimp then reports them. Throws stage::Error "<file>: <fault>".
 void check_motion_file(const std::string& path);
+// The fault of a hierarchy found `depth` nodes deep, past the limit.
+std::string hierarchy_too_deep(int depth);
 
 }  // namespace formats
 

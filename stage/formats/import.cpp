@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
+#include <assimp/config.h>
 #include <assimp/scene.h>
 #include <algorithm>
 #include <assimp/Importer.hpp>
-#include <assimp/config.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -184,11 +184,8 @@ class Builder {
   // Joints: every node below the deepest common ancestor of the animated nodes and the nodes that
   // meshes use as bones, less nodes that only carry meshes (and what hangs below them).
   void find_joints(const aiScene& scene) {
-    const Node_list all = walk_nodes(scene.mRootNode, [this](int depth) {
-      fail("the hierarchy is more than " + std::to_string(max_hierarchy_depth) +
-           " nodes deep (at least " + std::to_string(depth) + "); an import reads at most " +
-           std::to_string(max_hierarchy_depth) + " levels");
-    });
+    const Node_list all =
+        walk_nodes(scene.mRootNode, [this](int depth) { fail(hierarchy_too_deep(depth)); });
     // Nodes by name in file order. Channels naming a name several nodes share go to those nodes
     // in turn, as a BVH file lists them.
     std::unordered_map<std::string, std::vector<int>> by_name;
