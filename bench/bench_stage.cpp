@@ -218,4 +218,13 @@ void BM_ManyChainsFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_ManyChainsFrame)->RangeMultiplier(10)->Range(10, 10000)->Unit(benchmark::kMillisecond);
 
+// One evaluation of a scene of N five-bone chains; per_chain stays flat from one chain to ten
+// thousand when what each chain keeps between evaluations stays small.
+void BM_ChainsInScene(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto host = host_with(n, Chain_options{});
+  evaluate_loop(state, *host, n);
+}
+BENCHMARK(BM_ChainsInScene)->RangeMultiplier(10)->Range(1, 10000)->Unit(benchmark::kMicrosecond);
+
 }  // namespace

@@ -407,6 +407,94 @@ void measure_reach(Chain_setup* setup, Chain_ends* ends) {
   setup->s_hi = std::max(setup->s_near, setup->s_far);
 }
 
+// Most samples of the deep reach profile: bounds its memory and its one-off cost on a chain whose
+// search step is tiny against its bend range.
+constexpr std::size_t deep_sample_limit = 4096;
+
+// The bend range ends where the most bent joint has folded back on itself (half a turn); past
+// that the chain only repeats its poses.
+double bend_range_top(const std::vector<Work>& works) {
+  double largest = 0.0;
+  for (std::size_t k = 1; k < works.size(); ++k) {
+    largest = std::max(largest, std::fabs(works[k].bend_angle));
+  }
+  return largest > 0.0 ? pi / largest : 0.0;
+}
+
+// The end's distance sampled from s_hi to the top of the bend range at about the search step:
+// where the reach search stops at its first minimum, a long chain that curls on itself comes
+// nearer its root again further on.
+void measure_deep_reach(Chain_state* state) {
+  const Chain_setup& setup = state->setup;
+  state->deep_measured = true;
+  state->deep_reach.clear();
+  state->deep_first = setup.s_hi;
+  state->deep_spacing = 0.0;
+  const double span = bend_range_top(setup.works) - setup.s_hi;
+  if (!(span > setup.step) || !std::isfinite(span)) return;
+  const std::size_t n =
+      std::min(deep_sample_limit, static_cast<std::size_t>(std::ceil(span / setup.step)));
+  state->deep_spacing = span / static_cast<double>(n);
+  for (std::size_t i = 0; i <= n; ++i) {
+    state->deep_reach.push_back(vk_3dla::abs(
+        state->ends(state->deep_first + state->deep_spacing * static_cast<double>(i))));
+  }
+}
+
+// |chain end| less a distance: zero where the end lies at that distance from the root.
+struct Distance_miss : Func {
+  Distance_miss(Chain_ends* ends, double distance) : ends(ends), distance(distance) {}
+  double operator()(double s) override { return std::fabs(vk_3dla::abs((*ends)(s)) - distance); }
+  Chain_ends* ends;
+  double distance;
+};
+
+// For a goal nearer the root than the first reach minimum: the first fraction past s_hi whose end
+// lies at the goal's distance, found by bisection between the deep samples on either side of it
+// until the end is within a hundredth of the length tolerance of that distance. When no deeper
+// bend comes that near, the fraction nearest to it around the best sample. False when no deeper
+// bend does better than the first minimum; else *s_out is the fraction and *s_top the top of the
+// range searched.
+bool deep_fraction(double* s_out, double* s_top, Chain_state* state, double distance) {
+  if (!state->deep_measured) measure_deep_reach(state);
+  const std::vector<double>& reach = state->deep_reach;
+  if (reach.size() < 2) return false;
+  const Chain_setup& setup = state->setup;
+  const auto at = [&](std::size_t i) {
+    return state->deep_first + state->deep_spacing * static_cast<double>(i);
+  };
+  *s_top = at(reach.size() - 1);
+  const double close_enough = setup.length_tolerance * 0.01;
+  for (std::size_t i = 1; i < reach.size(); ++i) {
+    if (reach[i] > distance) continue;
+    double far = at(i - 1);  // end too far from the root
+    double near = at(i);     // end too near
+    for (int k = 0; k < bisection_limit; ++k) {
+      const double mid = (near + far) / 2.0;
+      if (mid == near || mid == far) break;
+      const double d = vk_3dla::abs(state->ends(mid));
+      if (d < distance) {
+        near = mid;
+      } else {
+        far = mid;
+        if (d - distance <= close_enough) break;
+      }
+    }
+    *s_out = far;
+    return true;
+  }
+  std::size_t best = 0;
+  for (std::size_t i = 1; i < reach.size(); ++i)
+    if (reach[i] < reach[best]) best = i;
+  if (best == 0 || !(reach[best] < setup.shortest)) return false;
+  *s_out = at(best);
+  if (best + 1 < reach.size()) {
+    Distance_miss miss(&state->ends, distance);
+    golden_search(s_out, miss, at(best - 1), at(best), at(best + 1), setup.fraction_tolerance);
+  }
+  return true;
+}
+
 // A chain whose reach varies by less than the length tolerance cannot usefully change its length:
 // inverting the goal distance through its nearly flat reach would swing joints wildly.
 bool nearly_rigid(const Chain_setup& setup) {
@@ -414,9 +502,13 @@ bool nearly_rigid(const Chain_setup& setup) {
 }
 
 // s_sol: the farthest reach (or the stretch beyond it) for a goal out of reach, the nearest for one
-// too close, else the fraction whose end lies at the goal's distance.
-void choose_fraction(Chain_setup* setup, bool excess_stretch, Chain_ends* ends) {
+// too close (or the deeper bend that meets it), else the fraction whose end lies at the goal's
+// distance.
+void choose_fraction(Chain_state* state, bool excess_stretch) {
+  Chain_setup* setup = &state->setup;
+  Chain_ends* ends = &state->ends;
   setup->s_sol = 0.0;
+  setup->s_max = setup->s_hi;
   if (!setup->range_measured) return;
   if (nearly_rigid(*setup)) {
     setup->s_sol = setup->s_near;
@@ -434,6 +526,14 @@ void choose_fraction(Chain_setup* setup, bool excess_stretch, Chain_ends* ends) 
     }
   } else if (distance <= setup->shortest) {
     setup->s_sol = setup->s_near;
+    // The first minimum misses the goal: a longer chain may curl nearer further on. Only a root
+    // free to aim can put that deeper bend's end on the goal; a limited one keeps the first.
+    double s = 0.0, top = 0.0;
+    if (distance < setup->shortest - setup->length_tolerance && !setup->two_items.valid &&
+        state->limit.marks.empty() && deep_fraction(&s, &top, state, distance)) {
+      setup->s_sol = s;
+      setup->s_max = top;
+    }
   } else {
     setup->s_sol = fraction_for_distance(setup->s_min, setup->s_lo, setup->s_hi, setup->s_near,
                                          setup->s_far, setup->fraction_tolerance, distance,
@@ -600,6 +700,7 @@ void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
     set_search_measures(setup);
     state->ends.reset();  // the searches below and the solve revisit fractions
     measure_reach(setup, &state->ends);
+    state->deep_measured = false;
     state->chain_kept = true;
     ++state->chain_builds;
   }
@@ -613,13 +714,14 @@ void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
   if (!state->limit_kept || !same_bits(state->limit_inputs_next, state->limit_inputs)) {
     state->limit_inputs.swap(state->limit_inputs_next);
     build_root_limit(&state->limit, setup->works[0], setup->inv_w0, state->limit_z_world,
-                     setup->limit_origin != LWITEM_NULL ? &origin_z : nullptr);
+                     setup->limit_origin != LWITEM_NULL ? &origin_z : nullptr,
+                     &state->limit_scratch);
     state->limit_kept = true;
     ++state->limit_builds;
   }
 
   const bool stretching = ease_reach(setup, options, &state->ends);
-  choose_fraction(setup, options.excess_stretch != 0 && !stretching, &state->ends);
+  choose_fraction(state, options.excess_stretch != 0 && !stretching);
   choose_kind(setup);
 }
 

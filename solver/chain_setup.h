@@ -40,8 +40,10 @@ struct Chain_setup {
   double shortest = 0, longest = 0;
   bool range_measured = false;  // the reach was measured (two or more items, some bend)
   double s_sol = 0;             // the bend fraction that puts the end at the goal's distance
-  double stretch = 1;           // factor every link is scaled by (Max Stretch), 1 for none
-  bool eased = false;           // Soft Reach brought the solved-for distance below the goal's
+  double s_max = 0;    // largest bend fraction the joint solve searches: s_hi, or past it for a
+                       // goal nearer than the first reach minimum that a deeper bend meets
+  double stretch = 1;  // factor every link is scaled by (Max Stretch), 1 for none
+  bool eased = false;  // Soft Reach brought the solved-for distance below the goal's
   bool stretch_capped = false;  // stretched to Max Stretch with the goal still beyond
   c_2items_ik two_items;        // closed form, valid for qualifying two-item chains
   IK_kind kind = IK_align_dir;  // twist mode of the joint solve

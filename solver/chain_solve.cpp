@@ -71,7 +71,7 @@ vec3 twist_reference(const Chain_setup& setup, const vec3& line, const vec3& end
   m33 carried(1.0);
   const int k = plane_kind(setup.works, true);
   for (int i = 1; i <= 10; ++i) {
-    const double s = (1.0 - 0.1 * i) * setup.s_min + 0.1 * i * setup.s_hi;
+    const double s = (1.0 - 0.1 * i) * setup.s_min + 0.1 * i * setup.s_max;
     if (s >= setup.s_sol) break;
     const vec3 p = chain_end(setup.works, s);
     carried = carried * vk_3dla::rotation_between(v, p);
@@ -131,7 +131,7 @@ void solve_root(m33* joint, std::vector<double>* angles, const Joint_solve_input
   const Chain_setup& s = in.setup;
   const Root_limit& l = in.limit;
   process2(joint, angles, s.works, s.goal_local, in.end_root, has_twist_target, in.twist_target,
-           in.twist_ref, s.step, s.fraction_tolerance, s.s_min, s.s_hi, s.two_items, s.s_sol,
+           in.twist_ref, s.step, s.fraction_tolerance, s.s_min, s.s_max, s.two_items, s.s_sol,
            s.kind, in.line, in.twist_dir, l.cone_limit, l.heading_limited, l.planes, l.knots,
            l.marks, l.period, l.from_limit, l.to_limit, s.total_length, in.posture_weight, in.base,
            ends);

@@ -34,9 +34,17 @@ struct Chain_state {
   long chain_builds = 0;  // how often the chain's parts were worked out (for the tests)
   long limit_builds = 0;
 
+  // The end's distance from the root sampled past the first reach minimum, over the rest of the
+  // bend range (worked out the first time a goal lies nearer than that minimum, kept with the
+  // chain's parts): deep_reach[i] at the fraction deep_first + i * deep_spacing.
+  std::vector<double> deep_reach;
+  double deep_first = 0, deep_spacing = 0;
+  bool deep_measured = false;
+
   // Scratch of the set-up and the solve.
   std::vector<double> link_length;
   std::vector<vk_3dla::vec3> limit_z_world;
+  Root_limit_scratch limit_scratch;
   std::vector<double> angles, angles_free;
   std::vector<char> on_path;
 };

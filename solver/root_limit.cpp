@@ -112,7 +112,7 @@ void off_centre_knots(Root_limit* limit, const Work& root, std::vector<Limit_wor
 // The spline's system is strictly diagonally dominant, so no pivoting is needed.
 void solve_cyclic(const std::vector<double>& sub, const std::vector<double>& diag,
                   const std::vector<double>& super, const std::vector<double>& rhs,
-                  std::vector<double>* x) {
+                  std::vector<double>* x, Root_limit_scratch* scratch) {
   const std::size_t m = diag.size();
   x->assign(m, 0.0);
   if (m == 1) {
@@ -127,7 +127,14 @@ void solve_cyclic(const std::vector<double>& sub, const std::vector<double>& dia
     return;
   }
   // Row i keeps d[i] on x[i], u[i] on x[i+1] and l[i] on x[m-1]; the last row is reduced alongside.
-  std::vector<double> d(m), u(m), l(m), r(m);
+  std::vector<double>& d = scratch->d;
+  std::vector<double>& u = scratch->u;
+  std::vector<double>& l = scratch->l;
+  std::vector<double>& r = scratch->r;
+  d.assign(m, 0.0);
+  u.assign(m, 0.0);
+  l.assign(m, 0.0);
+  r.assign(m, 0.0);
   d[0] = diag[0];
   u[0] = super[0];
   l[0] = sub[0];
@@ -158,16 +165,27 @@ void solve_cyclic(const std::vector<double>& sub, const std::vector<double>& dia
 
 // Curvature terms (one sixth of the second derivative) that make the periodic spline through the
 // real knots 1 .. m continuous in slope and curvature, the copies closing the cycle.
-void solve_curvatures(std::vector<Limit_work>* knots) {
+void solve_curvatures(std::vector<Limit_work>* knots, Root_limit_scratch* scratch) {
   const std::size_t m = knots->size() - 2;
-  std::vector<double> h(m), slope(m);
+  std::vector<double>& h = scratch->h;
+  std::vector<double>& slope = scratch->slope;
+  h.assign(m, 0.0);
+  slope.assign(m, 0.0);
   for (std::size_t i = 0; i < m; ++i) {
     const Limit_work& k0 = (*knots)[i + 1];
     const Limit_work& k1 = (*knots)[i + 2];
     h[i] = k1.angle - k0.angle;
     slope[i] = (k1.radius - k0.radius) / h[i];
   }
-  std::vector<double> sub(m), diag(m), super(m), rhs(m), sigma;
+  std::vector<double>& sub = scratch->sub;
+  std::vector<double>& diag = scratch->diag;
+  std::vector<double>& super = scratch->super;
+  std::vector<double>& rhs = scratch->rhs;
+  std::vector<double>& sigma = scratch->sigma;
+  sub.assign(m, 0.0);
+  diag.assign(m, 0.0);
+  super.assign(m, 0.0);
+  rhs.assign(m, 0.0);
   for (std::size_t i = 0; i < m; ++i) {
     std::size_t prev = (i + m - 1) % m;
     sub[i] = h[prev];
@@ -175,7 +193,7 @@ void solve_curvatures(std::vector<Limit_work>* knots) {
     super[i] = h[i];
     rhs[i] = slope[i] - slope[prev];
   }
-  solve_cyclic(sub, diag, super, rhs, &sigma);
+  solve_cyclic(sub, diag, super, rhs, &sigma, scratch);
   for (std::size_t i = 0; i < m; ++i) (*knots)[i + 1].curve = sigma[i];
 }
 
@@ -225,10 +243,23 @@ void plane_marks(Root_limit* limit, int row) {
   add(-two_pi, 0);
 }
 
+// The marks in order of position, equal positions in the order added (a stable insertion sort:
+// a few dozen marks at most, and no buffer to allocate).
+void sort_marks(std::vector<D_lim>* marks) {
+  for (std::size_t i = 1; i < marks->size(); ++i) {
+    const D_lim mark = (*marks)[i];
+    std::size_t j = i;
+    for (; j > 0 && mark.pos < (*marks)[j - 1].pos; --j) (*marks)[j] = (*marks)[j - 1];
+    (*marks)[j] = mark;
+  }
+}
+
 }  // namespace
 
 double make_cone_knots(std::vector<Limit_work>* knots, const std::vector<Limit_work>& real,
-                       const m33& from_limit) {
+                       const m33& from_limit, Root_limit_scratch* scratch) {
+  Root_limit_scratch local;
+  if (scratch == nullptr) scratch = &local;
   knots->clear();
   if (real.empty()) return 0.0;
   const std::size_t m = real.size();
@@ -242,7 +273,7 @@ double make_cone_knots(std::vector<Limit_work>* knots, const std::vector<Limit_w
   }
   knots->push_back(Limit_work{});
   refresh_copies(knots);
-  solve_curvatures(knots);
+  solve_curvatures(knots, scratch);
   refresh_copies(knots);
 
   // Arc lengths on the unit sphere, sampled at most 5 degrees of polar angle apart.
@@ -266,8 +297,11 @@ double make_cone_knots(std::vector<Limit_work>* knots, const std::vector<Limit_w
 }
 
 void build_root_limit(Root_limit* limit, const Work& root, const m33& inv_w0,
-                      const std::vector<vec3>& limit_z_world, const vec3* origin_z_world) {
-  *limit = Root_limit();
+                      const std::vector<vec3>& limit_z_world, const vec3* origin_z_world,
+                      Root_limit_scratch* scratch) {
+  Root_limit_scratch local;
+  if (scratch == nullptr) scratch = &local;
+  *limit = Root_limit();  // copies nothing in: the vectors keep their storage
   limit->heading_limited = (root.limit_flags & 1u) != 0;
   limit->pitch_limited = (root.limit_flags & 2u) != 0;
   build_planes(limit, root);
@@ -284,14 +318,14 @@ void build_root_limit(Root_limit* limit, const Work& root, const m33& inv_w0,
   if (!limit->cone_limit) {
     if (limit->heading_limited != limit->pitch_limited) {
       plane_marks(limit, limit->heading_limited ? 0 : 1);
-      std::stable_sort(limit->marks.begin(), limit->marks.end(),
-                       [](const D_lim& a, const D_lim& b) { return a.pos < b.pos; });
+      sort_marks(&limit->marks);
       limit->period = two_pi;
     }
     return;
   }
 
-  std::vector<Limit_work> real;
+  std::vector<Limit_work>& real = scratch->real;
+  real.clear();
   double on_axis = -1.0;  // half-angle of the first direction skipped on the frame's axis
   if (!limit_z_world.empty()) {
     const m33 world_to_limit = inv_w0 * limit->to_limit;
@@ -311,10 +345,9 @@ void build_root_limit(Root_limit* limit, const Work& root, const m33& inv_w0,
   // the axis for one on +Z (or for none), the widest cone for one on -Z.
   if (real.empty()) insert_knot(&real, 0.0, on_axis < 0.0 ? 0.0 : on_axis);
 
-  limit->period = make_cone_knots(&limit->knots, real, limit->from_limit);
+  limit->period = make_cone_knots(&limit->knots, real, limit->from_limit, scratch);
   spline_marks(limit);
-  std::stable_sort(limit->marks.begin(), limit->marks.end(),
-                   [](const D_lim& a, const D_lim& b) { return a.pos < b.pos; });
+  sort_marks(&limit->marks);
 }
 
 Root_limit::Root_limit(const Root_limit& other) { *this = other; }

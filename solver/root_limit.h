@@ -43,20 +43,29 @@ constexpr double knot_merge_tolerance = 1e-9;
 // Largest cone half-angle a knot may have: 179.9 deg in rad.
 double max_cone_radius();
 
-// Builds the root's direction limit into *limit (which is reset first).
+// Work space of the limit's build, kept by the caller so that a limit rebuilt at every evaluation
+// (a marker that moves) reuses its storage instead of allocating.
+struct Root_limit_scratch {
+  std::vector<Limit_work> real;                                // the real knots, sorted by angle
+  std::vector<double> h, slope, sub, diag, super, rhs, sigma;  // the curvature system
+  std::vector<double> d, u, l, r;                              // its elimination
+};
+
+// Builds the root's direction limit into *limit (which is reset first, keeping its storage).
+// scratch: work space to reuse, or null for a local one.
 // root: the root's Work (limit_flags, limit_min, limit_max).
 // inv_w0: upper-left 3x3 of the inverse of the root's reference transform (world -> root frame).
 // limit_z_world: world Z axes of the limit items, in list order (empty without limit items).
 // origin_z_world: world Z axis of the limit origin item, or null.
 void build_root_limit(Root_limit* limit, const Work& root, const vk_3dla::m33& inv_w0,
                       const std::vector<vk_3dla::vec3>& limit_z_world,
-                      const vk_3dla::vec3* origin_z_world);
+                      const vk_3dla::vec3* origin_z_world, Root_limit_scratch* scratch = nullptr);
 
 // Turns real knots (angle in [0, 2 pi), increasing; radius) into the spline's knot vector: clamps
 // the radii to max_cone_radius(), adds the two closing copies, solves the curvature terms and
 // measures the arc lengths on the unit sphere (from_limit carries limit-frame directions into the
 // root frame). Writes the knot vector to *knots and returns the perimeter. Needs at least one knot.
 double make_cone_knots(std::vector<Limit_work>* knots, const std::vector<Limit_work>& real,
-                       const vk_3dla::m33& from_limit);
+                       const vk_3dla::m33& from_limit, Root_limit_scratch* scratch = nullptr);
 
 #endif

@@ -710,6 +710,13 @@
       return `<div><i style="${sw}"></i>${label}</div>`;
     }).join('');
     document.getElementById('title').innerHTML = esc(data.scene) + (data.description ? `<small>${esc(data.description)}</small>` : '');
+    // The scene's warnings, in the runner's words: what the rig cannot do as meant and the fix.
+    const warnings = data.warnings || [];
+    const box = document.getElementById('warnings');
+    box.hidden = warnings.length === 0;
+    box.innerHTML = warnings.length
+      ? `<b>${warnings.length} warning${warnings.length === 1 ? '' : 's'}</b>` + warnings.map((w) => `<div>${esc(w)}</div>`).join('')
+      : '';
   }
 
   // ---- Timeline ----

@@ -244,7 +244,8 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
   std::vector<Role> role(scene.size(), none);
   std::vector<bool> in_chain(scene.size(), false);
   for (const report::Chain& c : chains) {
-    for (const LWItemID id : report::gather_chain(scene, c.root)) in_chain[scene.index_of(id)] = true;
+    for (const LWItemID id : report::gather_chain(scene, c.root))
+      in_chain[scene.index_of(id)] = true;
     const Root_options o = root_options(host, c.root);
     const auto set = [&](LWItemID id, Role r) {
       const std::size_t i = scene.index_of(id);
@@ -306,7 +307,8 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
                             parent_pivot) *
         (root.parent != LWITEM_NULL ? host.world(root.parent, t) : stage::identity4());
     double length = 0;
-    for (const LWItemID id : report::gather_chain(scene, c.root)) length += scene.at(id).rest_length;
+    for (const LWItemID id : report::gather_chain(scene, c.root))
+      length += scene.at(id).rest_length;
     const double radius = std::max(length * 0.45, size * 0.08);
     const Vec3 apex = base[scene.index_of(c.root)];
     const Vec3 hpb = host.param(c.root, LWIP_ROTATION, t);

@@ -89,7 +89,8 @@ report::Frame_range view_range(const stage::Host& host, const std::string& frame
 }
 
 std::string view_data_json(stage::Host& host, const std::string& scene_name,
-                           const report::Frame_range& range) {
+                           const report::Frame_range& range,
+                           const std::vector<std::string>& warnings) {
   const stage::Scene& scene = host.scene();
   Item_index index;
   index.order = scene.evaluation_order();
@@ -119,7 +120,8 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
     for (std::size_t r = 0; r < reported.size(); ++r)
       if (reported[r] == chains[k].root) root_sample[k] = r;
   for (long long f = range.first; f <= range.last; ++f) {
-    const report::Frame_sample sample = report::sample_frame(host, static_cast<int>(f), reported, chains);
+    const report::Frame_sample sample =
+        report::sample_frame(host, static_cast<int>(f), reported, chains);
     for (std::size_t i = 0; i < n_items; ++i) {
       const LWItemID id = scene.item(index.order[i]).id;
       for (int c = 0; c < channel_total; ++c) {
@@ -145,6 +147,7 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
   root["description"] = scene.description;
   root["fps"] = scene.fps;
   root["frames"] = {range.first, range.last};
+  root["warnings"] = warnings;
   ordered_json items = ordered_json::array();
   for (std::size_t i = 0; i < n_items; ++i) {
     const stage::Item& item = scene.item(index.order[i]);
@@ -174,7 +177,8 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
     ordered_json j = ordered_json::object();
     j["root"] = index.of(scene, chain.root);
     ordered_json bones = ordered_json::array();
-    for (const LWItemID id : report::gather_chain(scene, chain.root)) bones.push_back(index.of(scene, id));
+    for (const LWItemID id : report::gather_chain(scene, chain.root))
+      bones.push_back(index.of(scene, id));
     j["bones"] = std::move(bones);
     j["goal"] = index.of(scene, chain.goal);
     j["goal_position"] = index.of(scene, chain.goal_position);

@@ -5,6 +5,7 @@
 #define TARSEL_STAGE_PICTURES_VIEW_DATA_H
 
 #include <string>
+#include <vector>
 
 #include "stage/host.h"
 #include "stage/report/frames.h"
@@ -25,7 +26,7 @@ constexpr long long max_view_frames = 200000;
 
 // Evaluates every frame of the range in the host (module and scene loaded) and returns the
 // viewer's data as JSON text. Layout (angles in degrees, lengths in scene units):
-//   {"format": 1, "scene", "description", "fps", "frames": [first, last],
+//   {"format": 1, "scene", "description", "fps", "frames": [first, last], "warnings": [text],
 //    "items": [{"name", "type", "parent" (index or -1, parents listed first), "rest_length",
 //               "limits": {"heading": [lo, hi], "pitch": [lo, hi], "bank": [lo, hi]},
 //               "position", "rotation", "scaling", "pivot", "pivot_rotation"}],
@@ -36,8 +37,10 @@ constexpr long long max_view_frames = 200000;
 // references are indices into "items" (-1 for none). A series' kind is "line" (a number per
 // frame, null where there is none), "marks" (0 or 1 per frame) or "state" (a word per frame);
 // the viewer plots whatever series a chain carries.
+// "warnings" holds the scene's warnings as the runner gives them, for the page's warnings panel.
 std::string view_data_json(stage::Host& host, const std::string& scene_name,
-                           const report::Frame_range& range);
+                           const report::Frame_range& range,
+                           const std::vector<std::string>& warnings = {});
 
 // The range a view or picture covers: the given text, else the scene's own range; refused
 // when it holds more than max_view_frames.

@@ -70,4 +70,14 @@ void Diagnostics_summary::print(const std::string& scene) const {
                scene.c_str(), what.c_str(), where.c_str(), cause.c_str());
 }
 
+void fold_diagnostics(const std::string& scene, bool raw, const std::function<void()>& work) {
+  Stderr_capture capture(!raw);
+  capture.begin();
+  work();
+  Diagnostics_summary summary;
+  const std::string rest = count_diagnostics(capture.end(), &summary.counts);
+  if (!rest.empty()) std::fwrite(rest.data(), 1, rest.size(), stderr);
+  summary.print(scene);
+}
+
 }  // namespace report

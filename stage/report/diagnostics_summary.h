@@ -3,6 +3,7 @@
 #ifndef TARSEL_STAGE_REPORT_DIAGNOSTICS_SUMMARY_H
 #define TARSEL_STAGE_REPORT_DIAGNOSTICS_SUMMARY_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ struct Diagnostics_summary {
   // "tarsel-stage: note: SCENE: ..." on stderr; nothing when no line was counted.
   void print(const std::string& scene) const;
 };
+
+// Runs `work` (evaluating the scene's frames) with the module's diagnostic lines held back, then
+// passes any other lines on and prints one summary line for them, as `run` does; with `raw` the
+// lines go to stderr as the module writes them.
+void fold_diagnostics(const std::string& scene, bool raw, const std::function<void()>& work);
 
 }  // namespace report
 

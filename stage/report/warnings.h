@@ -15,6 +15,10 @@ namespace report {
 // The warnings for the host's scene, loaded from `file` (used to start each message).
 std::vector<std::string> rig_warnings(stage::Host& host, const std::string& file);
 
+// Every warning a command gives for a loaded scene, in the same words everywhere: loading's (what
+// the host could not honour), a value beyond the exactly handled range, and the rig checks.
+std::vector<std::string> scene_warnings(stage::Host& host, const std::string& file);
+
 }  // namespace report
 
 #endif

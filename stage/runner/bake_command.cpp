@@ -5,9 +5,11 @@
 #include "stage/formats/bake.h"
 #include "stage/host.h"
 #include "stage/output_file.h"
+#include "stage/report/diagnostics_summary.h"
 #include "stage/report/frames.h"
 #include "stage/runner/command_options.h"
 #include "stage/runner/commands.h"
+#include "stage/runner/open_scene.h"
 #include "stage/scene_file.h"
 
 namespace runner {
@@ -19,15 +21,16 @@ struct Options {
   std::string output;
   std::string frames;
   std::string module;
+  bool strict = false;
+  bool raw_diagnostics = false;
 };
 
-int run_bake(const Options& o, const Module_path& module_path) {
+int run_bake(const Options& o) {
   report::Frame_range range;
   if (!o.frames.empty()) range = report::parse_frame_range(o.frames);
   stage::Output_file output(o.output);
   stage::Host host;
-  host.load_module(module_path(o.module));
-  host.load_scene(o.scene);
+  open_scene(host, o.module, o.scene, o.strict);
   const stage::Scene& scene = host.scene();
   if (o.frames.empty()) {
     range = {scene.frame_start, scene.frame_end};
@@ -37,15 +40,18 @@ int run_bake(const Options& o, const Module_path& module_path) {
   }
   for (const std::string& w : host.warnings())
     throw stage::Error(w + " (baking needs every handler working)");
+  stage::Scene_record baked;
+  report::fold_diagnostics(o.scene, o.raw_diagnostics,
+                           [&] { baked = formats::bake_scene(host, range.first, range.last); });
   // Item by item into the output: the text of the whole scene is never held at once.
-  stage::write_scene(formats::bake_scene(host, range.first, range.last), output);
+  stage::write_scene(baked, output);
   output.commit();
   return 0;
 }
 
 }  // namespace
 
-Command add_bake_command(CLI::App& app, Module_path module_path) {
+Command add_bake_command(CLI::App& app) {
   auto o = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand(
       "bake",
@@ -59,7 +65,9 @@ Command add_bake_command(CLI::App& app, Module_path module_path) {
   cmd->add_option("-f,--frames", o->frames, "Frames to bake: FIRST-LAST (default: the scene's)")
       ->type_name("RANGE");
   add_module_option(cmd, o->module);
-  return {cmd, [o, module_path] { return run_bake(*o, module_path); }};
+  add_strict_option(cmd, o->strict);
+  add_raw_diagnostics_option(cmd, o->raw_diagnostics);
+  return {cmd, [o] { return run_bake(*o); }};
 }
 
 }  // namespace runner

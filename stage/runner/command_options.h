@@ -19,6 +19,18 @@ inline void add_module_option(CLI::App* cmd, std::string& module) {
       ->type_name("PATH");
 }
 
+// --strict: a scene with warnings fails the command (exit 1) before anything is written.
+inline void add_strict_option(CLI::App* cmd, bool& strict) {
+  cmd->add_flag("--strict", strict, "Fail (exit 1) when the scene gives warnings");
+}
+
+// --raw-diagnostics: the module's own lines passed to stderr instead of one summary line.
+inline void add_raw_diagnostics_option(CLI::App* cmd, bool& raw) {
+  cmd->add_flag("--raw-diagnostics", raw,
+                "Pass the module's own diagnostic lines (\"abs = 0\", \"determinant = 0\") "
+                "to stderr instead of counting them");
+}
+
 }  // namespace runner
 
 #endif

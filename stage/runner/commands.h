@@ -16,15 +16,12 @@ struct Command {
   std::function<int()> run;
 };
 
-// `module_path` turns the --module option into the module file to load (bake needs it).
-using Module_path = std::function<std::string(const std::string&)>;
-
 Command add_run_command(CLI::App& app);
 Command add_panel_command(CLI::App& app);
 Command add_import_command(CLI::App& app);
 Command add_rig_command(CLI::App& app);
-Command add_bake_command(CLI::App& app, Module_path module_path);
-Command add_export_command(CLI::App& app, Module_path module_path);
+Command add_bake_command(CLI::App& app);
+Command add_export_command(CLI::App& app);
 Command add_view_command(CLI::App& app);
 Command add_render_command(CLI::App& app);
 

@@ -5,9 +5,11 @@
 #include "stage/formats/export.h"
 #include "stage/host.h"
 #include "stage/output_file.h"
+#include "stage/report/diagnostics_summary.h"
 #include "stage/report/frames.h"
 #include "stage/runner/command_options.h"
 #include "stage/runner/commands.h"
+#include "stage/runner/open_scene.h"
 
 namespace runner {
 
@@ -18,6 +20,8 @@ struct Options {
   std::string output;
   std::string frames;
   std::string module;
+  bool strict = false;
+  bool raw_diagnostics = false;
 };
 
 bool ends_with(const std::string& s, const std::string& suffix) {
@@ -25,7 +29,7 @@ bool ends_with(const std::string& s, const std::string& suffix) {
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-int run_export(const Options& o, const Module_path& module_path) {
+int run_export(const Options& o) {
   enum { glb, gltf, bvh } kind;
   if (ends_with(o.output, ".glb")) {
     kind = glb;
@@ -40,8 +44,7 @@ int run_export(const Options& o, const Module_path& module_path) {
   if (!o.frames.empty()) range = report::parse_frame_range(o.frames);
   stage::Output_file output(o.output);
   stage::Host host;
-  host.load_module(module_path(o.module));
-  host.load_scene(o.scene);
+  open_scene(host, o.module, o.scene, o.strict);
   const stage::Scene& scene = host.scene();
   if (o.frames.empty()) {
     range = {scene.frame_start, scene.frame_end};
@@ -50,12 +53,15 @@ int run_export(const Options& o, const Module_path& module_path) {
                        std::to_string(scene.frame_start) + "-" + std::to_string(scene.frame_end));
   }
   try {
+    // Written as the frames are evaluated, not gathered first.
     const formats::Sink write = [&output](const std::string& piece) { output.write(piece); };
-    if (kind == bvh) {
-      formats::export_bvh(host, range.first, range.last, write);
-    } else {
-      formats::export_gltf(host, range.first, range.last, kind == glb, write);
-    }
+    report::fold_diagnostics(o.scene, o.raw_diagnostics, [&] {
+      if (kind == bvh) {
+        formats::export_bvh(host, range.first, range.last, write);
+      } else {
+        formats::export_gltf(host, range.first, range.last, kind == glb, write);
+      }
+    });
     output.commit();
   } catch (const stage::Error& e) {
     const std::string what = e.what();
@@ -67,7 +73,7 @@ int run_export(const Options& o, const Module_path& module_path) {
 
 }  // namespace
 
-Command add_export_command(CLI::App& app, Module_path module_path) {
+Command add_export_command(CLI::App& app) {
   auto o = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand(
       "export",
@@ -80,7 +86,9 @@ Command add_export_command(CLI::App& app, Module_path module_path) {
   cmd->add_option("-f,--frames", o->frames, "Frames to export: FIRST-LAST (default: the scene's)")
       ->type_name("RANGE");
   add_module_option(cmd, o->module);
-  return {cmd, [o, module_path] { return run_export(*o, module_path); }};
+  add_strict_option(cmd, o->strict);
+  add_raw_diagnostics_option(cmd, o->raw_diagnostics);
+  return {cmd, [o] { return run_export(*o); }};
 }
 
 }  // namespace runner

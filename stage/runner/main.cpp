@@ -39,14 +39,10 @@ int main(int argc, char** argv) {
       "variable TARSEL_MODULE names another.");
 
   const std::vector<runner::Command> commands = {
-      runner::add_run_command(app),
-      runner::add_panel_command(app),
-      runner::add_import_command(app),
-      runner::add_rig_command(app),
-      runner::add_bake_command(app, runner::module_path),
-      runner::add_export_command(app, runner::module_path),
-      runner::add_view_command(app),
-      runner::add_render_command(app)};
+      runner::add_run_command(app),    runner::add_panel_command(app),
+      runner::add_import_command(app), runner::add_rig_command(app),
+      runner::add_bake_command(app),   runner::add_export_command(app),
+      runner::add_view_command(app),   runner::add_render_command(app)};
 
   try {
     app.parse(argc, argv);

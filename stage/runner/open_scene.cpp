@@ -6,14 +6,41 @@
 #include <sstream>
 
 #include "stage/error.h"
+#include "stage/report/warnings.h"
 #include "stage/runner/module_path.h"
 
 namespace runner {
 
-void open_scene(stage::Host& host, const std::string& module_option, const std::string& scene) {
+namespace {
+
+std::vector<std::string> warn(stage::Host& host, const std::string& scene, bool strict) {
+  std::vector<std::string> warnings = report::scene_warnings(host, scene);
+  for (const std::string& w : warnings)
+    std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
+  check_strict(warnings, strict);
+  return warnings;
+}
+
+}  // namespace
+
+std::vector<std::string> open_scene(stage::Host& host, const std::string& module_option,
+                                    const std::string& scene, bool strict) {
   load_module(host, module_path(module_option));
   host.load_scene(scene);
-  print_warnings(host);
+  return warn(host, scene, strict);
+}
+
+std::vector<std::string> check_scene_record(const stage::Scene_record& record,
+                                            const std::string& file,
+                                            const std::string& module_option, bool strict) {
+  stage::Host host;
+  load_module(host, module_path(module_option));
+  host.load_scene_record(record, file);
+  return warn(host, file, strict);
+}
+
+void check_strict(const std::vector<std::string>& warnings, bool strict) {
+  if (strict && !warnings.empty()) throw stage::Error("warnings given and --strict is set");
 }
 
 std::string viewer_template() {

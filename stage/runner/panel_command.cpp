@@ -131,7 +131,10 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
       if (!parse_number(text, number)) throw stage::Error(where + "expected a number");
       panel.set(control->id, number);
       const stage::Control_value now = panel.value(control->id);
-      if (now.kind == stage::Control_kind::number && now.number != number) {
+      // Options are kept in single precision: a value changed only by that rounding is not a
+      // change the module made.
+      if (now.kind == stage::Control_kind::number &&
+          static_cast<float>(now.number) != static_cast<float>(number)) {
         std::fprintf(stderr,
                      "tarsel-stage: note: %s%s was changed to %s by the module (%s takes %s)\n",
                      where.c_str(), text.c_str(), stage::format_value(now).c_str(),
@@ -152,17 +155,22 @@ int panel(const Panel_options& options) {
   if (options.save) saved = std::make_unique<stage::Output_file>(options.scene);
 
   std::vector<LWItemID> roots;
+  std::string names;  // every chain root, for the messages that need one named
   for (const report::Chain& chain : report::find_chains(host)) {
-    if (options.item.empty() || host.scene().at(chain.root).name == options.item)
-      roots.push_back(chain.root);
+    const std::string& name = host.scene().at(chain.root).name;
+    names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    if (options.item.empty() || name == options.item) roots.push_back(chain.root);
   }
   if (roots.empty()) {
-    throw stage::Error(options.item.empty() ? options.scene + ": no item carries Tarsel_Top"
-                                            : options.scene + ": no item named \"" + options.item +
-                                                  "\" carries Tarsel_Top");
+    throw stage::Error(options.item.empty()
+                           ? options.scene + ": no item carries Tarsel_Top"
+                           : options.scene + ": no item named \"" + options.item +
+                                 "\" carries Tarsel_Top" +
+                                 (names.empty() ? "" : " (chain roots: " + names + ")"));
   }
   if (!options.sets.empty() && roots.size() > 1) {
-    throw stage::Error(options.scene + ": several chain roots; name the one to edit with --item");
+    throw stage::Error(options.scene + ": several chain roots (" + names +
+                       "); name the one to edit with --item");
   }
 
   for (std::size_t r = 0; r < roots.size(); ++r) {

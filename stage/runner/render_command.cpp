@@ -25,6 +25,7 @@ struct Render_options {
   std::string view = "front";
   std::string size = "800x600";
   std::string module;
+  bool strict = false;
 };
 
 bool ends_with(const std::string& s, const std::string& suffix) {
@@ -53,6 +54,7 @@ CLI::App* add_render_options(CLI::App& app, Render_options& options) {
   cmd->add_option("--size", options.size, "Picture size in pixels (default 800x600)")
       ->type_name("WxH");
   add_module_option(cmd, options.module);
+  add_strict_option(cmd, options.strict);
   return cmd;
 }
 
@@ -68,14 +70,15 @@ int run_render(const Render_options& options) {
   const std::string page_template = png ? viewer_template() : std::string();
   stage::Output_file output(options.output);
   stage::Host host;
-  open_scene(host, options.module, options.scene);
+  const std::vector<std::string> warnings =
+      open_scene(host, options.module, options.scene, options.strict);
   if (!png) {
     output.commit(pictures::svg_picture(host, options.scene, options.frame, view, width, height));
     return 0;
   }
   const report::Frame_range range{options.frame, options.frame};
-  const std::string page =
-      pictures::view_page(page_template, pictures::view_data_json(host, options.scene, range), options.scene);
+  const std::string page = pictures::view_page(
+      page_template, pictures::view_data_json(host, options.scene, range, warnings), options.scene);
   const std::string fragment = "still&view=" + options.view +
                                "&frame=" + std::to_string(options.frame) +
                                "&w=" + std::to_string(width) + "&h=" + std::to_string(height);

@@ -6,6 +6,7 @@
 #include "stage/output_file.h"
 #include "stage/runner/command_options.h"
 #include "stage/runner/commands.h"
+#include "stage/runner/open_scene.h"
 #include "stage/runner/rig_options.h"
 #include "stage/scene_file.h"
 
@@ -17,6 +18,8 @@ struct Options {
   std::string scene;
   std::string output;
   Rig_options rig;
+  std::string module;
+  bool strict = false;
 };
 
 int run_rig(const Options& o) {
@@ -25,6 +28,7 @@ int run_rig(const Options& o) {
   stage::Output_file output(o.output);
   stage::Scene_record scene = stage::read_scene_file(o.scene);
   formats::rig_scene(scene, request, o.scene);
+  check_scene_record(scene, o.output, o.module, o.strict);
   stage::write_scene(scene, output);
   output.commit();
   return 0;
@@ -41,6 +45,8 @@ Command add_rig_command(CLI::App& app) {
   add_scene_option(cmd, o->scene);
   cmd->add_option("-o,--output", o->output, "Scene file to write")->required()->type_name("RIGGED");
   add_rig_options(cmd, o->rig);
+  add_module_option(cmd, o->module);
+  add_strict_option(cmd, o->strict);
   return {cmd, [o] { return run_rig(*o); }};
 }
 

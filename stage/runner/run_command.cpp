@@ -12,7 +12,6 @@
 #include "stage/report/frames.h"
 #include "stage/report/report.h"
 #include "stage/report/stderr_capture.h"
-#include "stage/report/value_range.h"
 #include "stage/report/warnings.h"
 #include "stage/runner/command_options.h"
 #include "stage/runner/commands.h"
@@ -101,10 +100,7 @@ bool run_scene(const Run_options& options, const std::string& scene, Run_output&
   report.scene = scene;
   host.load_scene(scene);
   report.description = host.scene().description;
-  report.warnings = host.warnings();
-  const std::string beyond = report::beyond_exact_range(host.scene());
-  if (!beyond.empty()) report.warnings.push_back(scene + ": " + beyond);
-  for (const std::string& w : report::rig_warnings(host, scene)) report.warnings.push_back(w);
+  report.warnings = report::scene_warnings(host, scene);
   for (const std::string& w : report.warnings)
     std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
   report.fps = host.scene().fps;
@@ -197,7 +193,7 @@ Command add_run_command(CLI::App& app) {
       "position, and for each chain its end and goal, whether it reached the goal (or why\n"
       "not), its reach, bend fraction, the limits that acted, the twist target's state and\n"
       "the effect weight (docs/guide.md). Warnings for rigs that cannot work as meant are\n"
-      "given once per scene.");
+      "given once per problem.");
   cmd->add_option("scenes", o->scenes, "Scene files (JSON), each reported in turn")
       ->required()
       ->type_name("SCENE");
@@ -219,9 +215,7 @@ Command add_run_command(CLI::App& app) {
   cmd->add_flag("--progress", o->progress,
                 "Show progress on stderr even when it is not a terminal");
   cmd->add_flag("--strict", o->strict, "Fail (exit 1) when a scene gives warnings");
-  cmd->add_flag("--raw-diagnostics", o->raw_diagnostics,
-                "Pass the module's own diagnostic lines (\"abs = 0\", \"determinant = 0\") "
-                "to stderr instead of counting them");
+  add_raw_diagnostics_option(cmd, o->raw_diagnostics);
   return {cmd, [o] { return run(*o); }};
 }
 

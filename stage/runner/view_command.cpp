@@ -6,6 +6,7 @@
 #include "stage/host.h"
 #include "stage/output_file.h"
 #include "stage/pictures/view_data.h"
+#include "stage/report/diagnostics_summary.h"
 #include "stage/runner/command_options.h"
 #include "stage/runner/commands.h"
 #include "stage/runner/open_scene.h"
@@ -19,6 +20,8 @@ struct View_options {
   std::string output;  // default: the scene's base name with .html, in the current directory
   std::string frames;
   std::string module;
+  bool strict = false;
+  bool raw_diagnostics = false;
 };
 
 std::string default_output(const std::string& scene) {
@@ -42,6 +45,8 @@ CLI::App* add_view_options(CLI::App& app, View_options& options) {
                   "Frames to show: FRAME or FIRST-LAST (default: the scene's own range)")
       ->type_name("RANGE");
   add_module_option(cmd, options.module);
+  add_strict_option(cmd, options.strict);
+  add_raw_diagnostics_option(cmd, options.raw_diagnostics);
   return cmd;
 }
 
@@ -50,10 +55,14 @@ int run_view(const View_options& options) {
   const std::string path = options.output.empty() ? default_output(options.scene) : options.output;
   stage::Output_file output(path);  // an unwritable place is reported before the run
   stage::Host host;
-  open_scene(host, options.module, options.scene);
+  const std::vector<std::string> warnings =
+      open_scene(host, options.module, options.scene, options.strict);
   const report::Frame_range range = pictures::view_range(host, options.frames);
-  const std::string page =
-      pictures::view_page(page_template, pictures::view_data_json(host, options.scene, range), options.scene);
+  std::string data;
+  report::fold_diagnostics(options.scene, options.raw_diagnostics, [&] {
+    data = pictures::view_data_json(host, options.scene, range, warnings);
+  });
+  const std::string page = pictures::view_page(page_template, data, options.scene);
   output.commit(page);
   std::fprintf(stderr, "tarsel-stage: wrote %s (frames %d-%d, %.1f MB); open it in a browser\n",
                path.c_str(), range.first, range.last, page.size() / 1e6);

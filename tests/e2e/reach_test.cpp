@@ -84,6 +84,37 @@ TEST(ChainReach, GoalsInsideReachAreReached) {
   }
 }
 
+TEST(ChainReach, EveryBendFractionOfAnyLengthIsReached) {
+  // Property: a chain bending one way by the same pitch at every joint reaches every goal its
+  // one-fraction bend can pose, at any fraction from straight to where the joints fold back on
+  // themselves, turned any way about the root. Long chains curl past their first reach minimum.
+  std::mt19937 rng(1812);
+  std::uniform_real_distribution<double> turn(0.0, 3.14159), bend_deg(5.0, 30.0);
+  for (int n : {2, 3, 5, 9, 16, 32, 64, 128}) {
+    Rig_plan plan;
+    const double bend = deg(bend_deg(rng));
+    for (int k = 0; k < n; ++k) {
+      plan.lengths.push_back(1.0 / (1.0 + 0.1 * k));
+      plan.rest_rotations.push_back(k == 0 ? V3{} : V3{0, bend, 0});
+    }
+    Rig rig(plan);
+    rig.evaluate();
+    const V3 origin = rig.root_origin();
+    std::uniform_real_distribution<double> fraction(0.0, 0.99 * deg(180) / bend);
+    for (int s = 0; s < 12; ++s) {
+      const double f = fraction(rng);
+      SCOPED_TRACE(std::to_string(n) + " bones of " + std::to_string(bend) + " rad, fraction " +
+                   std::to_string(f));
+      const V3 posed = rig.posed_end(std::vector<double>(n, f)) - origin;
+      const V3 goal = origin + transform(posed, rotation_axis(random_direction(rng), turn(rng)));
+      rig.set_position(rig.goal, goal);
+      rig.evaluate();
+      ASSERT_TRUE(rig.finite_pose());
+      EXPECT_LE(norm(rig.chain_end() - goal), 1e-4 * rig.world_length());
+    }
+  }
+}
+
 TEST(ChainReach, TwistTargetTurnsTheBendPlaneOntoItself) {
   // A chain bending in one plane, its goal inside reach: the twist target turns the chain about
   // the root-to-goal line until every joint lies in the plane of root, goal and target, with the

@@ -113,6 +113,60 @@ TEST(RigWarnings, EachFaultyRigGivesItsWarningsAndSoundRigsNone) {
       {"a chain root without Tarsel bones",
        [](json& s) { item(s, 11)["handlers"] = json::array(); },
        {"item \"upper_arm\": carries Tarsel_Top but no child carries Tarsel"}},
+      {"a one-bone chain pointing at its own goal",
+       [](json& s) {
+         item(s, 11)["handlers"] = json::array();
+         item(s, 10)["goal"] = 2;
+       },
+       {}},
+      {"the goal parented under the chain",
+       [](json& s) { item(s, 2)["parent"] = 11; },
+       {"item \"hand_goal\": is the goal of the chain of \"upper_arm\" but is parented under "
+        "\"forearm\""}},
+      {"the twist target parented under the chain",
+       [](json& s) { item(s, 3)["parent"] = 10; },
+       {"item \"elbow_pole\": is the Twist Target of the chain of \"upper_arm\" but is parented "
+        "under \"upper_arm\""}},
+      {"a bone with rest_position but no position",
+       [](json& s) { item(s, 11).erase("position"); },
+       {"item \"forearm\": has a rest_position but no position"}},
+      {"the goal on a bone below the chain's end that lacks Tarsel",
+       [](json& s) {
+         item(s, 11).erase("goal");
+         s["items"].push_back(bone(12, "hand", 11, false));
+         item(s, 12)["goal"] = 2;
+       },
+       {"item \"hand\": has a goal but no Tarsel handler, so the chain of \"upper_arm\" ends at "
+        "\"forearm\""}},
+      {"a middle joint without a rest bend",
+       [](json& s) {
+         item(s, 11).erase("goal");
+         item(s, 11)["rest_rotation"] = {0, 0, 0};
+         s["items"].push_back(bone(12, "hand", 11, true));
+         item(s, 12)["goal"] = 2;
+       },
+       {"item \"forearm\": is a joint of the chain of \"upper_arm\" but has no rest_rotation"}},
+      {"markers that are not rotated",
+       [](json& s) {
+         set_option(s, "ArbitraryLimit", "ArbitraryLimit 1");
+         for (int k = 0; k < 3; ++k)
+           s["items"].push_back({{"id", 20 + k},
+                                 {"type", "object"},
+                                 {"name", "arm-for-ik-limit-" + std::to_string(k)},
+                                 {"parent", 1}});
+         item(s, 10)["parent"] = 1;
+       },
+       {"item \"upper_arm\": its limit markers are not rotated"}},
+      {"markers with Arbitrary Limit off",
+       [](json& s) {
+         s["items"].push_back({{"id", 20},
+                               {"type", "object"},
+                               {"name", "arm-for-ik-limit-1"},
+                               {"parent", 1},
+                               {"rotation", {30, 0, 0}}});
+       },
+       {"item \"upper_arm\": has limit markers beside it (\"arm-for-ik-limit-1\") but Arbitrary "
+        "Limit (ArbitraryLimit) is off"}},
   };
   const json arm = json::parse(example_text("two_bone_arm"));
   for (const auto& c : cases) {

@@ -1,5 +1,7 @@
 // A steady-state evaluation, module and stand-in host together, takes nothing from the heap: the
-// second and later evaluations of an unchanged chain, whether its goal stands or moves. Every
+// second and later evaluations of an unchanged chain, whether its goal stands or moves, and a
+// second pass over frames in which every kept input moves (a bone's scale, pivot and rotation, a
+// pivot rotation, a marker of the root's cone), rebuilding what it keeps at each one. Every
 // allocation of the process (the loaded module's included) goes through the counting operator new
 // of this test program.
 #include <gtest/gtest.h>
@@ -41,6 +43,7 @@ TEST(SteadyState, EvaluationsAllocateNothing) {
   struct Case {
     const char* name;
     stage::Scene_record scene;
+    int frames = 0;  // 0: frame 0 and others in turn; else every frame, a first pass uncounted
   };
   Chain_options arm, cone, twist_cone, long_chain;
   arm.bones = 2;
@@ -57,6 +60,7 @@ TEST(SteadyState, EvaluationsAllocateNothing) {
       {"32 bones", bench_scenes::chain_scene(1, long_chain)},
       {"hundred chains", bench_scenes::hundred_chain_scene()},
       {"moving goal", bench_scenes::animated_scene(200, false)},
+      {"moving inputs and markers", bench_scenes::animated_scene(200, true), 200},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -67,8 +71,13 @@ TEST(SteadyState, EvaluationsAllocateNothing) {
     host.evaluate_frame(0);
     EXPECT_GT(allocations.load(), before_first);  // the count sees the module's first set-up
     host.evaluate_frame(0);
+    for (int f = 0; f < c.frames; ++f) host.evaluate_frame(f);
     const long before = allocations.load();
-    for (int f = 0; f < 60; ++f) host.evaluate_frame(f % 2 == 0 ? 0 : f);
+    if (c.frames == 0) {
+      for (int f = 0; f < 60; ++f) host.evaluate_frame(f % 2 == 0 ? 0 : f);
+    } else {
+      for (int f = 0; f < c.frames; ++f) host.evaluate_frame(f);
+    }
     EXPECT_EQ(allocations.load() - before, 0);
   }
 }
