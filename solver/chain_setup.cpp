@@ -28,8 +28,6 @@ namespace {
 constexpr double small_angle = 0.0001;
 // A rest heading this close to +-180 deg (with zero bank) marks a joint turned back on itself.
 constexpr double flip_tolerance = 0.0005;
-// Bound on the walk up the hierarchy; only a broken (cyclic) parent chain gets near it.
-constexpr int hierarchy_depth_limit = 4096;
 // Largest turn (rad) of any joint in one step of the bend-fraction searches.
 constexpr double max_turn_per_step = 1.0;
 
@@ -624,11 +622,19 @@ bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
 m44 item_world_from(const vec3& s, const vec3& r, const vec3& p, LWItemID item, LWTime time) {
   // L(item) * L(parent) * L(grandparent) * ...: the item's transform through all its parents.
   m44 world = local_transform(s, r, p, item, time);
+  // However deep the hierarchy, up to the top. A host whose parent links loop (a broken one) is
+  // caught by a marker moved at powers of two along the walk (Brent's cycle test).
   LWItemID parent = tarsel::item_info->parent(item);
-  for (int depth = 0; parent != LWITEM_NULL && depth < hierarchy_depth_limit; ++depth) {
+  LWItemID marker = item;
+  for (unsigned long long step = 1, next_mark = 1; parent != LWITEM_NULL && parent != marker;
+       ++step) {
     world = world * local_transform(item_param(parent, LWIP_SCALING, time),
                                     item_param(parent, LWIP_ROTATION, time),
                                     item_param(parent, LWIP_POSITION, time), parent, time);
+    if (step == next_mark) {
+      marker = parent;
+      next_mark *= 2;
+    }
     parent = tarsel::item_info->parent(parent);
   }
   return world;

@@ -74,14 +74,21 @@ std::size_t skip_blank_lines(const std::string& s, std::size_t pos, std::size_t 
   return pos;
 }
 
-bool parse_value(const char* first, const char* last, int32_t& out) {
-  const auto [ptr, ec] = std::from_chars(first, last, out, 10);
-  return ec == std::errc() && ptr == last;
+// A whole word read as a value: read, not a number at all, or a number the type cannot hold.
+enum class Parsed { ok, not_a_number, out_of_range };
+
+Parsed parsed(const std::from_chars_result& r, const char* last) {
+  if (r.ptr != last) return Parsed::not_a_number;
+  if (r.ec == std::errc::result_out_of_range) return Parsed::out_of_range;
+  return r.ec == std::errc() ? Parsed::ok : Parsed::not_a_number;
 }
 
-bool parse_value(const char* first, const char* last, float& out) {
-  const auto [ptr, ec] = std::from_chars(first, last, out, std::chars_format::general);
-  return ec == std::errc() && ptr == last;
+Parsed parse_value(const char* first, const char* last, int32_t& out) {
+  return parsed(std::from_chars(first, last, out, 10), last);
+}
+
+Parsed parse_value(const char* first, const char* last, float& out) {
+  return parsed(std::from_chars(first, last, out, std::chars_format::general), last);
 }
 
 }  // namespace
@@ -267,10 +274,17 @@ bool Block_reader::read_text_value(Level& level, T& out) {
     return false;
   }
   T v{};
-  if (!parse_value(data_.data() + word.first, data_.data() + word.second, v)) {
-    fail_at(word.first,
-            "\"" + data_.substr(word.first, std::min<std::size_t>(word.second - word.first, 40)) +
-                "\" is not " + (std::is_same_v<T, float> ? "a number" : "a whole number"));
+  const Parsed p = parse_value(data_.data() + word.first, data_.data() + word.second, v);
+  if (p != Parsed::ok) {
+    constexpr bool is_float = std::is_same_v<T, float>;
+    const char* const why =
+        p == Parsed::out_of_range
+            ? (is_float ? "\" is outside the range of a float (about 1.2e-38 to 3.4e+38)"
+                        : "\" is beyond the range of a 32-bit whole number")
+            : (is_float ? "\" is not a number" : "\" is not a whole number");
+    fail_at(
+        word.first,
+        "\"" + data_.substr(word.first, std::min<std::size_t>(word.second - word.first, 40)) + why);
     return false;
   }
   out = v;

@@ -31,6 +31,8 @@ class Output_file {
   void commit() { commit(std::string()); }
 
   const std::string& path() const { return path_; }
+  // Writing straight to standard output, a FIFO or a device: what was written stays written.
+  bool direct() const { return direct_; }
 
  private:
   void flush();

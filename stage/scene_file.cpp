@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -70,6 +71,14 @@ class Parser {
                                : (j.get<int64_t>() < -2147483647 || j.get<int64_t>() > 2147483647))
       fail(path, "the number is out of range");
     return static_cast<int>(j.get<int64_t>());
+  }
+
+  void check_frame_count(double frames, const std::string& path) const {
+    if (frames <= max_scene_frames) return;
+    char count[32];
+    std::snprintf(count, sizeof count, "%.0f", frames);
+    fail(path, std::string("the scene spans ") + count + " frames; a scene holds at most " +
+                   std::to_string(max_scene_frames));
   }
 
   uint32_t id(const json& j, const std::string& path) const {
@@ -292,22 +301,34 @@ bool is_default(const Channel& c, int index) {
   return c.keys.empty() && c.value == d;
 }
 
-ordered_json channel_json(const Channel& c, bool angles, double fps) {
-  const auto value = [&](const Vec3& v) { return angles ? angles_json(v) : triple_json(v); };
-  if (c.keys.empty()) return value(c.value);
-  ordered_json keys = ordered_json::array();
-  for (const Key& k : c.keys) {
-    ordered_json key = ordered_json::object();
+std::string number_text(double v);
+
+// A channel's keys as the compact text of their list, written straight from the keys: a JSON
+// document of a million keys would take ten times the memory of its text.
+std::string keys_text(const Channel& c, bool angles, double fps) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < c.keys.size(); ++i) {
+    const Key& k = c.keys[i];
     const double frame = k.time * fps;
+    out += i ? ", {" : "{";
     if (std::fabs(frame - std::round(frame)) < 1e-9 && std::fabs(frame) < 1e15) {
-      key["frame"] = static_cast<int64_t>(std::round(frame));
+      out += "\"frame\": " + std::to_string(static_cast<int64_t>(std::round(frame)));
     } else {
-      key["time"] = k.time;
+      out += "\"time\": " + number_text(k.time);
     }
-    key["value"] = value(k.value);
-    keys.push_back(std::move(key));
+    out += ", \"value\": [";
+    for (int j = 0; j < 3; ++j)
+      out += (j ? ", " : "") + number_text(angles ? tidy_degrees(k.value[j]) : k.value[j]);
+    out += "]}";
   }
-  return keys;
+  return out + "]";
+}
+
+// A constant channel as its triple; a keyed one as the text of its keys, in a string that
+// `compact` writes as it is (only channel fields of an item hold a string).
+ordered_json channel_json(const Channel& c, bool angles, double fps) {
+  if (c.keys.empty()) return angles ? angles_json(c.value) : triple_json(c.value);
+  return keys_text(c, angles, fps);
 }
 
 // Builds the document as nlohmann's own reader does, keeping the path of the value being read
@@ -447,13 +468,16 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
     scene.frame_start = p.integer(f[0], "/frames/0");
     scene.frame_end = p.integer(f[1], "/frames/1");
     if (scene.frame_start > scene.frame_end) p.fail("/frames", "the first frame is after the last");
+    p.check_frame_count(static_cast<double>(scene.frame_end) - scene.frame_start + 1, "/frames");
   } else {
     // Without a range: from frame 0 to the last key of any channel.
     double last = 0;
     for (const Item_record& item : scene.items)
       for (const Channel& c : item.channels)
         if (!c.keys.empty()) last = std::max(last, c.keys.back().time * scene.fps);
-    scene.frame_end = static_cast<int>(std::min(std::ceil(last - 1e-9), 2147483647.0));
+    last = std::ceil(last - 1e-9);
+    p.check_frame_count(last + 1, "/items (its last key, as no \"frames\" are given)");
+    scene.frame_end = static_cast<int>(last);
   }
   return scene;
 }
@@ -463,6 +487,7 @@ namespace {
 // A number as the file writes it: whole values without a fraction ("30", not "30.0"), others in
 // the shortest form that reads back as the same double.
 std::string number_text(double v) {
+  if (!std::isfinite(v)) throw Error("a value to be written is not finite (nan or inf)");
   if (v == 0) return "0";
   if (v == std::floor(v) && std::fabs(v) < 1e15) return std::to_string(static_cast<int64_t>(v));
   return ordered_json(v).dump();
@@ -474,7 +499,11 @@ std::string compact(const ordered_json& j) {
     std::string out = "{";
     bool first = true;
     for (auto it = j.begin(); it != j.end(); ++it) {
-      out += (first ? "" : ", ") + ordered_json(it.key()).dump() + ": " + compact(it.value());
+      const bool keys = it.value().is_string() &&
+                        std::find(std::begin(channel_names), std::end(channel_names), it.key()) !=
+                            std::end(channel_names);
+      out += (first ? "" : ", ") + ordered_json(it.key()).dump() + ": " +
+             (keys ? it.value().get_ref<const std::string&>() : compact(it.value()));
       first = false;
     }
     return out + "}";
@@ -531,20 +560,36 @@ ordered_json item_json(const Item_record& r, double fps) {
 
 // The scene's fields one a line, then one item a line with its keys in a fixed order, so that a
 // change to one item (one option of a handler, say) changes one line of the file.
-std::string format_scene(const Scene_record& scene) {
-  std::string out = "{\n  \"version\": " + std::to_string(format_version) + ",\n";
+void write_scene(const Scene_record& scene, const std::function<void(const std::string&)>& out) {
+  std::string head = "{\n  \"version\": " + std::to_string(format_version) + ",\n";
   if (!scene.description.empty())
-    out += "  \"description\": " + compact(ordered_json(scene.description)) + ",\n";
-  out += "  \"fps\": " + number_text(scene.fps) + ",\n";
-  out += "  \"frames\": [" + std::to_string(scene.frame_start) + ", " +
-         std::to_string(scene.frame_end) + "],\n";
-  if (scene.items.empty()) return out + "  \"items\": []\n}\n";
-  out += "  \"items\": [\n";
+    head += "  \"description\": " + compact(ordered_json(scene.description)) + ",\n";
+  head += "  \"fps\": " + number_text(scene.fps) + ",\n";
+  head += "  \"frames\": [" + std::to_string(scene.frame_start) + ", " +
+          std::to_string(scene.frame_end) + "],\n";
+  if (scene.items.empty()) return out(head + "  \"items\": []\n}\n");
+  out(head + "  \"items\": [\n");
   for (std::size_t i = 0; i < scene.items.size(); ++i) {
-    out += "    " + compact(item_json(scene.items[i], scene.fps)) +
-           (i + 1 < scene.items.size() ? ",\n" : "\n");
+    out("    " + compact(item_json(scene.items[i], scene.fps)) +
+        (i + 1 < scene.items.size() ? ",\n" : "\n"));
   }
-  return out + "  ]\n}\n";
+  out("  ]\n}\n");
+}
+
+void write_scene(const Scene_record& scene, Output_file& output) {
+  try {
+    write_scene(scene, [&output](const std::string& piece) { output.write(piece); });
+  } catch (const Error& e) {
+    const std::string what = e.what();
+    if (what.rfind(output.path(), 0) == 0) throw;
+    throw Error(output.path() + ": " + what + "; nothing is written");
+  }
+}
+
+std::string format_scene(const Scene_record& scene) {
+  std::string text;
+  write_scene(scene, [&text](const std::string& piece) { text += piece; });
+  return text;
 }
 
 Scene_record read_scene_file(const std::string& path) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,11 @@ inline Item_record item_record(uint32_t id, Item_type type, std::string name) {
   return r;
 }
 
+// The most frames a scene (or a clip read from a motion file) may span. Every command that walks
+// the frames (run, bake, export, rig) can then count them in an int and finish in bounded time;
+// a longer range is refused where the file is read.
+constexpr long long max_scene_frames = 10000000;
+
 struct Scene_record {
   std::string description;
   double fps = 30;
@@ -59,11 +65,18 @@ struct Scene_record {
 
 // Reads a scene from JSON text. Throws Error "<file>: <JSON path>: <what is wrong>" for a file
 // that is not valid JSON or does not describe a sound scene: unknown fields or item types, wrong
-// value types, non-finite numbers, duplicate identifiers, references to no item, cycles.
+// value types, non-finite numbers, duplicate identifiers, references to no item, cycles, a frame
+// range of more than max_scene_frames frames.
 Scene_record parse_scene(const std::string& text, const std::string& file_name);
 // The JSON text of a scene; parse_scene reads it back to the same record (angles to within their
 // 12 significant digits when these read back as the same angle, else in full).
 std::string format_scene(const Scene_record& scene);
+// The same text in pieces (one item a piece), for a large scene written as it is formatted.
+void write_scene(const Scene_record& scene, const std::function<void(const std::string&)>& out);
+// The same into an output file (not committed). Throws Error "<output>: <fault>" for a value no
+// file can hold (nan or inf) or a failed write. Formatting throws Error for such a value too.
+class Output_file;
+void write_scene(const Scene_record& scene, Output_file& output);
 
 Scene_record read_scene_file(const std::string& path);  // throws Error naming the file
 // Writes through a temporary file in the same folder, renamed over the target once complete, so

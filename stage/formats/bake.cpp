@@ -16,7 +16,7 @@ stage::Scene_record bake_scene(stage::Host& host, int first, int last) {
   // Keys by baked item and channel; whether a handler set the channel on some frame.
   std::vector<std::array<std::vector<stage::Key>, 3>> keys(baked.size());
   std::vector<std::array<bool, 3>> set(baked.size(), {false, false, false});
-  for (int f = first; f <= last; ++f) {
+  for (long long f = first; f <= last; ++f) {
     const double t = f / scene.fps;
     host.evaluate(t);
     for (std::size_t b = 0; b < baked.size(); ++b) {

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "stage/error.h"
 #include "stage/formats/frame_math.h"
@@ -111,10 +114,28 @@ void put_u32(std::string& out, uint32_t v) {
   for (int k = 0; k < 4; ++k) out += static_cast<char>((v >> (8 * k)) & 0xFF);
 }
 
-std::string bvh_name(const std::string& name) {
-  std::string out;
-  for (char c : name) out += (c == ' ' || c == '\t' || c == '{' || c == '}') ? '_' : c;
-  return out.empty() ? "joint" : out;
+// Joint names a BVH reader takes back: whitespace, control characters and braces (which end or
+// split a word there) become '_', and a name that then repeats an earlier one gets "_2", "_3", ...
+std::vector<std::string> bvh_names(const std::vector<std::string>& names) {
+  std::vector<std::string> out;
+  std::unordered_map<std::string, int> used;
+  for (const std::string& name : names) {
+    std::string n;
+    for (const char c : name) {
+      const unsigned char u = static_cast<unsigned char>(c);
+      n += (u <= ' ' || u == 0x7F || c == '{' || c == '}') ? '_' : c;
+    }
+    if (n.empty()) n = "joint";
+    if (used.count(n)) {
+      int k = used[n];
+      while (used.count(n + "_" + std::to_string(k))) ++k;
+      used[n] = k + 1;
+      n += "_" + std::to_string(k);
+    }
+    used.emplace(n, 2);
+    out.push_back(n);
+  }
+  return out;
 }
 
 // Column-form rotation as Z, then Y, then X angles (R = Rz(a) Ry(b) Rx(c)), radians. With a
@@ -321,10 +342,13 @@ std::string export_bvh(stage::Host& host, int first, int last, double scale) {
                   pad.c_str(), pad.c_str(), pad.c_str(), e[0], e[1], e[2], pad.c_str());
     out += line;
   };
+  std::vector<std::string> item_names;
+  for (const LWItemID id : s.items) item_names.push_back(scene.at(id).name);
+  const std::vector<std::string> names = bvh_names(item_names);
   const std::function<void(std::size_t, int)> write = [&](std::size_t k, int depth) {
     const std::string pad(depth, '\t');
     order.push_back(k);
-    out += pad + (depth == 0 ? "ROOT " : "JOINT ") + bvh_name(scene.at(s.items[k]).name) + "\n";
+    out += pad + (depth == 0 ? "ROOT " : "JOINT ") + names[k] + "\n";
     out += pad + "{\n";
     // A joint with position channels carries its whole offset in them: OFFSET 0, so that
     // readers adding the two (as the format is commonly read) and readers taking the channels

@@ -105,6 +105,16 @@ bool split_channels(const Mat4& m, Channels& out, double tolerance) {
   return true;
 }
 
+std::string transform_fault(const Mat4& m) {
+  for (const auto& row : m.m)
+    for (const double v : row)
+      if (!std::isfinite(v)) return "its transform is not finite (nan or inf)";
+  const Mat3 l = linear(m);
+  for (int i = 0; i < 3; ++i)
+    if (!(norm({l.m[i][0], l.m[i][1], l.m[i][2]}) > 0)) return "its transform scales an axis to 0";
+  return "its transform shears, which a bone's scaling and rotation cannot hold";
+}
+
 Mat4 channel_matrix(const Channels& c) {
   return stage::local_matrix(c.scale, c.hpb, c.position, {0, 0, 0}, {0, 0, 0});
 }

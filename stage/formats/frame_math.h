@@ -5,6 +5,7 @@
 #define TARSEL_STAGE_FORMATS_FRAME_MATH_H
 
 #include <array>
+#include <string>
 
 #include "stage/transform.h"
 
@@ -45,6 +46,9 @@ Vec3 nearest_turn(const Vec3& hpb, const Vec3& previous);
 // made exactly so.
 bool split_channels(const Mat4& m, Channels& out, double tolerance = 1e-9);
 Mat4 channel_matrix(const Channels& c);
+// Why split_channels refuses a transform, for a message: "its transform is not finite (nan or
+// inf)", "its transform scales an axis to 0" or "its transform shears, ...".
+std::string transform_fault(const Mat4& m);
 
 // A rotation whose Z row is the unit vector z; its X and Y rows are the turn of the identity that
 // takes +Z onto z by the shortest way (a half turn about X when z points along -Z).

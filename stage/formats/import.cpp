@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <assimp/config.h>
 #include <assimp/scene.h>
 #include <algorithm>
 #include <assimp/Importer.hpp>
@@ -12,10 +13,14 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "stage/error.h"
 #include "stage/formats/anim_sample.h"
+#include "stage/formats/file_limits.h"
 #include "stage/formats/frame_math.h"
 
 namespace formats {
@@ -37,7 +42,8 @@ Mat4 host_matrix(const Matrix& m, double scale) {
 struct Joint {
   const aiNode* node = nullptr;
   const aiNodeAnim* channel = nullptr;
-  int parent = -1;  // index in the joint list; -1 for the skeleton's top joint
+  std::string name;  // the node's name, made unique among the joints
+  int parent = -1;   // index in the joint list; -1 for the skeleton's top joint
   std::vector<int> children;
   Mat4 rest{};   // host local transform at rest (the node's own transform)
   Mat3 align{};  // bone frame = align * node frame: +Z towards the child
@@ -51,24 +57,55 @@ std::string file_stem(const std::string& path) {
   return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-// Every node on the path from the scene's top to `node`, top first.
-std::vector<const aiNode*> path_to(const aiNode* node) {
-  std::vector<const aiNode*> path;
-  for (; node; node = node->mParent) path.push_back(node);
-  std::reverse(path.begin(), path.end());
-  return path;
+// Every node below `top` (itself first), parents before children and children in file order,
+// walked without recursion. Throws through `too_deep` for a hierarchy deeper than the import
+// reads.
+struct Node_list {
+  std::vector<const aiNode*> nodes;
+  std::vector<int> parent;  // index in nodes; -1 for the top
+};
+
+template <class Too_deep>
+Node_list walk_nodes(const aiNode* top, Too_deep too_deep) {
+  Node_list list;
+  std::vector<std::pair<const aiNode*, int>> stack{{top, -1}};
+  std::vector<int> depth;
+  while (!stack.empty()) {
+    const auto [node, parent] = stack.back();
+    stack.pop_back();
+    const int d = parent < 0 ? 1 : depth[parent] + 1;
+    if (d > max_hierarchy_depth) too_deep(d);
+    const int index = static_cast<int>(list.nodes.size());
+    list.nodes.push_back(node);
+    list.parent.push_back(parent);
+    depth.push_back(d);
+    for (unsigned c = node->mNumChildren; c-- > 0;) stack.push_back({node->mChildren[c], index});
+  }
+  return list;
 }
 
-// The deepest node that holds every node of the set in its subtree (itself included).
-const aiNode* common_ancestor(const std::vector<const aiNode*>& nodes) {
-  std::vector<const aiNode*> common = path_to(nodes.front());
-  for (const aiNode* n : nodes) {
-    const std::vector<const aiNode*> p = path_to(n);
-    std::size_t k = 0;
-    while (k < common.size() && k < p.size() && common[k] == p[k]) ++k;
-    common.resize(k);
+// The deepest node that holds every marked node in its subtree (itself included): the number of
+// marked nodes in each subtree, then down from the top while one child holds them all.
+int common_ancestor(const Node_list& list, const std::vector<char>& marked) {
+  const std::size_t n = list.nodes.size();
+  std::vector<std::size_t> below(n, 0);
+  for (std::size_t i = n; i-- > 0;) {
+    below[i] += marked[i] ? 1 : 0;
+    if (list.parent[i] >= 0) below[list.parent[i]] += below[i];
   }
-  return common.empty() ? nullptr : common.back();
+  std::vector<std::vector<int>> children(n);
+  for (std::size_t i = 1; i < n; ++i) children[list.parent[i]].push_back(static_cast<int>(i));
+  int at = 0;
+  for (bool down = true; down && !marked[at];) {
+    down = false;
+    for (const int c : children[at])
+      if (below[c] == below[0]) {
+        at = c;
+        down = true;
+        break;
+      }
+  }
+  return at;
 }
 
 // The file's frame rate. When every key lies on a whole tick, frames are ticks and the rate is the
@@ -138,12 +175,17 @@ const aiAnimation* chosen_animation(const aiScene& scene, const std::string& wan
 
 class Builder {
  public:
-  Builder(const std::string& path, const Import_options& options)
-      : path_(path), options_(options) {}
+  Builder(const std::string& path, const Import_options& options,
+          std::vector<std::string>* warnings)
+      : path_(path), options_(options), warnings_(warnings) {}
 
   stage::Scene_record build() {
     check_readable();
+    check_motion_file(path_);
     Assimp::Importer importer;
+    // No stand-in mesh of the skeleton (BVH and a few other readers build one): it is not used,
+    // and building it costs more than the whole import.
+    importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     const aiScene* scene = importer.ReadFile(path_, 0);
     if (scene == nullptr || scene->mRootNode == nullptr) {
       std::string why = importer.GetErrorString();
@@ -172,45 +214,86 @@ class Builder {
   }
 
   // Joints: every node below the deepest common ancestor of the animated nodes and the nodes that
-  // meshes use as bones, less nodes that only carry meshes.
+  // meshes use as bones, less nodes that only carry meshes (and what hangs below them).
   void find_joints(const aiScene& scene) {
-    std::vector<const aiNode*> marked;
-    std::map<const aiNode*, const aiNodeAnim*> channels;
+    const Node_list all =
+        walk_nodes(scene.mRootNode, [this](int depth) { fail(hierarchy_too_deep(depth)); });
+    // Nodes by name in file order. Channels naming a name several nodes share go to those nodes
+    // in turn, as a BVH file lists them.
+    std::unordered_map<std::string, std::vector<int>> by_name;
+    for (std::size_t i = 0; i < all.nodes.size(); ++i)
+      by_name[all.nodes[i]->mName.C_Str()].push_back(static_cast<int>(i));
+    std::unordered_map<std::string, std::size_t> taken;
+    std::vector<const aiNodeAnim*> channel(all.nodes.size(), nullptr);
+    std::vector<char> marked(all.nodes.size(), 0);
+    bool any = false;
     for (unsigned c = 0; c < anim_->mNumChannels; ++c) {
       const aiNodeAnim* ch = anim_->mChannels[c];
-      const aiNode* n = scene.mRootNode->FindNode(ch->mNodeName);
-      if (n == nullptr) continue;
-      channels[n] = ch;
-      marked.push_back(n);
+      const auto it = by_name.find(ch->mNodeName.C_Str());
+      if (it == by_name.end()) continue;
+      std::size_t& k = taken[it->first];
+      const int node = it->second[std::min(k, it->second.size() - 1)];
+      ++k;
+      channel[node] = ch;
+      marked[node] = 1;
+      any = true;
     }
     for (unsigned m = 0; m < scene.mNumMeshes; ++m)
-      for (unsigned b = 0; b < scene.mMeshes[m]->mNumBones; ++b)
-        if (const aiNode* n = scene.mRootNode->FindNode(scene.mMeshes[m]->mBones[b]->mName))
-          marked.push_back(n);
-    if (channels.empty()) fail("no skeleton: the animation keys no node of the file");
-    const aiNode* top = common_ancestor(marked);
-    const std::set<const aiNode*> used(marked.begin(), marked.end());
-    add_joint(top, -1, channels, used);
+      for (unsigned b = 0; b < scene.mMeshes[m]->mNumBones; ++b) {
+        const auto it = by_name.find(scene.mMeshes[m]->mBones[b]->mName.C_Str());
+        if (it != by_name.end()) marked[it->second.front()] = 1;
+      }
+    if (!any) fail("no skeleton: the animation keys no node of the file");
+    const int top = common_ancestor(all, marked);
+    // The nodes below the top, without recursion; a subtree is left out at a mesh-only node.
+    std::vector<int> joint_of(all.nodes.size(), -1);
+    for (std::size_t i = top; i < all.nodes.size(); ++i) {
+      const int p = all.parent[i];
+      if (static_cast<int>(i) != top && (p < 0 || joint_of[p] < 0)) continue;
+      const aiNode* node = all.nodes[i];
+      if (static_cast<int>(i) != top && node->mNumMeshes > 0 && !marked[i]) continue;
+      Joint j;
+      j.node = node;
+      j.channel = channel[i];
+      j.parent = static_cast<int>(i) == top ? -1 : joint_of[p];
+      j.rest = host_matrix(node_local(*node, nullptr, 0), options_.scale);
+      joint_of[i] = static_cast<int>(joints_.size());
+      if (j.parent >= 0) joints_[j.parent].children.push_back(joint_of[i]);
+      joints_.push_back(j);
+    }
     if (joints_.size() < 2)
-      fail("no skeleton: the animated node \"" + std::string(top->mName.C_Str()) +
+      fail("no skeleton: the animated node \"" + std::string(all.nodes[top]->mName.C_Str()) +
            "\" has no joints below it");
+    name_joints();
   }
 
-  void add_joint(const aiNode* node, int parent,
-                 const std::map<const aiNode*, const aiNodeAnim*>& ch,
-                 const std::set<const aiNode*>& used) {
-    if (parent >= 0 && node->mNumMeshes > 0 && used.count(node) == 0) return;
-    const int index = static_cast<int>(joints_.size());
-    Joint j;
-    j.node = node;
-    const auto it = ch.find(node);
-    j.channel = it == ch.end() ? nullptr : it->second;
-    j.parent = parent;
-    j.rest = host_matrix(node_local(*node, nullptr, 0), options_.scale);
-    joints_.push_back(j);
-    if (parent >= 0) joints_[parent].children.push_back(index);
-    for (unsigned c = 0; c < node->mNumChildren; ++c)
-      add_joint(node->mChildren[c], index, ch, used);
+  // Each joint's name, made unique: a name that several joints share keeps it on the first and
+  // gets "_2", "_3", ... on the others (skipping names already in use), with a warning.
+  void name_joints() {
+    std::unordered_map<std::string, int> count;
+    for (const Joint& j : joints_) ++count[j.node->mName.C_Str()];
+    std::unordered_map<std::string, int> next;
+    std::vector<std::string> repeated;
+    for (Joint& j : joints_) {
+      const std::string name = j.node->mName.C_Str();
+      int& k = next[name];
+      if (++k == 1) {
+        j.name = name;
+        if (count[name] > 1) repeated.push_back(name);
+        continue;
+      }
+      std::string unique = name + "_" + std::to_string(k);
+      while (count.count(unique)) unique = name + "_" + std::to_string(++k);
+      count[unique] = 1;
+      j.name = unique;
+    }
+    if (repeated.empty() || warnings_ == nullptr) return;
+    std::string list;
+    for (std::size_t i = 0; i < repeated.size() && i < 5; ++i)
+      list += (i ? ", \"" : "\"") + repeated[i] + "\"";
+    if (repeated.size() > 5) list += " and " + std::to_string(repeated.size() - 5) + " more";
+    warnings_->push_back(path_ + ": joints share the names " + list +
+                         "; the later ones are renamed NAME_2, NAME_3, ...");
   }
 
   // The bone of each joint points at its child (at the middle of its children); a joint whose
@@ -267,19 +350,22 @@ class Builder {
   Channels split(std::size_t i, const Mat4& m) const {
     Channels c;
     if (!split_channels(m, c, single_precision_shear))
-      fail("joint \"" + std::string(joints_[i].node->mName.C_Str()) +
-           "\": its transform shears, which a bone's scaling and rotation cannot hold");
+      fail("joint \"" + joints_[i].name + "\": " + transform_fault(m));
     return c;
   }
 
   stage::Scene_record scene_record() {
-    const double tps = anim_->mTicksPerSecond > 0 ? anim_->mTicksPerSecond : 25.0;
+    // A tick rate of 0 is assimp's "not given".
+    const double given_tps = anim_->mTicksPerSecond;
+    if (!std::isfinite(given_tps) || given_tps < 0)
+      fail("the animation's rate (" + number(given_tps) + " ticks a second) is not a rate");
+    const double tps = given_tps > 0 ? given_tps : 25.0;
     Frame_rate rate{options_.fps, false};
     if (!(options_.fps > 0)) rate = file_rate(*anim_, tps);
     const double fps = rate.fps;
-    const auto ticks = [&](int frame) { return rate.on_ticks ? frame : frame / fps * tps; };
+    const auto ticks = [&](long long frame) { return rate.on_ticks ? frame : frame / fps * tps; };
     const double frames = rate.on_ticks ? anim_->mDuration : anim_->mDuration / tps * fps;
-    const int last_frame = static_cast<int>(std::min(std::round(frames - 1e-9), 1e7));
+    const int last_frame = clip_last_frame(frames);
     int first = 0, last = last_frame;
     if (options_.has_frames) {
       if (options_.first < 0 || options_.last > last_frame || options_.first > options_.last)
@@ -288,6 +374,7 @@ class Builder {
       first = options_.first;
       last = options_.last;
     }
+    check_samples(static_cast<long long>(last) - first + 1);
 
     stage::Scene_record rec;
     rec.fps = fps;
@@ -304,8 +391,9 @@ class Builder {
     for (const aiNode* n = joints_.front().node->mParent; n; n = n->mParent)
       above = node_local(*n, nullptr, 0) * above;
     Channels oc;
-    if (!split_channels(host_matrix(above, options_.scale), oc))
-      fail("the nodes above the skeleton shear, which an object's channels cannot hold");
+    const Mat4 object_local = host_matrix(above, options_.scale);
+    if (!split_channels(object_local, oc))
+      fail("the nodes above the skeleton: " + transform_fault(object_local));
     object.channels[stage::ch_position].value = oc.position;
     object.channels[stage::ch_rotation].value = oc.hpb;
     object.channels[stage::ch_scaling].value = oc.scale;
@@ -313,8 +401,8 @@ class Builder {
 
     for (std::size_t i = 0; i < joints_.size(); ++i) {
       const Joint& j = joints_[i];
-      stage::Item_record r = stage::item_record(static_cast<uint32_t>(i + 2),
-                                                stage::Item_type::bone, j.node->mName.C_Str());
+      stage::Item_record r =
+          stage::item_record(static_cast<uint32_t>(i + 2), stage::Item_type::bone, j.name);
       r.owner = 1;
       if (j.parent >= 0) r.parent = static_cast<uint32_t>(j.parent + 2);
       const Channels rest = split(i, bone_local(i, j.rest));
@@ -323,7 +411,7 @@ class Builder {
       r.rest_length = j.length;
       std::vector<stage::Key> pos, rot, scl;
       Vec3 previous = rest.hpb;
-      for (int f = first; f <= last; ++f) {
+      for (long long f = first; f <= last; ++f) {
         const double t = f / fps;
         const Mat4 node = host_matrix(node_local(*j.node, j.channel, ticks(f)), options_.scale);
         Channels c = split(i, bone_local(i, node));
@@ -341,6 +429,32 @@ class Builder {
     return rec;
   }
 
+  // The clip's last frame (its first is 0) from its length in frames, refused when the file's
+  // times make it no length or more frames than a scene holds.
+  int clip_last_frame(double frames) const {
+    if (!std::isfinite(frames) || frames < 0)
+      fail("the clip's length (" + number(frames) + " frames) is not a length");
+    if (std::round(frames - 1e-9) + 1 > stage::max_scene_frames)
+      fail("the clip spans " + number(std::round(frames - 1e-9) + 1) +
+           " frames; a scene holds at most " + std::to_string(stage::max_scene_frames) +
+           " (its keys lie far apart: give a lower --fps)");
+    return static_cast<int>(std::round(frames - 1e-9));
+  }
+
+  void check_samples(long long frames) const {
+    const long long samples = frames * static_cast<long long>(joints_.size());
+    if (samples <= max_import_samples) return;
+    fail(std::to_string(joints_.size()) + " joints over " + std::to_string(frames) +
+         " frames are " + std::to_string(samples) + " joint frames; an import holds at most " +
+         std::to_string(max_import_samples) + " (keep fewer with --frames)");
+  }
+
+  static std::string number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+  }
+
   // Keys on every frame, or one constant value when the keys never move from the first.
   static void set_channel(stage::Channel& channel, std::vector<stage::Key>& keys, bool always,
                           double tolerance) {
@@ -354,6 +468,7 @@ class Builder {
 
   std::string path_;
   Import_options options_;
+  std::vector<std::string>* warnings_;
   const aiAnimation* anim_ = nullptr;
   std::vector<Joint> joints_;
   double size_ = 1;
@@ -361,8 +476,9 @@ class Builder {
 
 }  // namespace
 
-stage::Scene_record import_motion(const std::string& path, const Import_options& options) {
-  return Builder(path, options).build();
+stage::Scene_record import_motion(const std::string& path, const Import_options& options,
+                                  std::vector<std::string>* warnings) {
+  return Builder(path, options, warnings).build();
 }
 
 std::string list_motion_file(const std::string& path, const Import_options& options) {

@@ -5,6 +5,7 @@
 #define TARSEL_STAGE_FORMATS_IMPORT_H
 
 #include <string>
+#include <vector>
 
 #include "stage/scene_file.h"
 
@@ -21,8 +22,14 @@ struct Import_options {
 
 // Reads the file and builds the scene. Throws stage::Error "<file>: <fault>" for a file that
 // cannot be opened or read, that assimp does not read, that holds no animation or no skeleton, a
-// frame range outside the clip, or a joint transform the host's channels cannot hold (a shear).
-stage::Scene_record import_motion(const std::string& path, const Import_options& options);
+// frame range outside the clip, a joint transform the host's channels cannot hold (a shear, a
+// zero scale, a value that is not finite), a hierarchy deeper than max_hierarchy_depth, or a clip
+// of more frames than a scene holds (stage::max_scene_frames) or more joint frames than
+// max_import_samples (stage/formats/file_limits.h). Joints that share a name are renamed NAME_2,
+// NAME_3, ... (the first keeps the name); each warning (a line naming the file) is added to
+// `warnings` when given.
+stage::Scene_record import_motion(const std::string& path, const Import_options& options,
+                                  std::vector<std::string>* warnings = nullptr);
 
 // What `import --list` prints: the skeleton the import takes, its joints as a tree, and the
 // file's animations by index and name. Throws as import_motion.

@@ -1,21 +1,27 @@
 #include "stage/formats/record_world.h"
 
-#include <functional>
+#include <vector>
 
 namespace formats {
 
 Record_world::Record_world(const stage::Scene_record& scene) : scene_(scene) {
   for (std::size_t i = 0; i < scene.items.size(); ++i) index_[scene.items[i].id] = i;
   std::vector<char> placed(scene.items.size(), 0);
-  // Scene records are checked for cycles when read; the depth bound guards records built here.
-  std::function<void(std::size_t, std::size_t)> place = [&](std::size_t i, std::size_t depth) {
-    if (placed[i] || depth > scene.items.size()) return;
-    const std::size_t p = parent(i);
-    if (p != npos) place(p, depth + 1);
-    placed[i] = 1;
-    order_.push_back(i);
-  };
-  for (std::size_t i = 0; i < scene.items.size(); ++i) place(i, 0);
+  // Parents first, without recursion: each item's unplaced ancestors are gathered walking up, then
+  // placed from the top. Scene records are checked for cycles when read; the length bound guards
+  // records built here.
+  std::vector<std::size_t> up;
+  for (std::size_t i = 0; i < scene.items.size(); ++i) {
+    up.clear();
+    for (std::size_t a = i; a != npos && !placed[a] && up.size() <= scene.items.size();
+         a = parent(a))
+      up.push_back(a);
+    for (std::size_t k = up.size(); k-- > 0;) {
+      if (placed[up[k]]) continue;
+      placed[up[k]] = 1;
+      order_.push_back(up[k]);
+    }
+  }
   world_.assign(scene.items.size(), stage::identity4());
 }
 

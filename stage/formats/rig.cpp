@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <unordered_set>
 
 #include "stage/error.h"
 #include "stage/formats/frame_math.h"
@@ -111,7 +112,7 @@ class Rigger {
     std::vector<Mat3> root_turn;
     int most_bent = first;
     double closest = 0;
-    for (int f = first; f <= last; ++f) {
+    for (long long f = first; f <= last; ++f) {
       const std::vector<Mat4>& w = world.at(f / scene_.fps);
       end_at.push_back(stage::translation(w[end]));
       root_at.push_back(stage::translation(w[root]));
@@ -122,7 +123,7 @@ class Rigger {
       const double d = norm(sub(end_at.back(), root_at.back()));
       if (f == first || d < closest) {
         closest = d;
-        most_bent = f;
+        most_bent = static_cast<int>(f);
       }
     }
     double length = 0;
@@ -184,6 +185,17 @@ class Rigger {
       scene_.items[chain[k]].handlers.push_back({"Tarsel", false, {}});
   }
 
+  // A value no file can hold (an offset of 1e308 on a goal at 1e308) is refused here, not
+  // written as null into the scene.
+  void check_finite(const stage::Channel& c, const std::string& what) const {
+    const auto finite = [](const Vec3& v) {
+      return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+    };
+    bool ok = finite(c.value);
+    for (const stage::Key& k : c.keys) ok = ok && finite(k.value);
+    if (!ok) throw Error(file_ + ": " + what + ": the goal's position would not be finite");
+  }
+
   void edit(const Goal_edit& e) {
     const std::string what = std::string(e.pin ? "--pin " : "--offset ") + e.end;
     const std::size_t end = find_bone(scene_, e.end, file_, what);
@@ -203,6 +215,7 @@ class Rigger {
     } else {
       position.value = add(position.value, e.offset);
       for (stage::Key& k : position.keys) k.value = add(k.value, e.offset);
+      check_finite(position, what);
     }
   }
 
@@ -250,11 +263,9 @@ class Rigger {
       return hpb_from_matrix(stage::hpb_matrix(hpb) * back);
     };
     const auto moved = [&](const Vec3& v) { return mul(v, back); };
-    std::vector<uint32_t> ids;
-    for (const std::size_t i : chain) ids.push_back(scene_.items[i].id);
-    const auto in_chain = [&](uint32_t id) {
-      return std::find(ids.begin(), ids.end(), id) != ids.end();
-    };
+    std::unordered_set<uint32_t> ids;
+    for (const std::size_t i : chain) ids.insert(scene_.items[i].id);
+    const auto in_chain = [&](uint32_t id) { return ids.count(id) > 0; };
     for (Item_record& r : scene_.items) {
       if (in_chain(r.id)) {
         turned(r.channels[stage::ch_rotation], before, true);
@@ -337,13 +348,14 @@ class Rigger {
     const Vec3 held = stage::channel_value(position, e.first / fps);
     const Vec3 held_turn = stage::channel_value(rotation, e.first / fps);
     const int ease = std::max(e.ease, 0);
-    const int from = std::max(scene_.frame_start, e.first - ease);
-    const int to = std::min(scene_.frame_end, e.last + ease);
+    // In long long: a pin may end at the last frame an int holds.
+    const long long from = std::max<long long>(scene_.frame_start, 0LL + e.first - ease);
+    const long long to = std::min<long long>(scene_.frame_end, 0LL + e.last + ease);
     std::vector<stage::Key> keys, turn_keys;
     Vec3 previous_turn{};
-    for (int f = from; f <= to; ++f) {
-      const double x = f < e.first  ? double(f - (e.first - ease)) / ease
-                       : f > e.last ? double(e.last + ease - f) / ease
+    for (long long f = from; f <= to; ++f) {
+      const double x = f < e.first  ? double(f - (0LL + e.first - ease)) / ease
+                       : f > e.last ? double(0LL + e.last + ease - f) / ease
                                     : 1.0;
       const double w = x * x * (3 - 2 * x);
       const Vec3 clip = stage::channel_value(position, f / fps);
@@ -406,14 +418,15 @@ class Rigger {
       length += norm(scene_.items[i].rest_position);
     }
     std::string frames;
-    int run_start = -1, count = 0;
-    const auto close_run = [&](int f) {
+    long long run_start = -1;
+    int count = 0;
+    const auto close_run = [&](long long f) {
       if (run_start < 0) return;
       frames += (frames.empty() ? "" : ", ") + std::to_string(run_start) +
                 (f - 1 > run_start ? "-" + std::to_string(f - 1) : "");
       run_start = -1;
     };
-    for (int f = e.first; f <= e.last + 1; ++f) {
+    for (long long f = e.first; f <= 0LL + e.last + 1; ++f) {
       const bool out = f <= e.last && norm(sub(stage::translation(world.at(f / scene_.fps)[root]),
                                                held)) > length * (1 + 1e-9);
       if (out) {

@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +40,52 @@ struct Temp_dir {
     std::filesystem::remove_all(path, ignored);
   }
 };
+
+// A stopping signal (interrupt, terminate, hang-up) that came while the browser ran. The wait for
+// the browser sees it, stops the browser's whole process group and unwinds, so the temporary
+// folder is removed; the guard then raises the signal again with the handlers it found.
+volatile std::sig_atomic_t stop_signal = 0;
+extern "C" void note_stop_signal(int sig) { stop_signal = sig; }
+
+class Stop_guard {
+ public:
+  Stop_guard() {
+    for (int i = 0; i < 3; ++i) {
+      struct sigaction action {};
+      action.sa_handler = &note_stop_signal;
+      sigemptyset(&action.sa_mask);
+      sigaction(signals_[i], nullptr, &old_[i]);
+      if (old_[i].sa_handler != SIG_IGN) sigaction(signals_[i], &action, nullptr);
+    }
+  }
+  ~Stop_guard() {
+    for (int i = 0; i < 3; ++i) sigaction(signals_[i], &old_[i], nullptr);
+    if (stop_signal != 0) std::raise(stop_signal);
+  }
+  Stop_guard(const Stop_guard&) = delete;
+  Stop_guard& operator=(const Stop_guard&) = delete;
+
+ private:
+  const int signals_[3] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction old_[3];
+};
+
+// A path as the path of a file: URL, each byte but letters, digits, "-._~/" percent-encoded (a
+// temporary folder may hold '#' or '%').
+std::string file_url(const std::string& path) {
+  std::string url = "file://";
+  for (const char c : path) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+      url += c;
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", u);
+      url += hex;
+    }
+  }
+  return url;
+}
 
 std::string read_all(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -72,23 +121,28 @@ std::string chromium_screenshot(const Temp_dir& dir, const std::string& url, int
   const pid_t pid = fork();
   if (pid < 0) throw stage::Error("cannot start " + browser);
   if (pid == 0) {
+    setpgid(0, 0);  // the browser and every process it starts, stopped together
+    setenv("TMPDIR", dir.path.c_str(), 1);  // its own temporary files go with the folder
     const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd >= 0) dup2(fd, 1), dup2(fd, 2);
     execvp(argv[0], argv.data());
     _exit(127);
   }
+  setpgid(pid, pid);
   int status = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   for (;;) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
-    if (done < 0 || std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
+    if (done < 0 || stop_signal != 0 || std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
+      if (stop_signal != 0) throw stage::Error("stopped by a signal");
       throw stage::Error(browser + " took longer than 120 s to draw the picture");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  kill(-pid, SIGKILL);  // helpers the browser left running
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
     throw stage::Error("cannot run " + browser +
                        " (install chromium, or set TARSEL_CHROMIUM; SVG needs no browser)");
@@ -106,9 +160,11 @@ std::string chromium_screenshot(const Temp_dir& dir, const std::string& url, int
 
 std::string png_picture(const std::string& page, const std::string& fragment, int width,
                         int height) {
+  const Stop_guard guard;  // outlives the folder: the folder is removed before a signal stops us
   const Temp_dir dir;
   stage::write_file_whole(dir.path + "/page.html", page);
-  return chromium_screenshot(dir, "file://" + dir.path + "/page.html#" + fragment, width, height);
+  return chromium_screenshot(dir, file_url(dir.path + "/page.html") + "#" + fragment, width,
+                             height);
 }
 
 }  // namespace pictures

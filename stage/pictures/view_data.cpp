@@ -246,13 +246,28 @@ std::string view_page(const std::string& page_template, const std::string& data_
     else
       safe_title += c;
   }
-  // "</" cannot appear inside a script element; "<\/" is the same JSON string.
+  // No name may end the script element, open a comment in it ("<!--" puts a script into its
+  // escaped state) or end a JavaScript string: '<', '>' and '&' (which JSON text holds only inside
+  // strings) and the line separators U+2028/9 are written as \u escapes of the same string.
   std::string safe_data;
   safe_data.reserve(data_json.size());
   for (std::size_t i = 0; i < data_json.size(); ++i) {
-    safe_data += data_json[i];
-    if (data_json[i] == '<' && i + 1 < data_json.size() && data_json[i + 1] == '/')
-      safe_data += '\\';
+    const char c = data_json[i];
+    if (c == '<') {
+      safe_data += "\\u003c";
+    } else if (c == '>') {
+      safe_data += "\\u003e";
+    } else if (c == '&') {
+      safe_data += "\\u0026";
+    } else if (c == '\xE2' && data_json.compare(i + 1, 2, "\x80\xA8") == 0) {
+      safe_data += "\\u2028";
+      i += 2;
+    } else if (c == '\xE2' && data_json.compare(i + 1, 2, "\x80\xA9") == 0) {
+      safe_data += "\\u2029";
+      i += 2;
+    } else {
+      safe_data += c;
+    }
   }
   std::string page;
   page.reserve(page_template.size() + safe_data.size() + safe_title.size());

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "stage/scene_file.h"
+
 namespace report {
 
 struct Frame_range {
@@ -19,7 +21,7 @@ Frame_range parse_frame_range(const std::string& text);
 
 // The most frames one run evaluates; a longer range is refused before the run starts, so that a
 // mistyped range cannot keep the machine busy for days.
-constexpr long long max_run_frames = 10000000;
+constexpr long long max_run_frames = stage::max_scene_frames;
 
 // Throws stage::Error "<what>: N frames; a run evaluates at most 10000000 ..." for a longer range.
 void check_run_length(const Frame_range& range, const std::string& what);

@@ -43,7 +43,9 @@ int run_bake(const Options& o) {
   stage::Scene_record baked;
   report::fold_diagnostics(o.scene, o.raw_diagnostics,
                            [&] { baked = formats::bake_scene(host, range.first, range.last); });
-  output.commit(stage::format_scene(baked));
+  // Item by item into the output: the text of the whole scene is never held at once.
+  stage::write_scene(baked, output);
+  output.commit();
   return 0;
 }
 

@@ -1,6 +1,9 @@
 // tarsel-stage import FILE -o SCENE.json: a skeleton and its motion read from a motion file.
+#include <cmath>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "stage/error.h"
 #include "stage/formats/import.h"
@@ -29,6 +32,8 @@ struct Import_options {
 };
 
 int run_import(const Import_options& o) {
+  if (!std::isfinite(o.fps))
+    throw stage::Error("--fps " + std::to_string(o.fps) + ": expected a number of frames a second");
   formats::Import_options options;
   options.fps = o.fps;
   options.scale = o.scale;
@@ -51,11 +56,15 @@ int run_import(const Import_options& o) {
   if (o.output.empty()) throw stage::Error("import: give -o SCENE.json (or --list)");
   const formats::Rig_request rig = parse_rig_options(o.rig);
   stage::Output_file output(o.output);  // an unwritable place is reported before the work
-  stage::Scene_record scene = formats::import_motion(o.file, options);
+  std::vector<std::string> warnings;
+  stage::Scene_record scene = formats::import_motion(o.file, options, &warnings);
+  for (const std::string& w : warnings)
+    std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
   if (!rig.empty())
     for (const std::string& w : formats::rig_scene(scene, rig, o.file))
       std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
-  output.commit(stage::format_scene(scene));
+  stage::write_scene(scene, output);
+  output.commit();
   return 0;
 }
 

@@ -33,7 +33,8 @@ int run_rig(const Options& o) {
     std::fprintf(stderr, "tarsel-stage: warning: %s\n", w.c_str());
   check_strict(warnings, o.strict);
   check_scene_record(scene, o.output, o.module, o.strict);
-  output.commit(stage::format_scene(scene));
+  stage::write_scene(scene, output);
+  output.commit();
   return 0;
 }
 

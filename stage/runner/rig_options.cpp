@@ -1,5 +1,6 @@
 #include "stage/runner/rig_options.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "stage/error.h"
@@ -56,6 +57,8 @@ void add_rig_options(CLI::App* cmd, Rig_options& o) {
 
 formats::Rig_request parse_rig_options(const Rig_options& o) {
   formats::Rig_request request;
+  if (o.has_bend && !std::isfinite(o.bend))
+    throw stage::Error("--bend " + std::to_string(o.bend) + ": the bend must be a finite angle");
   for (const std::string& c : o.chains) {
     formats::Chain_request chain;
     split_named(c, "--chain", chain.root, chain.end);
@@ -95,6 +98,8 @@ formats::Rig_request parse_rig_options(const Rig_options& o) {
       const char want = i < 2 ? ',' : '\0';
       if (end == s || *end != want)
         throw stage::Error("--offset \"" + p + "\": expected END:x,y,z (three numbers)");
+      if (!std::isfinite(e.offset[i]))
+        throw stage::Error("--offset \"" + p + "\": the offset must be finite numbers");
       s = end + (i < 2 ? 1 : 0);
     }
     request.edits.push_back(e);

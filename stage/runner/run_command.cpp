@@ -170,9 +170,12 @@ int run(const Run_options& options) {
   }
   if (out.several && format == report::Format::json)
     file.write(out.reports == 0 ? "{\"scenes\": []}\n" : "]}\n");
-  file.commit();
+  // A failed run leaves no report file behind (its temporary file goes uncommitted); a stream
+  // keeps what it was sent.
+  const bool strict_failure = warned && options.strict;
+  if (!(failed || strict_failure) || file.direct()) file.commit();
   if (failed) return 1;
-  if (warned && options.strict) {
+  if (strict_failure) {
     std::fprintf(stderr, "tarsel-stage: error: warnings given and --strict is set\n");
     return 1;
   }

@@ -277,7 +277,8 @@ TEST(RunnerProgram, FailuresAreOneLineOnStderrAndNoOutputFile) {
       {"unknown option", "run " + arm + " --frame 3", "--frame"},
       {"unknown panel control", "panel " + arm + " --set 'Elbow=1'", "Elbow"},
       {"too many frames", "run " + arm + " --frames 0-10000000", "at most 10000000"},
-      {"scene's range too long", "run '" + long_range + "'", "its frame range holds 4294967295"},
+      {"scene's range too long", "run '" + long_range + "'",
+       "/frames: the scene spans 4294967295 frames; a scene holds at most 10000000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -482,6 +483,13 @@ TEST(RunnerProgram, ReportsWhatEachSolveDidInEveryFormat) {
   const Result strict = run_runner("run '" + typo + "' --frames 0 --strict");
   EXPECT_EQ(strict.status, 1);
   EXPECT_NE(strict.err.find("never read its data line \"MixWithFK 0\""), std::string::npos);
+  // A failed run leaves no report file; standard output keeps what it was sent (below).
+  const std::string report_file = temp_path(".csv");
+  EXPECT_EQ(run_runner("run '" + typo + "' --frames 0 --strict -o '" + report_file + "'").status,
+            1);
+  EXPECT_FALSE(std::ifstream(report_file).good()) << "a run failed by --strict left its report";
+  EXPECT_EQ(run_runner("run /nonexistent.json " + arm + " -o '" + report_file + "'").status, 1);
+  EXPECT_FALSE(std::ifstream(report_file).good()) << "a failed run left its report";
   std::remove(typo.c_str());
   const Result several = run_runner("run /nonexistent.json " + arm + " --frames 0 --format csv");
   EXPECT_EQ(several.status, 1);

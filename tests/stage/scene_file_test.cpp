@@ -312,6 +312,11 @@ TEST_F(Rig_scene, RefusedLoadKeepsTheCurrentScene) {
            "handlers": [{"server": "Test_Bank", "data": ["Bank many", "EndEnd"]}]}]})",
        "/items/0/handlers/0: handler \"Test_Bank\" of \"\": its data is malformed: line 1: "
        "\"many\" is not a number"},
+      {"number beyond a float",
+       R"({"items": [{"id": 1, "type": "object",
+           "handlers": [{"server": "Test_Bank", "data": ["Bank 1e+300", "EndEnd"]}]}]})",
+       "/items/0/handlers/0: handler \"Test_Bank\" of \"\": its data is malformed: line 1: "
+       "\"1e+300\" is outside the range of a float (about 1.2e-38 to 3.4e+38)"},
       {"bad link", R"({"items": [{"id": 1, "type": "object", "goal": 2}]})",
        "/items/0/goal: no item has id 2"},
   };

@@ -69,12 +69,14 @@ const picture = (page) => page.evaluate(() => {
 });
 
 // An example whose items have names that are markup, to show that names cannot break the page.
-const markupName = '</script><b id="injected">&amp;"';
+// "<!--<script>" would put the data's script into its escaped state and the page would never start;
+// a line separator ends a string in older JavaScript.
+const markupName = '<!--<script></script><b id="injected">&amp;"\u2028';
 function markupScene() {
   const scene = JSON.parse(readFileSync(join(examplesDir, 'two_bone_arm.json'), 'utf8'));
   scene.items.find((i) => i.name === 'forearm').name = markupName;
   scene.description = '</script><script>window.injected = 1</script>';
-  const path = join(outDir, 'markup_names.json');
+  const path = join(outDir, 'markup <!--<script> names.json');
   writeFileSync(path, JSON.stringify(scene));
   return path;
 }

@@ -1,0 +1,175 @@
+#include "stage/formats/file_limits.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "stage/error.h"
+#include "stage/scene_file.h"
+
+namespace formats {
+
+namespace {
+
+using stage::Error;
+
+struct File_closer {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, File_closer>;
+
+// Whitespace-separated words of a file, read in blocks; a word longer than a name can be is cut
+// (only its start is ever compared).
+class Words {
+ public:
+  explicit Words(std::FILE* f) : f_(f) {}
+  bool next(std::string& word) {
+    word.clear();
+    int c;
+    while ((c = get()) != EOF && std::isspace(c)) {
+    }
+    if (c == EOF) return false;
+    for (; c != EOF && !std::isspace(c); c = get())
+      if (word.size() < 64) word += static_cast<char>(c);
+    return true;
+  }
+
+ private:
+  int get() {
+    if (pos_ == len_) {
+      len_ = std::fread(buf_, 1, sizeof buf_, f_);
+      pos_ = 0;
+      if (len_ == 0) return EOF;
+    }
+    return static_cast<unsigned char>(buf_[pos_++]);
+  }
+  std::FILE* f_;
+  char buf_[65536];
+  std::size_t pos_ = 0, len_ = 0;
+};
+
+[[noreturn]] void fail(const std::string& path, const std::string& what) {
+  throw Error(path + ": " + what);
+}
+
+void check_bvh(const std::string& path, std::FILE* f) {
+  auto words = std::make_unique<Words>(f);
+  std::string w;
+  int depth = 0;
+  while (words->next(w) && w != "MOTION") {
+    if (w == "{" && ++depth > max_hierarchy_depth) fail(path, hierarchy_too_deep(depth));
+    if (w == "}") --depth;
+  }
+  if (w != "MOTION") return;  // no motion: assimp says what is wrong
+  std::string frames, time;
+  if (!words->next(w) || w != "Frames:" || !words->next(frames)) return;
+  if (!words->next(w) || w != "Frame" || !words->next(w) || w != "Time:" || !words->next(time))
+    return;
+  // Frames: a whole number of frames the file then holds, one line each.
+  const bool digits = !frames.empty() && frames.size() <= 9 &&
+                      frames.find_first_not_of("0123456789") == std::string::npos;
+  const long count = digits ? std::strtol(frames.c_str(), nullptr, 10) : -1;
+  if (count < 1 || count > stage::max_scene_frames)
+    fail(path, "\"Frames: " + frames + "\": expected a whole number of frames from 1 to " +
+                   std::to_string(stage::max_scene_frames));
+  char* end = nullptr;
+  const double seconds = std::strtod(time.c_str(), &end);
+  if (end == time.c_str() || *end != '\0' || !std::isfinite(seconds) || seconds < min_frame_time)
+    fail(path, "\"Frame Time: " + time + "\": expected a time in seconds, at least 1e-06");
+}
+
+// The node tree of a glTF document: at most max_hierarchy_depth deep, each node with at most one
+// parent and reached from a top node (no cycle).
+void check_gltf_nodes(const std::string& path, const nlohmann::json& doc) {
+  if (!doc.is_object() || !doc.contains("nodes") || !doc["nodes"].is_array()) return;
+  const nlohmann::json& nodes = doc["nodes"];
+  const std::size_t n = nodes.size();
+  std::vector<std::vector<std::size_t>> children(n);
+  std::vector<int> parents(n, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!nodes[i].is_object() || !nodes[i].contains("children")) continue;
+    const nlohmann::json& c = nodes[i]["children"];
+    if (!c.is_array()) continue;
+    for (const nlohmann::json& k : c) {
+      if (!k.is_number_unsigned() || k.get<uint64_t>() >= n) continue;  // assimp refuses it
+      const std::size_t child = k.get<std::size_t>();
+      if (++parents[child] > 1)
+        fail(path, "glTF node " + std::to_string(child) + " has more than one parent");
+      children[i].push_back(child);
+    }
+  }
+  std::vector<char> reached(n, 0);
+  std::vector<std::pair<std::size_t, int>> stack;
+  for (std::size_t i = 0; i < n; ++i)
+    if (parents[i] == 0) stack.push_back({i, 1});
+  while (!stack.empty()) {
+    const auto [node, depth] = stack.back();
+    stack.pop_back();
+    if (depth > max_hierarchy_depth) fail(path, hierarchy_too_deep(depth));
+    reached[node] = 1;
+    for (const std::size_t c : children[node]) stack.push_back({c, depth + 1});
+  }
+  for (std::size_t i = 0; i < n; ++i)
+    if (!reached[i]) fail(path, "glTF node " + std::to_string(i) + " is its own ancestor");
+}
+
+uint32_t le32(const unsigned char* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void check_gltf(const std::string& path, std::FILE* f, bool binary) {
+  std::string text;
+  if (binary) {
+    unsigned char head[20];
+    if (std::fread(head, 1, sizeof head, f) != sizeof head) return;
+    if (std::memcmp(head + 16, "JSON", 4) != 0) return;
+    const uint32_t length = le32(head + 12);
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    if (size < 0 || length > static_cast<unsigned long>(size)) return;
+    std::fseek(f, 20, SEEK_SET);
+    text.resize(length);
+    if (std::fread(&text[0], 1, length, f) != length) return;
+  } else {
+    char buf[65536];
+    std::size_t got;
+    while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
+  }
+  const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+  text = std::string();
+  check_gltf_nodes(path, doc);
+}
+
+}  // namespace
+
+std::string hierarchy_too_deep(int depth) {
+  return "the hierarchy is more than " + std::to_string(max_hierarchy_depth) +
+         " nodes deep (at least " + std::to_string(depth) + "); an import reads at most " +
+         std::to_string(max_hierarchy_depth) + " levels";
+}
+
+void check_motion_file(const std::string& path) {
+  const File f(std::fopen(path.c_str(), "rb"));
+  if (!f) return;  // the importer reports why
+  char start[16] = {};
+  const std::size_t got = std::fread(start, 1, sizeof start, f.get());
+  std::rewind(f.get());
+  std::size_t skip = 0;
+  while (skip < got && std::isspace(static_cast<unsigned char>(start[skip]))) ++skip;
+  const std::string head(start + skip, got - skip);
+  if (head.rfind("HIERARCHY", 0) == 0) {
+    check_bvh(path, f.get());
+  } else if (head.rfind("glTF", 0) == 0) {
+    check_gltf(path, f.get(), true);
+  } else if (head.rfind("{", 0) == 0) {
+    check_gltf(path, f.get(), false);
+  }
+}
+
+}  // namespace formats
