@@ -21,7 +21,7 @@ std::vector<Contact_phase> find_contacts(const stage::Scene_record& scene,
   Record_world world(scene);
   std::vector<Vec3> at;
   Vec3 lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
-  for (int f = scene.frame_start; f <= scene.frame_end; ++f) {
+  for (long long f = scene.frame_start; f <= scene.frame_end; ++f) {
     const std::vector<Mat4>& w = world.at(f / scene.fps);
     at.push_back(stage::translation(w[joint]));
     if (f != scene.frame_start) continue;

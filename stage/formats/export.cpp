@@ -48,7 +48,7 @@ Sampled sample(stage::Host& host, int first, int last, double scale) {
     s.parent.push_back(p);
   }
   Vec3 lo{}, hi{};
-  for (int f = first; f <= last; ++f) {
+  for (long long f = first; f <= last; ++f) {  // long long: `last` may be the largest int
     const double t = f / scene.fps;
     host.evaluate(t);
     std::vector<Mat4> w;

@@ -300,6 +300,13 @@ class Rigger {
       side[i] = sub(m, scaled(unit_line[i], dot(m, unit_line[i])));
       bend[i] = norm(side[i]);
     }
+    // Bones placed by their positions alone (no rest_position) give no rest length: the limb's
+    // own length in the clip stands in for it.
+    if (!(length > 0))
+      for (std::size_t i = 0; i < n; ++i)
+        length =
+            std::max(length, norm(sub(mid_at[i], root_at[i])) + norm(sub(end_at[i], mid_at[i])));
+    if (!(length > 0) || !std::isfinite(length)) return 0;  // nothing to stand a pole in front of
     const double clear = 0.05 * length;
     // The side in the root's frame on the nearest clearly bent frame, before and after each frame.
     std::vector<Vec3> carried(n);
@@ -308,7 +315,7 @@ class Rigger {
       long last = -1;
       for (std::size_t k = 0; k < n; ++k) {
         const std::size_t i = pass == 0 ? k : n - 1 - k;
-        if (bend[i] >= clear) last = static_cast<long>(i);
+        if (bend[i] >= clear && bend[i] > 0) last = static_cast<long>(i);
         if (last < 0) continue;
         const long d = std::labs(last - static_cast<long>(i));
         if (from[i] < 0 || d < std::labs(from[i] - static_cast<long>(i))) from[i] = last;
