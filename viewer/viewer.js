@@ -882,6 +882,38 @@
     return [r.left + (v.x + 1) / 2 * r.width, r.top + (1 - v.y) / 2 * r.height];
   }
 
+  // ---- The page's own solver, when `view` put the WebAssembly build in: the module loaded through
+  // its descriptor into the stand-in host, as the runner loads it, and the scene from its file ----
+  let solver = null, solverState = 'absent';
+  const solverLines = [];  // what the module wrote to its error stream
+  window.addEventListener('DOMContentLoaded', () => {
+    const program = document.getElementById('tarsel-wasm'), scene = document.getElementById('tarsel-scene');
+    if (!program || !scene || typeof createTarsel !== 'function') return;
+    solverState = 'loading';
+    const bytes = Uint8Array.from(atob(program.textContent), (c) => c.charCodeAt(0));
+    createTarsel({ wasmBinary: bytes, print: () => {}, printErr: (line) => solverLines.push(line) })
+      .then((m) => {
+        const call = (name, ret, args) => m.cwrap(name, ret, args || []);
+        const api = {
+          open: call('tarsel_open', 'number'), load: call('tarsel_load', 'number', ['string', 'string']),
+          rotations: call('tarsel_rotations', 'string', ['number', 'number']),
+          error: call('tarsel_error', 'string'),
+        };
+        if (!api.open() || !api.load(scene.textContent, data.scene)) throw new Error(api.error());
+        solver = api;
+        solverState = 'ready';
+        document.getElementById('help').textContent += ' · solver loaded in the page';
+      })
+      .catch((e) => { solverState = `failed: ${e.message || e}`; });
+  });
+  // Every item's rotation (radians) over first..last from the page's solver, or null without one.
+  function solveRotations(from, to) {
+    if (!solver) return null;
+    const text = solver.rotations(from, to);
+    if (text === null || text === '') throw new Error(solver.error());
+    return JSON.parse(text);
+  }
+
   // Read-only hook for tests and scripts: the drawn state of the present frame, in host space.
   window.tarselView = Object.freeze({
     state() {
@@ -901,7 +933,9 @@
         })),
         inspected: inspected >= 0 ? items[inspected].name : null,
         first_frame_ms: firstFrameMs,
+        solver: solverState, solver_messages: solverLines.length,
       }));
     },
+    rotations: solveRotations,
   });
 })();

@@ -1,7 +1,8 @@
 // The viewer in a real browser: each example's page, opened from a file URL in Debian's chromium
 // (driven by playwright-core, no browser downloaded), draws every bone with no console error,
 // puts every item where the run report does after scrubbing, shows an item when clicked, and
-// draws a picture that changes as the rig moves.
+// draws a picture that changes as the rig moves; its own solver, when built in, gives the runner's
+// rotations.
 // A generated 2,752-frame scene opens and plays too; its page size and time to first frame are
 // printed (figures for notes, not assertions).
 // Usage: node browser_test.mjs RUNNER EXAMPLES_DIR OUT_DIR
@@ -137,6 +138,23 @@ for (const name of [...examples, 'markup_names']) {
     }
     assert.ok(pictures[0].drawn > 0.01, `the picture is blank (${pictures[0].drawn})`);
     assert.notEqual(pictures[0].hash, pictures[1].hash, 'the picture does not change between frames');
+
+    // The page's own solver (when view put it in) gives the runner's rotations on every frame.
+    if (await page.evaluate(() => document.getElementById('tarsel-wasm') !== null)) {
+      await page.waitForFunction(() => window.tarselView.state().solver !== 'loading');
+      assert.equal((await page.evaluate(() => window.tarselView.state())).solver, 'ready');
+      const solved = await page.evaluate(([a, b]) => window.tarselView.rotations(a, b),
+                                         [report.frames[0].frame, report.frames[n - 1].frame]);
+      for (const [f, frame] of report.frames.entries()) {
+        for (const item of frame.items) {
+          const k = solved.items.indexOf(item.name);
+          near(solved.rotations[f].slice(3 * k, 3 * k + 3).map((r) => r * 180 / Math.PI),
+               [item.heading, item.pitch, item.bank], `page solver: frame ${frame.frame} ${item.name} rotation`);
+        }
+      }
+    } else {
+      console.log(`# ${name}: the page has no solver (the wasm preset is not built)`);
+    }
 
     // Clicking a bone shows it.
     const bone = state.bones[state.bones.length - 1];
