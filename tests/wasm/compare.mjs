@@ -78,8 +78,8 @@ for (const line of fs.readFileSync(referenceFile, 'utf8').split('\n')) {
     if (strict.has(ref.kind) && !(d <= tolerance)) faults.push(`${where}: native ${w}, wasm ${g} (${d.toExponential(2)} rad)`);
   }));
 }
-console.log(`${scenes} scenes (${examples} examples, ${scenes - examples} sweep rigs plain and ` +
-            `carried; ${refused} rigs passed over, which no scene file can hold), ` +
+console.log(`${examples} examples and ${(scenes - examples) / 2} sweep rigs, each plain and carried ` +
+            `(${refused} rigs passed over, which no scene file can hold): ` +
             `${values} rotation values: largest difference ${worst.toExponential(3)} rad` +
             (worstAt ? ` (${worstAt})` : ''));
 for (const [kind, t] of Object.entries(byKind))

@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
       const std::string plain = stage::format_scene(sweep::rig_scene(pair.rig));
       try {
         stage::parse_scene(plain, "rig");
-      } catch (const stage::Error&) {
+      } catch (const stage::Error& e) {
+        std::fprintf(stderr, "wasm-reference: rig %ld passed over: %s\n", i, e.what());
         ++refused;
         continue;
       }
