@@ -1,6 +1,6 @@
 // The WebAssembly build against the native module: every scene wasm-reference wrote (its text
 // and the native rotations) is loaded into the page's solver under node and solved over the same
-// frames. The two builds use different maths libraries. On the examples and the reachable sweep
+// frames, and an example's scene saved after the run must be the same text. The two builds use different maths libraries. On the examples and the reachable sweep
 // rigs every rotation must agree within 1e-9 rad. Rigs of the other classes may not: a general rig
 // (degenerate ones included) promises only a finite answer, a limited root's boundary search
 // settles only to its tolerance, and a rounding-sensitive rig's answer jumps under rounding, as
@@ -32,6 +32,7 @@ const open = call('tarsel_open', 'number', []);
 const load = call('tarsel_load', 'number', ['string', 'string']);
 const rotations = call('tarsel_rotations', 'string', ['number', 'number']);
 const error = call('tarsel_error', 'string', []);
+const sceneText = call('tarsel_scene_text', 'string', []);
 if (!open()) throw new Error(`tarsel_open: ${error()}`);
 
 // Difference of two angles in radians, a whole turn apart counting as none.
@@ -62,6 +63,8 @@ for (const line of fs.readFileSync(referenceFile, 'utf8').split('\n')) {
     faults.push(`${ref.name}: other items or frames than the native run`);
     continue;
   }
+  // The scene saved after the run, its handlers' option blocks written anew, is the same text.
+  if (ref.saved !== null && sceneText() !== ref.saved) faults.push(`${ref.name}: saved scene differs`);
   want.rotations.forEach((frame, f) => frame.forEach((w, k) => {
     const g = got.rotations[f][k];
     ++values;

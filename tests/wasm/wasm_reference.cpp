@@ -2,7 +2,8 @@
 // line per scene: every example over its frames, then the first sweep rigs a scene file can hold,
 // at frame 0 (each plain and under its carrier), each solved by the native module through the same session the page
 // uses:
-//   {"name", "scene": the scene file's text, "first", "last", "native": Session::rotations_json}
+//   {"name", "kind", "scene": the scene file's text, "first", "last",
+//    "native": Session::rotations_json, "saved": Session::scene_text after the run, or null}
 // and last {"refused_rigs": how many rigs were passed over}.
 //
 //   wasm-reference MODULE EXAMPLES_DIR RIGS
@@ -48,10 +49,14 @@ void emit(web::Session& session, const std::string& name, const std::string& tex
   session.load(text, name);
   const stage::Scene& scene = session.host().scene();
   const int first = scene.frame_start, last = std::max(scene.frame_start, scene.frame_end);
+  // An example also carries the scene as saved after the run (the handlers' blocks written anew).
+  const std::string rotations = session.rotations_json(first, last);
+  const std::string saved = kind == "example" ? json_string(session.scene_text()) : "null";
   std::printf(
-      "{\"name\": %s, \"kind\": %s, \"scene\": %s, \"first\": %d, \"last\": %d, \"native\": %s}\n",
+      "{\"name\": %s, \"kind\": %s, \"scene\": %s, \"first\": %d, \"last\": %d, \"native\": %s, "
+      "\"saved\": %s}\n",
       json_string(name).c_str(), json_string(kind).c_str(), json_string(text).c_str(), first, last,
-              session.rotations_json(first, last).c_str());
+      rotations.c_str(), saved.c_str());
 }
 
 }  // namespace
