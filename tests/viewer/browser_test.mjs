@@ -174,6 +174,39 @@ for (const name of [...examples, 'markup_names']) {
   });
 }
 
+// Dragging two_bone_arm's goal with the gizmo re-solves the frame in the page: the chain's end
+// follows the goal. Needs the page's solver (the wasm preset).
+test('dragging the goal', async (t) => {
+  const html = join(outDir, 'drag.html');
+  execFileSync(runner, ['view', join(examplesDir, 'two_bone_arm.json'), '-o', html], { stdio: 'pipe' });
+  if (!readFileSync(html, 'utf8').includes('id="tarsel-wasm"')) return t.skip('the page has no solver (the wasm preset is not built)');
+  const page = await context.newPage();
+  const errors = [];
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  page.on('pageerror', (e) => errors.push(e.message));
+  page.on('request', (r) => { if (!r.url().startsWith('file:')) errors.push(`network request: ${r.url()}`); });
+  await page.goto('file://' + html);
+  await page.waitForFunction(() => window.tarselView?.state().solver === 'ready');
+  const before = await page.evaluate(() => window.tarselView.state());
+  const [x, y] = await page.evaluate(() => window.tarselView.screen('hand_goal'));
+  await page.mouse.click(x, y);
+  assert.equal((await page.evaluate(() => window.tarselView.state())).dragged, 'hand_goal');
+  await page.mouse.move(x, y);
+  await page.mouse.down();
+  await page.mouse.move(x - 15, y + 10, { steps: 5 });
+  await page.mouse.move(x - 30, y + 20, { steps: 5 });
+  await page.mouse.up();
+  const after = await page.evaluate(() => window.tarselView.state());
+  const goal0 = before.chains[0].goal_position, goal1 = after.chains[0].goal_position;
+  assert.ok(dist(goal0, goal1) > 0.01, `the goal did not move (${JSON.stringify(goal0)} to ${JSON.stringify(goal1)})`);
+  assert.ok(dist(after.chains[0].end, goal1) < 1e-4 * 2, `the chain's end is ${dist(after.chains[0].end, goal1)} from the goal`);
+  assert.equal(after.frame, before.frame);
+  assert.equal(after.inspected, 'hand_goal');
+  console.log(`# drag: goal moved ${dist(goal0, goal1).toFixed(3)}, solve and evaluation ${after.solve_ms.toFixed(2)} ms for the last drag event`);
+  assert.deepEqual(errors, []);
+  await page.close();
+});
+
 test('a 2,752-frame walk', async () => {
   const scenePath = join(outDir, 'walk.json'), html = join(outDir, 'walk.html');
   execFileSync(process.execPath, [join(here, '../../scripts/make-walk-scene.mjs'), scenePath]);
