@@ -618,6 +618,7 @@
     canvas.setPointerCapture(e.pointerId);
   });
   canvas.addEventListener('pointermove', (e) => {
+    gizmo.camera = camera;  // the gizmo follows the view presets' camera
     if (!drag) return;
     if (gizmo.dragging) { drag.moved = true; return; }
     const dx = e.clientX - drag.x, dy = e.clientY - drag.y;
@@ -959,7 +960,19 @@
     drawCursors();
     render();
   }
-  gizmo.addEventListener('objectChange', moveDragged);
+  // A failed solve (or a trap in the program) leaves the last good pose drawn and says so once.
+  gizmo.addEventListener('objectChange', () => {
+    try {
+      moveDragged();
+    } catch (e) {
+      solver = null;
+      solverState = `failed: ${e.message || e}`;
+      gizmo.detach();
+      dragged = -1;
+      document.getElementById('help').textContent = `the page's solver stopped: ${e.message || e}`;
+      render();
+    }
+  });
   gizmo.addEventListener('change', render);
   // The gizmo sits on the inspected item when it is an object the page's solver can move.
   function placeGizmo() {
