@@ -26,9 +26,9 @@ void register_linked_module(const std::string& name, const ModuleDescriptor* des
 // a Host is current (services.h): the module may ask for services from startup on.
 class Module {
  public:
-  // Loads the file (or takes the linked module registered under that name), checks the descriptor (sync word, system version, machine) and calls startup.
-  // Throws Error naming the file when it cannot be loaded, exports no descriptor, fails a check or
-  // its startup returns null.
+  // Loads the file (or takes the linked module registered under that name), checks the descriptor
+  // (sync word, system version, machine) and calls startup. Throws Error naming the file when it
+  // cannot be loaded, exports no descriptor, fails a check or its startup returns null.
   explicit Module(const std::string& path);
   ~Module();  // shutdown, then unload
   Module(const Module&) = delete;

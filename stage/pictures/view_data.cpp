@@ -241,8 +241,7 @@ std::string script_safe_json(const std::string& json) {
 }
 
 std::string base64(const std::string& bytes) {
-  static const char digits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
@@ -250,8 +249,7 @@ std::string base64(const std::string& bytes) {
     uint32_t v = 0;
     for (std::size_t k = 0; k < 3; ++k)
       v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-    for (std::size_t k = 0; k < 4; ++k)
-      out += k <= n ? digits[(v >> (18 - 6 * k)) & 63] : '=';
+    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? digits[(v >> (18 - 6 * k)) & 63] : '=';
   }
   return out;
 }

@@ -83,8 +83,8 @@ int run_view(const View_options& options) {
   stage::Host host;
   open_scene(host, options.module, options.scene);
   const report::Frame_range range = pictures::view_range(host, options.frames);
-  std::string page =
-      pictures::view_page(page_template, pictures::view_data_json(host, options.scene, range), options.scene);
+  std::string page = pictures::view_page(
+      page_template, pictures::view_data_json(host, options.scene, range), options.scene);
   pictures::Page_solver solver;
   if (page_solver(options.scene, solver)) {
     page = pictures::with_solver(page, solver);

@@ -94,7 +94,9 @@ const char* tarsel_view_data(int first, int last) {
 
 int tarsel_set_channel(const char* item, int channel, int frame, double x, double y, double z,
                        int key) {
-  return call([&] { open_session().set_channel(item, channel, frame, stage::Vec3{x, y, z}, key != 0); });
+  return call([&] {
+    open_session().set_channel(item, channel, frame, stage::Vec3{x, y, z}, key != 0);
+  });
 }
 
 const char* tarsel_scene_text() {

@@ -47,9 +47,12 @@ TEST(ModuleLoader, TakesALinkedModuleByItsRegisteredNameWithTheFileChecks) {
   static int started = 0, stopped = 0;
   static ServerRecord servers[] = {{LWITEMMOTION_HCLASS, "Linked", nullptr, nullptr},
                                    {nullptr, nullptr, nullptr, nullptr}};
-  static ModuleDescriptor good = {
-      MOD_SYSSYNC, MOD_SYSVER, MOD_MACHINE, []() -> void* { return &++started; },
-      [](void*) { ++stopped; }, servers};
+  static ModuleDescriptor good = {MOD_SYSSYNC,
+                                  MOD_SYSVER,
+                                  MOD_MACHINE,
+                                  []() -> void* { return &++started; },
+                                  [](void*) { ++stopped; },
+                                  servers};
   static ModuleDescriptor bad_sync = good;
   bad_sync.sysSync = 0x12345678;
   stage::register_linked_module("linked:good", &good);

@@ -1,7 +1,7 @@
 // wasm-reference: the native module's answers, for comparing the WebAssembly build with. One JSON
 // line per scene: every example over its frames, then the first sweep rigs a scene file can hold,
-// at frame 0 (each plain and under its carrier), each solved by the native module through the same session the page
-// uses:
+// at frame 0 (each plain and under its carrier), each solved by the native module through the same
+// session the page uses:
 //   {"name", "kind", "scene": the scene file's text, "first", "last",
 //    "native": Session::rotations_json, "saved": Session::scene_text after the run, or null}
 // and last {"refused_rigs": how many rigs were passed over}.
