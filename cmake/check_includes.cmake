@@ -3,8 +3,8 @@
 # The arrows: la3d needs nothing; solver needs la3d and sdk; the module needs solver, la3d and sdk;
 # the stand-in host (stage/) needs sdk alone and meets the module only through its descriptor.
 # Inside stage/, the host's core (files directly in stage/) needs none of the folders below it;
-# the report needs the core; the pictures need the report; the formats need the core; the runner
-# may use them all.
+# the report needs the core; the pictures need the report; the formats need the core; the page's
+# solver (web/) needs the pictures; the runner may use them all but web/.
 
 # "folder|prefix,prefix,...": a folder (from the top) and the folders whose files it may include;
 # "stage/" allows the files directly in stage/, not those of the folders below it.
@@ -17,6 +17,7 @@ set(rules
   "stage/report|sdk/,stage/,stage/report/"
   "stage/pictures|sdk/,stage/,stage/report/,stage/pictures/"
   "stage/formats|sdk/,stage/,stage/formats/"
+  "stage/web|sdk/,stage/,stage/report/,stage/pictures/,stage/web/"
   "stage/runner|sdk/,stage/,stage/report/,stage/pictures/,stage/formats/,stage/runner/")
 
 set(faults "")

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -87,9 +90,42 @@ Parsed parse_value(const char* first, const char* last, int32_t& out) {
   return parsed(std::from_chars(first, last, out, 10), last);
 }
 
+#ifdef __cpp_lib_to_chars
 Parsed parse_value(const char* first, const char* last, float& out) {
   return parsed(std::from_chars(first, last, out, std::chars_format::general), last);
 }
+
+std::size_t format_float(char* buf, std::size_t size, float v) {
+  return static_cast<std::size_t>(std::to_chars(buf, buf + size, v).ptr - buf);
+}
+#else
+// A standard library without floating-point <charconv> (emscripten's): the same words accepted,
+// decimal with an optional exponent, and the fewest digits that read back as the same float.
+Parsed parse_value(const char* first, const char* last, float& out) {
+  if (first == last || last - first > 64) return Parsed::not_a_number;
+  for (const char* p = first; p != last; ++p)
+    if (!std::strchr("0123456789.eE+-", *p)) return Parsed::not_a_number;
+  if (*first == '+') return Parsed::not_a_number;
+  char word[72];
+  std::memcpy(word, first, static_cast<std::size_t>(last - first));
+  word[last - first] = '\0';
+  char* end = nullptr;
+  const float v = std::strtof(word, &end);
+  if (end != word + (last - first)) return Parsed::not_a_number;
+  if (!std::isfinite(v)) return Parsed::out_of_range;
+  out = v;
+  return Parsed::ok;
+}
+
+std::size_t format_float(char* buf, std::size_t size, float v) {
+  int n = 0;
+  for (int digits = 1; digits <= 9; ++digits) {
+    n = std::snprintf(buf, size, "%.*g", digits, static_cast<double>(v));
+    if (std::strtof(buf, nullptr) == v) break;
+  }
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+#endif
 
 }  // namespace
 
@@ -138,9 +174,13 @@ void Block_writer::write_values(const T* vals, int n) {
       put_u32(bits);
     } else {
       char buf[32];
-      const auto res = std::to_chars(buf, buf + sizeof buf, vals[i]);
+      std::size_t length;
+      if constexpr (std::is_same_v<T, float>)
+        length = format_float(buf, sizeof buf, vals[i]);
+      else
+        length = static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, vals[i]).ptr - buf);
       out_ += ' ';
-      out_.append(buf, res.ptr);
+      out_.append(buf, length);
     }
   }
 }

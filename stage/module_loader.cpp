@@ -1,8 +1,11 @@
 #include "stage/module_loader.h"
 
+#ifndef TARSEL_NO_DLOPEN
 #include <dlfcn.h>
+#endif
 
 #include <cstdio>
+#include <map>
 
 #include "stage/error.h"
 #include "stage/services.h"
@@ -20,17 +23,43 @@ std::string hex(uint32_t v) {
   return buf;
 }
 
+std::map<std::string, const ModuleDescriptor*>& linked_modules() {
+  static std::map<std::string, const ModuleDescriptor*> modules;
+  return modules;
+}
+
+void unload(void* handle) {
+#ifndef TARSEL_NO_DLOPEN
+  if (handle) dlclose(handle);
+#else
+  (void)handle;
+#endif
+}
+
 }  // namespace
 
+void register_linked_module(const std::string& name, const ModuleDescriptor* descriptor) {
+  linked_modules()[name] = descriptor;
+}
+
 Module::Module(const std::string& path) : path_(path) {
-  dlerror();
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) {
-    const char* why = dlerror();
-    throw Error(path + ": cannot load module: " + (why ? why : "unknown reason"));
+  const auto linked = linked_modules().find(path);
+  if (linked != linked_modules().end()) {
+    descriptor_ = linked->second;
+  } else {
+#ifdef TARSEL_NO_DLOPEN
+    throw Error(path + ": cannot load module: this build loads only the modules linked into it");
+#else
+    dlerror();
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+      const char* why = dlerror();
+      throw Error(path + ": cannot load module: " + (why ? why : "unknown reason"));
+    }
+    descriptor_ = static_cast<const ModuleDescriptor*>(dlsym(handle_, MOD_DESCRIPTOR_SYMBOL));
+#endif
   }
   std::string problem;
-  descriptor_ = static_cast<const ModuleDescriptor*>(dlsym(handle_, MOD_DESCRIPTOR_SYMBOL));
   if (!descriptor_) {
     problem = "not a module: it exports no " MOD_DESCRIPTOR_SYMBOL;
   } else if (descriptor_->sysSync != MOD_SYSSYNC) {
@@ -47,14 +76,14 @@ Module::Module(const std::string& path) : path_(path) {
     problem = "startup failed";
   }
   if (!problem.empty()) {
-    dlclose(handle_);
+    unload(handle_);
     throw Error(path + ": " + problem);
   }
 }
 
 Module::~Module() {
   if (descriptor_->shutdown) descriptor_->shutdown(server_data_);
-  dlclose(handle_);
+  unload(handle_);
 }
 
 std::vector<Server_name> Module::servers() const {

@@ -15,13 +15,20 @@ struct Server_name {
   std::string name;
 };
 
-// A loaded module, from dlopen and startup to shutdown and dlclose. Construct and destroy it while
+// Makes a module linked into the program loadable under a name: Module(name) then takes this
+// descriptor instead of opening a file. It is how a build without dynamic loading (the
+// WebAssembly one) hands the host the descriptor of the module linked into it. Call it before
+// loading; a name given again replaces the earlier descriptor.
+void register_linked_module(const std::string& name, const ModuleDescriptor* descriptor);
+
+// A loaded module, from dlopen (or a linked module's descriptor) and startup to shutdown and
+// dlclose. Construct and destroy it while
 // a Host is current (services.h): the module may ask for services from startup on.
 class Module {
  public:
-  // Loads the file, checks the descriptor (sync word, system version, machine) and calls startup.
-  // Throws Error naming the file when it cannot be loaded, exports no descriptor, fails a check or
-  // its startup returns null.
+  // Loads the file (or takes the linked module registered under that name), checks the descriptor
+  // (sync word, system version, machine) and calls startup. Throws Error naming the file when it
+  // cannot be loaded, exports no descriptor, fails a check or its startup returns null.
   explicit Module(const std::string& path);
   ~Module();  // shutdown, then unload
   Module(const Module&) = delete;

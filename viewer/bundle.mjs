@@ -1,5 +1,6 @@
-// Builds the viewer page: index.html with viewer.css, three.js and viewer.js put inline, so that
-// the page `tarsel-stage view` writes needs no network and no other file. three.js ships as ES
+// Builds the viewer page: index.html with viewer.css, three.js (and its TransformControls gizmo) and
+// viewer.js put inline, so that the page `tarsel-stage view` writes needs no network and no other
+// file. three.js ships as ES
 // modules (three.core.js, and three.module.js importing from it); both are turned into plain
 // script scopes here, so that the page runs from file:// as classic scripts.
 // Usage: node bundle.mjs THREE_BUILD_DIR OUTPUT.html
@@ -56,13 +57,23 @@ try {
   fail(`the bundled three.js does not parse: ${e.message}`);
 }
 
+// three.js's move/rotate gizmo, from its examples: its imports from 'three' taken from THREE, its
+// classes returned on THREE_CONTROLS.
+const controlsFile = join(threeDir, '../examples/jsm/controls/TransformControls.js');
+const controlsSource = readFileSync(controlsFile, 'utf8').replace(/^import\s*\{([^}]*)\}\s*from\s*'three'\s*;?/m,
+  (all, list) => `const { ${names(list).map(([n, l]) => (n === l ? n : `${n}: ${l}`)).join(', ')} } = THREE;`);
+const controls = scope(controlsSource, 'TransformControls.js');
+if (controls.imports.length || controls.reexports.length) fail('TransformControls.js: unexpected imports');
+const gizmo = ['var THREE_CONTROLS = (function () {', controls.body, `return ${object(controls.exports)};`, '})();'].join('\n');
+if (/<\/script/i.test(gizmo)) fail('TransformControls.js holds "</script"');
+
 let page = readFileSync(join(here, 'index.html'), 'utf8');
 const put = (mark, text) => {
   if (page.split(mark).length !== 2) fail(`index.html must hold ${mark} once`);
   page = page.split(mark).join(text);
 };
 put('/*__VIEWER_CSS__*/', readFileSync(join(here, 'viewer.css'), 'utf8'));
-put('/*__THREE__*/', three);
+put('/*__THREE__*/', three + '\n' + gizmo);
 put('/*__VIEWER_JS__*/', readFileSync(join(here, 'viewer.js'), 'utf8'));
 writeFileSync(output + '.tmp', page);
 renameSync(output + '.tmp', output);

@@ -635,7 +635,9 @@
     canvas.setPointerCapture(e.pointerId);
   });
   canvas.addEventListener('pointermove', (e) => {
+    gizmo.camera = camera;  // the gizmo follows the view presets' camera
     if (!drag) return;
+    if (gizmo.dragging) { drag.moved = true; return; }
     const dx = e.clientX - drag.x, dy = e.clientY - drag.y;
     if (!drag.moved && Math.abs(dx) + Math.abs(dy) < 4) return;
     drag.moved = true;
@@ -673,8 +675,10 @@
     const r = canvas.getBoundingClientRect();
     raycaster.setFromCamera(new T.Vector2(((e.clientX - r.left) / r.width) * 2 - 1, -((e.clientY - r.top) / r.height) * 2 + 1), camera);
     const hit = raycaster.intersectObjects(pickables, false)[0];
+    if (gizmo.dragging || (!hit && gizmo.axis !== null)) return;  // the gizmo's own handles
     inspected = hit ? hit.object.userData.item : -1;
     showInspect();
+    placeGizmo();
   }
   const fmt = (v, d) => (v === null || v === undefined || !isFinite(v) ? '–' : (Math.abs(v) < 0.5 * Math.pow(10, -d) ? 0 : v).toFixed(d));
   const row = (label, v, d) => `<tr><td>${label}</td>${v.map((x) => `<td class="n">${fmt(x, d)}</td>`).join('')}</tr>`;
@@ -906,6 +910,104 @@
     return [r.left + (v.x + 1) / 2 * r.width, r.top + (1 - v.y) / 2 * r.height];
   }
 
+  // ---- The page's own solver, when `view` put the WebAssembly build in: the module loaded through
+  // its descriptor into the stand-in host, as the runner loads it, and the scene from its file ----
+  let solver = null, solverState = 'absent';
+  const solverLines = [];  // what the module wrote to its error stream
+  window.addEventListener('DOMContentLoaded', () => {
+    const program = document.getElementById('tarsel-wasm'), scene = document.getElementById('tarsel-scene');
+    if (!program || !scene || typeof createTarsel !== 'function') return;
+    solverState = 'loading';
+    const bytes = Uint8Array.from(atob(program.textContent), (c) => c.charCodeAt(0));
+    createTarsel({ wasmBinary: bytes, print: () => {}, printErr: (line) => solverLines.push(line) })
+      .then((m) => {
+        const call = (name, ret, args) => m.cwrap(name, ret, args || []);
+        const api = {
+          open: call('tarsel_open', 'number'), load: call('tarsel_load', 'number', ['string', 'string']),
+          rotations: call('tarsel_rotations', 'string', ['number', 'number']),
+          error: call('tarsel_error', 'string'),
+          viewData: call('tarsel_view_data', 'string', ['number', 'number']),
+          setChannel: call('tarsel_set_channel', 'number',
+                           ['string', 'number', 'number', 'number', 'number', 'number', 'number']),
+        };
+        if (!api.open() || !api.load(scene.textContent, data.scene)) throw new Error(api.error());
+        solver = api;
+        solverState = 'ready';
+        document.getElementById('help').textContent += ' · solver loaded in the page';
+      })
+      .catch((e) => { solverState = `failed: ${e.message || e}`; });
+  });
+  // Every item's rotation (radians) over first..last from the page's solver, or null without one.
+  function solveRotations(from, to) {
+    if (!solver) return null;
+    const text = solver.rotations(from, to);
+    if (text === null || text === '') throw new Error(solver.error());
+    return JSON.parse(text);
+  }
+
+  // ---- Dragging an object with the move gizmo: each drag event keys the object's position at the
+  // current frame, the page's solver evaluates that frame again and the frame is drawn anew ----
+  const gizmo = new THREE_CONTROLS.TransformControls(camera, canvas);
+  const handle = new T.Object3D();
+  scene.add(handle);
+  scene.add(gizmo.getHelper());
+  let dragged = -1, solveMs = null;
+  // The present frame's channels and chain figures from a fresh evaluation, put into the data.
+  function takeFrame(fresh) {
+    const keys = ['position', 'rotation', 'scaling', 'pivot', 'pivot_rotation'];
+    fresh.items.forEach((it, i) => keys.forEach((key) => {
+      let a = items[i][key];
+      const v = it[key];
+      if (a.length === 3 && a.every((x, k) => x === v[k])) return;
+      if (a.length === 3) a = items[i][key] = Array.from({ length: 3 * count }, (_, k) => a[k % 3]);
+      a.splice(3 * frameIndex, 3, ...v);
+    }));
+    fresh.chains.forEach((c, k) => c.series.forEach((s, j) => { chains[k].series[j].values[frameIndex] = s.values[0]; }));
+  }
+  function moveDragged() {
+    if (dragged < 0 || !solver) return;
+    const ps = current, it = items[dragged];
+    const w = new T.Vector3(handle.position.x, handle.position.y, -handle.position.z);
+    if (it.parent >= 0) {  // world = (position - parent pivot) through the parent's world transform
+      w.applyMatrix4(new T.Matrix4().fromArray(ps.world[it.parent]).invert());
+      const pp = channel(items[it.parent], 'pivot', frameIndex);
+      w.add(new T.Vector3(pp[0], pp[1], pp[2]));
+    }
+    const started = performance.now();
+    if (!solver.setChannel(it.name, 0, first + frameIndex, w.x, w.y, w.z, 1)) throw new Error(solver.error());
+    const text = solver.viewData(first + frameIndex, first + frameIndex);
+    if (!text) throw new Error(solver.error());
+    takeFrame(JSON.parse(text));
+    solveMs = performance.now() - started;
+    show(frameIndex);
+    showInspect();
+    drawCursors();
+    render();
+  }
+  // A failed solve (or a trap in the program) leaves the last good pose drawn and says so once.
+  gizmo.addEventListener('objectChange', () => {
+    try {
+      moveDragged();
+    } catch (e) {
+      solver = null;
+      solverState = `failed: ${e.message || e}`;
+      gizmo.detach();
+      dragged = -1;
+      document.getElementById('help').textContent = `the page's solver stopped: ${e.message || e}`;
+      render();
+    }
+  });
+  gizmo.addEventListener('change', render);
+  // The gizmo sits on the inspected item when it is an object the page's solver can move.
+  function placeGizmo() {
+    dragged = solver && inspected >= 0 && items[inspected].type !== 'bone' ? inspected : -1;
+    if (dragged < 0) { gizmo.detach(); return; }
+    const p = v3(current.base[dragged]);
+    handle.position.copy(p);
+    gizmo.camera = camera;
+    gizmo.attach(handle);
+  }
+
   // Read-only hook for tests and scripts: the drawn state of the present frame, in host space.
   window.tarselView = Object.freeze({
     state() {
@@ -925,7 +1027,12 @@
         })),
         inspected: inspected >= 0 ? items[inspected].name : null,
         first_frame_ms: firstFrameMs,
+        solver: solverState, solver_messages: solverLines.length,
+        dragged: dragged >= 0 ? items[dragged].name : null, solve_ms: solveMs,
       }));
     },
+    rotations: solveRotations,
+    // Where an item's world position shows on the page (CSS pixels).
+    screen(name) { const i = items.findIndex((it) => it.name === name); return i >= 0 ? toScreen(current.base[i]) : null; },
   });
 })();

@@ -1,6 +1,9 @@
 #include "stage/pictures/view_data.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -228,6 +231,71 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
   return root.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
+namespace {
+
+// "</" cannot appear inside a script element; "<\/" is the same JSON string.
+// No name may end the script element, open a comment in it ("<!--" puts a script into its
+// escaped state) or end a JavaScript string: '<', '>' and '&' (which JSON text holds only inside
+// strings) and the line separators U+2028/9 are written as \u escapes of the same string.
+std::string script_safe_json(const std::string& json) {
+  std::string safe;
+  safe.reserve(json.size());
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    const char c = json[i];
+    if (c == '<') {
+      safe += "\\u003c";
+    } else if (c == '>') {
+      safe += "\\u003e";
+    } else if (c == '&') {
+      safe += "\\u0026";
+    } else if (c == '\xE2' && json.compare(i + 1, 2, "\x80\xA8") == 0) {
+      safe += "\\u2028";
+      i += 2;
+    } else if (c == '\xE2' && json.compare(i + 1, 2, "\x80\xA9") == 0) {
+      safe += "\\u2029";
+      i += 2;
+    } else {
+      safe += c;
+    }
+  }
+  return safe;
+}
+
+std::string base64(const std::string& bytes) {
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    uint32_t v = 0;
+    for (std::size_t k = 0; k < 3; ++k)
+      v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? digits[(v >> (18 - 6 * k)) & 63] : '=';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string with_solver(const std::string& page, const Page_solver& solver) {
+  const std::size_t body_end = page.rfind("</body>");
+  if (body_end == std::string::npos) throw stage::Error("the viewer page has no </body>");
+  std::string lower = solver.script;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.find("</script") != std::string::npos)
+    throw stage::Error("the page's solver script holds \"</script\"");
+  std::string out = page.substr(0, body_end);
+  out += "<script id=\"tarsel-scene\" type=\"application/json\">";
+  out += script_safe_json(solver.scene);
+  out += "</script>\n<script id=\"tarsel-wasm\" type=\"application/octet-stream\">";
+  out += base64(solver.wasm);
+  out += "</script>\n<script>\n";
+  out += solver.script;
+  out += "\n</script>\n";
+  out.append(page, body_end, std::string::npos);
+  return out;
+}
+
 std::string view_page(const std::string& page_template, const std::string& data_json,
                       const std::string& title) {
   const std::string data_mark = "__TARSEL_VIEW_DATA__", title_mark = "__TARSEL_TITLE__";
@@ -246,29 +314,7 @@ std::string view_page(const std::string& page_template, const std::string& data_
     else
       safe_title += c;
   }
-  // No name may end the script element, open a comment in it ("<!--" puts a script into its
-  // escaped state) or end a JavaScript string: '<', '>' and '&' (which JSON text holds only inside
-  // strings) and the line separators U+2028/9 are written as \u escapes of the same string.
-  std::string safe_data;
-  safe_data.reserve(data_json.size());
-  for (std::size_t i = 0; i < data_json.size(); ++i) {
-    const char c = data_json[i];
-    if (c == '<') {
-      safe_data += "\\u003c";
-    } else if (c == '>') {
-      safe_data += "\\u003e";
-    } else if (c == '&') {
-      safe_data += "\\u0026";
-    } else if (c == '\xE2' && data_json.compare(i + 1, 2, "\x80\xA8") == 0) {
-      safe_data += "\\u2028";
-      i += 2;
-    } else if (c == '\xE2' && data_json.compare(i + 1, 2, "\x80\xA9") == 0) {
-      safe_data += "\\u2029";
-      i += 2;
-    } else {
-      safe_data += c;
-    }
-  }
+  const std::string safe_data = script_safe_json(data_json);
   std::string page;
   page.reserve(page_template.size() + safe_data.size() + safe_title.size());
   page.append(page_template, 0, title_at);

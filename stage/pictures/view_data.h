@@ -51,6 +51,18 @@ report::Frame_range view_range(const stage::Host& host, const std::string& frame
 std::string view_page(const std::string& page_template, const std::string& data_json,
                       const std::string& title);
 
+// The page's own solver: the WebAssembly build's script and program, and the scene file's text
+// for it to load, so that the page can solve the scene itself (docs/viewer.md).
+struct Page_solver {
+  std::string script;  // tarsel-web.js
+  std::string wasm;    // tarsel-web.wasm, its bytes
+  std::string scene;   // the scene file's text
+};
+// A page from view_page with the solver put in before its closing body tag: the scene as JSON in
+// "tarsel-scene", the program in base64 in "tarsel-wasm", and the script. Throws stage::Error
+// for a page without "</body>" or a script that holds "</script".
+std::string with_solver(const std::string& page, const Page_solver& solver);
+
 }  // namespace pictures
 
 #endif

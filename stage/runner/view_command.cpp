@@ -1,7 +1,10 @@
 // tarsel-stage view SCENE: one self-contained HTML page showing a run in 3D, with a timeline and
 // per-chain plots.
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "stage/host.h"
 #include "stage/output_file.h"
@@ -50,6 +53,34 @@ CLI::App* add_view_options(CLI::App& app, View_options& options) {
   return cmd;
 }
 
+// The whole of a file, or false when it cannot be read.
+bool read_file(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  text = bytes.str();
+  return true;
+}
+
+// The WebAssembly build's folder: TARSEL_WASM_DIR in the environment, else the one CMake named.
+std::string wasm_dir() {
+  const char* env = std::getenv("TARSEL_WASM_DIR");
+  if (env != nullptr && *env != '\0') return env;
+#ifdef TARSEL_WASM_DIR
+  return TARSEL_WASM_DIR;
+#else
+  return "";
+#endif
+}
+
+// The page's solver from the WebAssembly build, with the scene's text; false when it is not built.
+bool page_solver(const std::string& scene, pictures::Page_solver& solver) {
+  const std::string dir = wasm_dir();
+  return !dir.empty() && read_file(dir + "/tarsel-web.js", solver.script) &&
+         read_file(dir + "/tarsel-web.wasm", solver.wasm) && read_file(scene, solver.scene);
+}
+
 int run_view(const View_options& options) {
   const std::string page_template = viewer_template();
   const std::string path = options.output.empty() ? default_output(options.scene) : options.output;
@@ -62,7 +93,15 @@ int run_view(const View_options& options) {
   report::fold_diagnostics(options.scene, options.raw_diagnostics, [&] {
     data = pictures::view_data_json(host, options.scene, range, warnings);
   });
-  const std::string page = pictures::view_page(page_template, data, options.scene);
+  std::string page = pictures::view_page(page_template, data, options.scene);
+  pictures::Page_solver solver;
+  if (page_solver(options.scene, solver)) {
+    page = pictures::with_solver(page, solver);
+  } else {
+    std::fprintf(stderr,
+                 "tarsel-stage: note: the page only plays the run back: its solver is not built "
+                 "(cmake --preset wasm && cmake --build --preset wasm, or set TARSEL_WASM_DIR)\n");
+  }
   output.commit(page);
   std::fprintf(stderr, "tarsel-stage: wrote %s (frames %d-%d, %.1f MB); open it in a browser\n",
                path.c_str(), range.first, range.last, page.size() / 1e6);

@@ -41,6 +41,42 @@ TEST(ModuleLoader, RefusesFilesThatAreNoGoodModulesNamingTheFile) {
   }
 }
 
+// A module linked into the program is found by its registered name, with no file behind it, and
+// passes the same checks as one loaded from a file.
+TEST(ModuleLoader, TakesALinkedModuleByItsRegisteredNameWithTheFileChecks) {
+  static int started = 0, stopped = 0;
+  static ServerRecord servers[] = {{LWITEMMOTION_HCLASS, "Linked", nullptr, nullptr},
+                                   {nullptr, nullptr, nullptr, nullptr}};
+  static ModuleDescriptor good = {MOD_SYSSYNC,
+                                  MOD_SYSVER,
+                                  MOD_MACHINE,
+                                  []() -> void* { return &++started; },
+                                  [](void*) { ++stopped; },
+                                  servers};
+  static ModuleDescriptor bad_sync = good;
+  bad_sync.sysSync = 0x12345678;
+  stage::register_linked_module("linked:good", &good);
+  stage::register_linked_module("linked:bad", &bad_sync);
+  {
+    stage::Host host;
+    const stage::Module& module = host.load_module("linked:good");
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(module.server_data(), &started);
+    ASSERT_EQ(module.servers().size(), 1u);
+    EXPECT_EQ(module.servers()[0].name, "Linked");
+    EXPECT_EQ(host.activate(LWITEMMOTION_HCLASS, "Linked", nullptr), AFUNC_BADGLOBAL);
+    try {
+      host.load_module("linked:bad");
+      ADD_FAILURE() << "loaded";
+    } catch (const stage::Error& e) {
+      EXPECT_NE(std::string(e.what()).find("linked:bad: bad sync word"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(started, 1);
+  }
+  EXPECT_EQ(stopped, 1);
+}
+
 TEST_F(Loaded_module, ModuleListsItsServersInTableOrder) {
   const stage::Module& module = *host.modules().front();
   const std::vector<stage::Server_name> servers = module.servers();

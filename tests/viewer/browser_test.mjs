@@ -1,7 +1,8 @@
 // The viewer in a real browser: each example's page, opened from a file URL in Debian's chromium
 // (driven by playwright-core, no browser downloaded), draws every bone with no console error,
 // puts every item where the run report does after scrubbing, shows an item when clicked, and
-// draws a picture that changes as the rig moves.
+// draws a picture that changes as the rig moves; its own solver, when built in, gives the runner's
+// rotations.
 // A generated 2,752-frame scene opens and plays too; its page size and time to first frame are
 // printed (figures for notes, not assertions).
 // Usage: node browser_test.mjs RUNNER EXAMPLES_DIR OUT_DIR
@@ -150,6 +151,23 @@ for (const name of [...examples, 'markup_names', 'warned_arm']) {
     assert.ok(pictures[0].drawn > 0.01, `the picture is blank (${pictures[0].drawn})`);
     assert.notEqual(pictures[0].hash, pictures[1].hash, 'the picture does not change between frames');
 
+    // The page's own solver (when view put it in) gives the runner's rotations on every frame.
+    if (await page.evaluate(() => document.getElementById('tarsel-wasm') !== null)) {
+      await page.waitForFunction(() => window.tarselView.state().solver !== 'loading');
+      assert.equal((await page.evaluate(() => window.tarselView.state())).solver, 'ready');
+      const solved = await page.evaluate(([a, b]) => window.tarselView.rotations(a, b),
+                                         [report.frames[0].frame, report.frames[n - 1].frame]);
+      for (const [f, frame] of report.frames.entries()) {
+        for (const item of frame.items) {
+          const k = solved.items.indexOf(item.name);
+          near(solved.rotations[f].slice(3 * k, 3 * k + 3).map((r) => r * 180 / Math.PI),
+               [item.heading, item.pitch, item.bank], `page solver: frame ${frame.frame} ${item.name} rotation`);
+        }
+      }
+    } else {
+      console.log(`# ${name}: the page has no solver (the wasm preset is not built)`);
+    }
+
     // Clicking a bone shows it.
     const bone = state.bones[state.bones.length - 1];
     await page.mouse.click(bone.screen[0], bone.screen[1]);
@@ -171,6 +189,39 @@ for (const name of [...examples, 'markup_names', 'warned_arm']) {
     await page.close();
   });
 }
+
+// Dragging two_bone_arm's goal with the gizmo re-solves the frame in the page: the chain's end
+// follows the goal. Needs the page's solver (the wasm preset).
+test('dragging the goal', async (t) => {
+  const html = join(outDir, 'drag.html');
+  execFileSync(runner, ['view', join(examplesDir, 'two_bone_arm.json'), '-o', html], { stdio: 'pipe' });
+  if (!readFileSync(html, 'utf8').includes('id="tarsel-wasm"')) return t.skip('the page has no solver (the wasm preset is not built)');
+  const page = await context.newPage();
+  const errors = [];
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  page.on('pageerror', (e) => errors.push(e.message));
+  page.on('request', (r) => { if (!r.url().startsWith('file:')) errors.push(`network request: ${r.url()}`); });
+  await page.goto('file://' + html);
+  await page.waitForFunction(() => window.tarselView?.state().solver === 'ready');
+  const before = await page.evaluate(() => window.tarselView.state());
+  const [x, y] = await page.evaluate(() => window.tarselView.screen('hand_goal'));
+  await page.mouse.click(x, y);
+  assert.equal((await page.evaluate(() => window.tarselView.state())).dragged, 'hand_goal');
+  await page.mouse.move(x, y);
+  await page.mouse.down();
+  await page.mouse.move(x - 15, y + 10, { steps: 5 });
+  await page.mouse.move(x - 30, y + 20, { steps: 5 });
+  await page.mouse.up();
+  const after = await page.evaluate(() => window.tarselView.state());
+  const goal0 = before.chains[0].goal_position, goal1 = after.chains[0].goal_position;
+  assert.ok(dist(goal0, goal1) > 0.01, `the goal did not move (${JSON.stringify(goal0)} to ${JSON.stringify(goal1)})`);
+  assert.ok(dist(after.chains[0].end, goal1) < 1e-4 * 2, `the chain's end is ${dist(after.chains[0].end, goal1)} from the goal`);
+  assert.equal(after.frame, before.frame);
+  assert.equal(after.inspected, 'hand_goal');
+  console.log(`# drag: goal moved ${dist(goal0, goal1).toFixed(3)}, solve and evaluation ${after.solve_ms.toFixed(2)} ms for the last drag event`);
+  assert.deepEqual(errors, []);
+  await page.close();
+});
 
 test('a 2,752-frame walk', async () => {
   const scenePath = join(outDir, 'walk.json'), html = join(outDir, 'walk.html');
