@@ -49,7 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (std::size_t i = 2; i < scene.items.size(); ++i) {
     const uint32_t parent = scene.items[i].parent;
     if (parent >= 2 && scene.items[parent - 1].parent == scene.items[1].id) {
-      rig.chains.push_back({scene.items[1].name, scene.items[i].name, "auto", false, 0});
+      formats::Chain_request chain;
+      chain.root = scene.items[1].name;
+      chain.end = scene.items[i].name;
+      rig.chains.push_back(chain);
       break;
     }
   }
