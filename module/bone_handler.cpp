@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstdint>
 
+#include "la3d/vk_3dla.h"
 #include "module/bone_results.h"
 #include "module/chain_walk.h"
 #include "module/rotation_blend.h"
 #include "module/service_slots.h"
-#include "la3d/vk_3dla.h"
 
 namespace tarsel {
 namespace {

@@ -3,13 +3,13 @@
 #include <cmath>
 #include <vector>
 
+#include "la3d/vk_3dla.h"
 #include "module/bone_results.h"
 #include "module/chain_walk.h"
 #include "module/diagnostics_slot.h"
 #include "module/rotation_blend.h"
 #include "module/service_slots.h"
 #include "module/user_data.h"
-#include "la3d/vk_3dla.h"
 #include "solver/process.h"
 
 namespace tarsel {

@@ -7,8 +7,8 @@
 
 #include "stage/error.h"
 #include "stage/host.h"
-#include "stage/report/chains.h"
 #include "stage/pictures/view_data.h"
+#include "stage/report/chains.h"
 
 namespace {
 

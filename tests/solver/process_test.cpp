@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "module/user_data.h"
 #include "la3d/vk_3dla.h"
+#include "module/user_data.h"
 #include "solver/chain_end.h"
 #include "solver/chain_setup.h"
 #include "solver/limits.h"

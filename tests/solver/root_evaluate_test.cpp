@@ -5,10 +5,10 @@
 #include <cmath>
 #include <vector>
 
+#include "la3d/vk_3dla.h"
 #include "module/bone_results.h"
 #include "module/root_evaluate.h"
 #include "module/user_data.h"
-#include "la3d/vk_3dla.h"
 #include "solver/process.h"
 #include "tests/common/test_util.h"
 #include "tests/solver/fake_scene.h"
