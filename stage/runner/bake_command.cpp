@@ -26,18 +26,12 @@ struct Options {
 };
 
 int run_bake(const Options& o) {
-  report::Frame_range range;
-  if (!o.frames.empty()) range = report::parse_frame_range(o.frames);
+  if (!o.frames.empty()) report::parse_frame_range(o.frames);  // a bad range fails first
   stage::Output_file output(o.output);
   stage::Host host;
   open_scene(host, o.module, o.scene, o.strict);
   const stage::Scene& scene = host.scene();
-  if (o.frames.empty()) {
-    range = {scene.frame_start, scene.frame_end};
-  } else if (range.first < scene.frame_start || range.last > scene.frame_end) {
-    throw stage::Error(o.scene + ": frames " + o.frames + " are outside the scene's frames " +
-                       std::to_string(scene.frame_start) + "-" + std::to_string(scene.frame_end));
-  }
+  const report::Frame_range range = frames_within_scene(scene, o.frames, o.scene);
   for (const std::string& w : host.warnings())
     throw stage::Error(w + " (baking needs every handler working)");
   stage::Scene_record baked;

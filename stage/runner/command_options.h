@@ -7,6 +7,12 @@
 
 namespace runner {
 
+// Whether a file name ends in `suffix` (the kind of file a command writes is told by it).
+inline bool ends_with(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 // The scene file, as the command's first positional argument.
 inline void add_scene_option(CLI::App* cmd, std::string& scene) {
   cmd->add_option("scene", scene, "Scene file (JSON)")->required()->type_name("SCENE");

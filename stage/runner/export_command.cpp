@@ -27,11 +27,6 @@ struct Options {
   bool raw_diagnostics = false;
 };
 
-bool ends_with(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() &&
-         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 int run_export(const Options& o) {
   enum { glb, gltf, bvh } kind;
   if (ends_with(o.output, ".glb")) {
@@ -46,18 +41,12 @@ int run_export(const Options& o) {
   const double metres = formats::unit_metres(o.units);
   if (metres == 0) throw stage::Error("--units " + o.units + ": expected m, cm, mm, in or cmu");
   const double scale = o.scale / metres;
-  report::Frame_range range;
-  if (!o.frames.empty()) range = report::parse_frame_range(o.frames);
+  if (!o.frames.empty()) report::parse_frame_range(o.frames);  // a bad range fails first
   stage::Output_file output(o.output);
   stage::Host host;
   open_scene(host, o.module, o.scene, o.strict);
   const stage::Scene& scene = host.scene();
-  if (o.frames.empty()) {
-    range = {scene.frame_start, scene.frame_end};
-  } else if (range.first < scene.frame_start || range.last > scene.frame_end) {
-    throw stage::Error(o.scene + ": frames " + o.frames + " are outside the scene's frames " +
-                       std::to_string(scene.frame_start) + "-" + std::to_string(scene.frame_end));
-  }
+  const report::Frame_range range = frames_within_scene(scene, o.frames, o.scene);
   try {
     std::string file;
     report::fold_diagnostics(o.scene, o.raw_diagnostics, [&] {

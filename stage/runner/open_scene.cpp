@@ -39,6 +39,17 @@ std::vector<std::string> check_scene_record(const stage::Scene_record& record,
   return warn(host, file, strict);
 }
 
+report::Frame_range frames_within_scene(const stage::Scene& scene, const std::string& frames,
+                                        const std::string& file) {
+  if (frames.empty()) return {scene.frame_start, scene.frame_end};
+  const report::Frame_range range = report::parse_frame_range(frames);
+  if (range.first < scene.frame_start || range.last > scene.frame_end) {
+    throw stage::Error(file + ": frames " + frames + " are outside the scene's frames " +
+                       std::to_string(scene.frame_start) + "-" + std::to_string(scene.frame_end));
+  }
+  return range;
+}
+
 void check_strict(const std::vector<std::string>& warnings, bool strict) {
   if (strict && !warnings.empty()) throw stage::Error("warnings given and --strict is set");
 }

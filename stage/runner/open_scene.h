@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "stage/host.h"
+#include "stage/report/frames.h"
 #include "stage/scene_file.h"
 
 namespace runner {
@@ -22,6 +23,11 @@ std::vector<std::string> open_scene(stage::Host& host, const std::string& module
 std::vector<std::string> check_scene_record(const stage::Scene_record& record,
                                             const std::string& file,
                                             const std::string& module_option, bool strict);
+
+// The frames a command covers: FIRST-LAST as given, which must lie inside the scene's own range,
+// else the scene's range. Throws stage::Error naming the scene file.
+report::Frame_range frames_within_scene(const stage::Scene& scene, const std::string& frames,
+                                        const std::string& file);
 
 // Throws "warnings given and --strict is set" when `strict` and there are warnings.
 void check_strict(const std::vector<std::string>& warnings, bool strict);

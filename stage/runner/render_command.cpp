@@ -28,11 +28,6 @@ struct Render_options {
   bool strict = false;
 };
 
-bool ends_with(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() &&
-         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 void parse_size(const std::string& text, int& width, int& height) {
   char x = 0, rest = 0;
   if (std::sscanf(text.c_str(), "%d%c%d%c", &width, &x, &height, &rest) != 3 ||

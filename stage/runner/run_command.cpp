@@ -33,11 +33,6 @@ struct Run_options {
   bool raw_diagnostics = false;
 };
 
-bool ends_with(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() &&
-         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // The format an output file's extension asks for; false for any other extension.
 bool format_of_file(const std::string& path, report::Format& format) {
   if (ends_with(path, ".csv")) {
