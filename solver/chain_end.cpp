@@ -117,6 +117,10 @@ void joint_angles(std::vector<double>* out, double s, const std::vector<Work>& w
 // The plans and the table, made once the chain is evaluated again and again.
 void Chain_ends::prepare() {
   if (!slots_) slots_.reset(new Slot[slot_count]);  // left unset: used_ says which hold a value
+  if (!prepared_) prepare_plans();
+}
+
+void Chain_ends::prepare_plans() {
   prepared_ = true;
   plans_.resize(works_.size());
   for (std::size_t k = 1; k < works_.size(); ++k) {
@@ -187,10 +191,24 @@ vec3 Chain_ends::evaluate(double s) const {
   return into_root(p, works_[0]);
 }
 
+double Chain_ends::bisection_distance(int step, double s) {
+  if (step >= path_steps) return vk_3dla::abs((*this)(s));
+  std::uint64_t key;
+  std::memcpy(&key, &s, sizeof key);
+  Step& at = path_[static_cast<std::size_t>(step)];
+  if (step < path_filled_ && at.key == key) return at.distance;
+  if (!prepared_) prepare_plans();
+  at.key = key;
+  at.distance = vk_3dla::abs(evaluate(s));
+  // Halving k is asked for only after halving k - 1: the valid steps stay a prefix.
+  if (step == path_filled_) path_filled_ = step + 1;
+  return at.distance;
+}
+
 vec3 Chain_ends::remember(std::size_t i, std::uint64_t key, double s) {
-  if (!prepared_) {
+  if (!prepared_ || !slots_) {
     // A chain solved in closed form asks for one or two ends: no table for those.
-    if (++unprepared_calls_ <= 2) return chain_end(works_, s);
+    if (!prepared_ && ++unprepared_calls_ <= 2) return chain_end(works_, s);
     prepare();
   }
   used_[i / 64] |= std::uint64_t{1} << (i % 64);

@@ -51,6 +51,7 @@ class Chain_ends {
     prepared_ = false;
     unprepared_calls_ = 0;
     used_.fill(0);
+    path_filled_ = 0;
   }
   // Scratch for the twist-target candidates of the solves that use this object.
   std::vector<double>& candidates() { return candidates_; }
@@ -62,6 +63,12 @@ class Chain_ends {
     if ((used_[i / 64] & bit) && slots_[i].key == key) return slots_[i].end;
     return remember(i, key, s);
   }
+  // The end's distance from the root at s, asked for by halving number `step` of a bisection. A
+  // bisection that starts where the last one did asks for the same fractions until its path parts
+  // from the last one's, so the last path's distances are kept in order: a repeated solve reads
+  // them in sequence, a few cache lines, where the table would cost a miss per halving in a scene
+  // of many chains.
+  double bisection_distance(int step, double s);
 
  private:
   // How a joint k >= 1 turns, worked out once: the clamp of its bend, and its plane turns (Z, X, Y
@@ -83,6 +90,7 @@ class Chain_ends {
     bool identity_pivot;
   };
   void prepare();
+  void prepare_plans();
   vk_3dla::vec3 evaluate(double s) const;
   vk_3dla::vec3 remember(std::size_t i, std::uint64_t key, double s);
 
@@ -102,6 +110,15 @@ class Chain_ends {
   int unprepared_calls_ = 0;
   std::vector<double> candidates_;
   std::array<std::uint64_t, slot_count / 64> used_{};
+  // The last bisection's path: the fraction's bits and the end's distance at each halving, the
+  // first path_filled_ of them valid.
+  struct Step {
+    std::uint64_t key;
+    double distance;
+  };
+  static constexpr int path_steps = 64;
+  std::array<Step, path_steps> path_;
+  int path_filled_ = 0;
 };
 
 #endif

@@ -161,8 +161,9 @@ double fraction_for_distance(double s_min, double s_lo, double s_hi, double s_ne
   double far = s_far;    // end too long
   for (int i = 0; i < bisection_limit && !(std::fabs(near - far) <= tolerance); ++i) {
     double mid = (near + far) / 2.0;
-    const vec3 end = ends && &ends->works() == &works ? (*ends)(mid) : chain_end(works, mid);
-    if (vk_3dla::abs(end) < distance) {
+    const double d = ends && &ends->works() == &works ? ends->bisection_distance(i, mid)
+                                                      : vk_3dla::abs(chain_end(works, mid));
+    if (d < distance) {
       near = mid;
     } else {
       far = mid;
