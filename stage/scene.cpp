@@ -84,7 +84,9 @@ LWItemID Scene::add(Item_type type, const std::string& name, LWItemID owner) {
   item.list_pos = list->size();
   list->push_back(item.id);
   const LWItemID id = item.id;
-  index_[reinterpret_cast<std::uintptr_t>(id)] = items_.size();
+  const uint32_t serial = id_value(id) & 0xFFFFFFu;
+  if (serial >= index_.size()) index_.resize(std::max<std::size_t>(serial + 1, 2 * index_.size()));
+  index_[serial] = {id_value(id), static_cast<uint32_t>(items_.size())};
   items_.push_back(std::move(item));
   if (type == Item_type::bone) set_parent(id, owner);
   return id;
@@ -186,8 +188,11 @@ LWItemID Scene::find_by_name(const std::string& name) const {
 }
 
 std::size_t Scene::index_of(LWItemID id) const {
-  const auto it = index_.find(reinterpret_cast<std::uintptr_t>(id));
-  return it == index_.end() ? npos : it->second;
+  const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(id);
+  const std::size_t serial = value & 0xFFFFFFu;
+  if (value == 0 || value > 0xFFFFFFFFu || serial >= index_.size()) return npos;
+  const Index_slot& slot = index_[serial];
+  return slot.id == value ? slot.index : npos;
 }
 
 const std::vector<LWItemID>* Scene::list_of(const Item& item) const {
@@ -246,8 +251,11 @@ LWItemID Scene::next_child(LWItemID parent, LWItemID previous) const {
   return c->child_pos + 1 < p->children.size() ? p->children[c->child_pos + 1] : LWITEM_NULL;
 }
 
-std::vector<std::size_t> Scene::evaluation_order() const {
-  std::vector<std::size_t> order;
+const std::vector<std::size_t>& Scene::evaluation_order() const {
+  std::vector<std::size_t>& order = order_;
+  if (order_version_ == links_version_ && order.size() == items_.size()) return order;
+  order_version_ = links_version_;
+  order.clear();
   order.reserve(items_.size());
   std::vector<char> placed(items_.size(), 0);
   std::vector<std::size_t> pending;  // an item and its unplaced ancestors, nearest first

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <deque>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -110,8 +109,9 @@ class Scene {
   LWItemID first_child(LWItemID parent) const;
   LWItemID next_child(LWItemID parent, LWItemID previous) const;
 
-  // Item indices with every parent before its children, otherwise in creation order.
-  std::vector<std::size_t> evaluation_order() const;
+  // Item indices with every parent before its children, otherwise in creation order; worked out
+  // again only after items or links have changed.
+  const std::vector<std::size_t>& evaluation_order() const;
 
   std::string description;  // one line telling a user what the scene shows
   double fps = 30;          // frames per second
@@ -123,11 +123,19 @@ class Scene {
   LWItemID new_id(Item_type type);
 
   std::deque<Item> items_;  // a deque keeps items (and their names) in place as items are added
-  std::unordered_map<std::uintptr_t, std::size_t> index_;
+  // Item index by an identifier's serial (its low 24 bits), with the whole identifier to tell it
+  // from one of another type: the module's every look-up is one load, no hashing.
+  struct Index_slot {
+    uint32_t id = 0;  // 0: no item has this serial
+    uint32_t index = 0;
+  };
+  std::vector<Index_slot> index_;
   std::vector<LWItemID> objects_, lights_, cameras_;
   std::unordered_set<uint32_t> avoided_;
   uint32_t next_serial_ = 1;
   std::size_t links_version_ = 0;
+  mutable std::vector<std::size_t> order_;
+  mutable std::size_t order_version_ = static_cast<std::size_t>(-1);  // links_version_ of order_
 };
 
 // The raw value of an identifier, as stored in scene files, and back.
