@@ -16,25 +16,6 @@ LWFrame frame_at(double time, double fps) {
   return static_cast<LWFrame>(f);
 }
 
-// Scene::evaluation_order into buffers kept from one evaluation to the next (a host is used from
-// one thread at a time), so that evaluating a frame takes nothing from the heap.
-const std::vector<std::size_t>& evaluation_order(const Scene& scene) {
-  thread_local std::vector<std::size_t> order, pending;
-  thread_local std::vector<char> placed;
-  order.clear();
-  placed.assign(scene.size(), 0);
-  for (std::size_t i = 0; i < scene.size(); ++i) {
-    pending.clear();
-    for (std::size_t k = i; k != Scene::npos && !placed[k];
-         k = scene.index_of(scene.item(k).parent)) {
-      pending.push_back(k);
-      placed[k] = 1;
-    }
-    order.insert(order.end(), pending.rbegin(), pending.rend());
-  }
-  return order;
-}
-
 }  // namespace
 
 void Host::evaluate(double time) {
@@ -47,7 +28,7 @@ void Host::evaluate(double time) {
   evaluation_.world_known.assign(scene_.size(), 0);
   evaluation_.links_version = scene_.links_version();
   const LWFrame frame = frame_at(time, scene_.fps);
-  for (const std::size_t index : evaluation_order(scene_)) {
+  for (const std::size_t index : scene_.evaluation_order()) {
     const Item& item = scene_.item(index);
     Evaluated_item& evaluated = evaluation_.items[index];
     for (int c = 0; c < ch_count; ++c) evaluated.values[c] = channel_value(item.channels[c], time);
