@@ -837,7 +837,7 @@
 
   // ---- Per-chain plots: every series the data carries ----
   const plotsDiv = document.getElementById('plots');
-  const seriesColors = [css(colors.endLine), '#d35400', '#16a085', '#8e44ad', '#5d6d7e'];
+  const seriesColors = [css(colors.endLine), '#d35400', '#5d6d7e', '#b8860b', '#1b4f72'];  // none of the meanings' above
   const markColors = { root_on_limit: css(colors.limitOn), limits_acted: css(colors.limit), twist_off: '#795548' };
   // Reach states keep one colour in every chain; other words take the next free one.
   const stateColors = new Map([['reached', '#9fd4a8'], ['out of reach', '#f08c00'], ['not solved', '#7d868f']]);
@@ -845,8 +845,8 @@
     if (!stateColors.has(v)) stateColors.set(v, seriesColors[stateColors.size % seriesColors.length]);
     return stateColors.get(v);
   };
-  // Plot layout (CSS pixels): band labels and the value axis left of x0, the lines on top, one
-  // band a row below them, frame numbers at the bottom.
+  // Plot layout (CSS pixels): band labels and value axis in a left margin, the lines on top, the
+  // bands one a row below them, frame numbers at the bottom.
   const plotLeft = 110, plotRight = 10, lineHeight = 56, bandHeight = 10, bandGap = 3;
   const plotX = (w, f) => plotLeft + (count > 1 ? (f / (count - 1)) * (w - plotLeft - plotRight) : 0);
   const plots = chains.map((c, k) => {
