@@ -84,11 +84,11 @@ function markupScene() {
   return path;
 }
 
-// The arm changed: a rig mistake (its forearm has a rest_position but no position), or an elbow
-// limit that holds the bend on some frames.
+// The arm changed: a rig mistake (its forearm has a rest_position but no position), or limits on
+// the shoulder's heading and the elbow that each hold the solve on some frames.
 function armScene(name, change) {
   const scene = JSON.parse(readFileSync(join(examplesDir, 'two_bone_arm.json'), 'utf8'));
-  change(scene.items.find((i) => i.name === 'forearm'));
+  change(scene.items.find((i) => i.name === 'forearm'), scene.items.find((i) => i.name === 'upper_arm'));
   const path = join(outDir, `${name}.json`);
   writeFileSync(path, JSON.stringify(scene));
   return path;
@@ -96,7 +96,10 @@ function armScene(name, change) {
 const variants = {
   markup_names: markupScene,
   warned_arm: () => armScene('warned_arm', (forearm) => { delete forearm.position; }),
-  limited_elbow: () => armScene('limited_elbow', (forearm) => { forearm.limits = { pitch: [-100, -40] }; }),
+  limited_arm: () => armScene('limited_arm', (forearm, upper) => {
+    forearm.limits = { pitch: [-100, -40] };
+    upper.limits = { heading: [-5, 80] };
+  }),
 };
 const rgb = (text) => (text.match(/rgba?\((\d+), (\d+), (\d+)/) || []).slice(1).map(Number);
 // Each legend's entries (label and swatch colour, a gradient's first), and that no two share a colour.
@@ -220,13 +223,14 @@ for (const name of [...examples, ...Object.keys(variants)]) {
       }
     }
 
-    // Clicking a bone shows it, with its limits and those that held the solve at the frame.
+    // Clicking a bone shows it, with its limits and those that held the solve, on the first frame
+    // where one of them did.
     await page.click('#presets button[data-view="persp"]');
-    const heldAt = Math.max(0, report.frames.findIndex((f) => f.chains.some((c) => c.limits.length)));
-    state = await scrub(page, heldAt);
-    const chainsNow = report.frames[heldAt].chains;
-    const limited = state.bones.find((b) => sceneBones.find((sb) => sb.name === b.name).limits);
-    for (const bone of new Set([limited, state.bones[state.bones.length - 1]].filter(Boolean))) {
+    const heldOn = (name, c) => c.limits.filter((w) => (c.root === name && w.startsWith('root ')) || w.startsWith(`${name} `));
+    const limited = sceneBones.filter((b) => b.limits).map((b) => b.name);
+    for (const name of new Set([...limited, state.bones[state.bones.length - 1].name])) {
+      const f = Math.max(0, report.frames.findIndex((fr) => fr.chains.some((c) => heldOn(name, c).length))), frame = report.frames[f];
+      const bone = (await scrub(page, f)).bones.find((b) => b.name === name);
       // Another item may cover the bone's middle (its goal, a child on its pivot): a few points along it.
       for (const t of [0.5, 0.75, 0.3, 0.9]) {
         const at = await page.evaluate(([b, t]) => window.tarselView.screen(b.base.map((v, k) => v + t * (b.tip[k] - v))), [bone, t]);
@@ -237,15 +241,15 @@ for (const name of [...examples, ...Object.keys(variants)]) {
       const text = await page.locator('#inspect').innerText();
       assert.ok(text.includes(bone.name), text);
       const rows = await page.$$eval('#inspect table.limits tr', (trs) => trs.map((tr) => [...tr.cells].map((td) => td.textContent)));
-      for (const [channel, [lo, hi]] of Object.entries(sceneBones.find((b) => b.name === bone.name).limits || {})) {
-        const word = chainsNow.flatMap((c) => c.limits.filter((w) => (c.root === bone.name && w === `root ${channel}`) ||
-                                                                  w.startsWith(`${bone.name} ${channel} at `)))[0];
-        const row = rows.find((r) => r[0] === channel);
-        assert.deepEqual(row.slice(0, 3), [channel, lo.toFixed(3), hi.toFixed(3)], `${bone.name} ${channel} limits`);
-        assert.match(row[3], !word ? /^$/ : word.startsWith('root ') ? /^held/ : new RegExp(`^held at ${word.split(' at ').pop()}$`),
-                     `${bone.name} ${channel}: the report says ${word}`);
+      for (const [channel, [lo, hi]] of Object.entries(sceneBones.find((b) => b.name === name).limits || {})) {
+        const word = frame.chains.flatMap((c) => heldOn(name, c)).find((w) => w === `root ${channel}` || w.startsWith(`${name} ${channel} at `));
+        // The report names the root's channel alone; the root then sits at the nearer bound.
+        const r = frame.items.find((i) => i.name === name)[channel];
+        const bound = !word ? '' : word.startsWith('root ') ? (Math.abs(r - lo) <= Math.abs(r - hi) ? 'lower' : 'upper') : word.split(' at ').pop();
+        assert.deepEqual(rows.find((row) => row[0] === channel), [channel, lo.toFixed(3), hi.toFixed(3), bound && `held at ${bound}`],
+                         `${name} ${channel} at frame ${frame.frame}: the report says ${word}`);
       }
-      const chain = chainsNow.find((c) => c.root === bone.name);
+      const chain = frame.chains.find((c) => c.root === bone.name);
       if (chain) assert.ok(text.includes(`limits acted: ${chain.limits.join(', ') || 'none'}`), text);
     }
     // Playing moves the frame on.
