@@ -294,9 +294,11 @@
   scene.add(sun);
   const v3 = (p) => new T.Vector3(p[0], p[1], -p[2]);  // host space to display space
 
+  // One colour per meaning, in the view, its legend and the plots alike: the goal distance is
+  // plotted in the end-to-goal line's colour, a limit's marks in the limits' own.
   const colors = {
     bone: 0xc9ad7f, boneChain: 0xe0a24a, joint: 0x4d5661, goal: 0xd62f2f, twist: 0x2f6fd6,
-    goalPosition: 0x2e9c4a, endLine: 0xd62f2f, limit: 0x8a63c7, limitOn: 0xe53935, marker: 0x8a63c7,
+    goalPosition: 0x2e9c4a, endLine: 0xc04f9a, limit: 0x8a63c7, limitOn: 0x00a3b4,
     origin: 0x3b2a73, x: 0xd84a4a, y: 0x3fa34d, z: 0x3b6fd8,
   };
   const css = (c) => '#' + c.toString(16).padStart(6, '0');
@@ -439,7 +441,7 @@
     if (c.markers.length > 0 || c.limit_origin >= 0) {
       const g = new T.BufferGeometry();
       g.setAttribute('position', new T.Float32BufferAttribute(new Float32Array((c.markers.length + 1) * 6), 3));
-      d.markerLines = addPart(new T.LineSegments(g, new T.LineBasicMaterial({ color: colors.marker })));
+      d.markerLines = addPart(new T.LineSegments(g, new T.LineBasicMaterial({ color: colors.limit })));
     }
     return d;
   });
@@ -462,7 +464,7 @@
       const limit = rootLimit(c, ps);
       const on = onLimit[k][frameIndex] === 1;
       const color = on ? colors.limitOn : colors.limit;
-      d.parts.forEach((p) => { p.material.color.setHex(c.markers.length && p === d.markerLines ? colors.marker : color); p.material.opacity = p.isMesh ? (on ? 0.28 : 0.16) : 1; });
+      d.parts.forEach((p) => { p.material.color.setHex(c.markers.length && p === d.markerLines ? colors.limit : color); p.material.opacity = p.isMesh ? (on ? 0.24 : 0.16) : 1; });
       const apex = ps.base[c.root], w0 = limit.w0, R = d.radius;
       const toWorld = (dir) => add(apex, scale(unit(dirTimes(dir, w0)), R));
       const r = channel(items[c.root], 'rotation', ps.f);
@@ -609,10 +611,28 @@
       ex = Math.max(ex, Math.abs(p.dot(right))); ey = Math.max(ey, Math.abs(p.dot(up)));
     }
     const esize = len(sub(ehi, elo));
-    const half = Math.max(ey, ex / aspect, esize * 0.05, 1e-6) * (still ? 1.2 : 1.08);
+    // The rig fills the band between the title (and buttons) and the help line, so that no preset
+    // puts it under them.
+    const [top, bottom] = freeBand(), band = bottom - top;
+    const half = Math.max(ey * h / band, ex / aspect, esize * 0.05, 1e-6) * (still ? 1.2 : 1.08);
     cam.half = half;
     cam.dist = cam.kind === 'persp' ? half / Math.tan(20 * D2R) + esize * 0.3 : size * 4;
+    // Moving the target up by the band's offset from the view's middle shows the rig in the band.
+    const perPixel = 2 * (cam.kind === 'persp' ? cam.dist * Math.tan(20 * D2R) : half) / h;
+    cam.target.addScaledVector(up, ((top + bottom) / 2 - h / 2) * perPixel);
     placeCamera();
+  }
+  // The rows of the view that no title, button or help text covers (CSS pixels from its top).
+  function freeBand() {
+    const [, h] = viewSize(), r = view.getBoundingClientRect();
+    let top = 0, bottom = h;
+    for (const id of ['title', 'presets']) {
+      const b = document.getElementById(id).getBoundingClientRect();
+      if (b.height > 0) top = Math.max(top, b.bottom - r.top + 6);
+    }
+    const help = document.getElementById('help').getBoundingClientRect();
+    if (help.height > 0) bottom = Math.min(bottom, help.top - r.top - 6);
+    return bottom - top >= h / 2 ? [top, bottom] : [0, h];  // a small view keeps its whole height
   }
   function setView(kind) {
     cam.kind = kind;
@@ -689,14 +709,37 @@
              local_position: channel(it, 'position', ps.f), local_rotation: channel(it, 'rotation', ps.f),
              tip: ps.tip[i] || null };
   }
-  // For a chain root: its plotted states and marks at the present frame.
+  // The limits that held each chain's solve at frame index f, as the run report gives them.
+  const actedAt = (c, f) => ((c.acted && c.acted[f]) || []).map((k) => c.acted_limits[k]);
+  // For a chain root: its plotted states and marks at the present frame, and every limit that
+  // held its solve (the root's own and its joints').
   function chainFigures(i) {
     const c = chains.find((ch) => ch.root === i);
     if (!c) return '';
-    return c.series.filter((s) => s.kind !== 'line').map((s) => {
+    const acted = actedAt(c, current.f).map((a) => a.text);
+    return c.series.filter((s) => s.kind !== 'line' && s.key !== 'limits_acted').map((s) => {
       const v = s.values[current.f];
       return `<div>${esc(s.label)}: ${s.kind === 'marks' ? (v ? 'yes' : 'no') : esc(v)}</div>`;
-    }).join('');
+    }).join('') + `<div>limits acted: ${acted.length ? acted.map(esc).join(', ') : 'none'}</div>`;
+  }
+  // An item's rotation limits (degrees) and, for a chain's root or joint, which of them held the
+  // solve at the present frame.
+  function limitTable(i) {
+    const lim = items[i].limits || {};
+    const c = chains.find((ch) => ch.root === i);
+    const cone = c && (c.markers.length ? `marker cone, ${c.markers.length} markers` : lim.heading && lim.pitch ? 'through the heading and pitch limits' : '');
+    const rows = ['heading', 'pitch', 'bank'].filter((k) => lim[k]);
+    if (!rows.length && !cone) return '';
+    const held = [];
+    chains.forEach((ch) => actedAt(ch, current.f).forEach((a) => { if (a.item === i) held.push(a); }));
+    const heldText = (k) => {
+      const a = held.find((h) => h.channel === k);
+      return a ? (a.bound ? `held at ${a.bound}` : 'held') : '';
+    };
+    const line = (k, cells) => `<tr${heldText(k) ? ' class="held"' : ''}><td>${k}</td>${cells}<td>${heldText(k)}</td></tr>`;
+    return '<table class="limits"><tr><td>limits °</td><td class="n">lower</td><td class="n">upper</td><td></td></tr>' +
+      rows.map((k) => line(k, `<td class="n">${fmt(lim[k][0], 3)}</td><td class="n">${fmt(lim[k][1], 3)}</td>`)).join('') +
+      (cone ? line('cone', `<td colspan="2">${cone}</td>`) : '') + '</table>';
   }
   function showInspect() {
     if (inspected < 0 || !current) { inspect.hidden = true; return; }
@@ -706,7 +749,7 @@
       '<table><tr><td></td><td class="n">x / H</td><td class="n">y / P</td><td class="n">z / B</td></tr>' +
       row('local position', s.local_position, 4) + row('local rotation °', s.local_rotation, 3) +
       row('world position', s.position, 4) + row('world rotation °', s.world_rotation, 3) +
-      (s.tip ? row('tip (world)', s.tip, 4) : '') + '</table>' + chainFigures(inspected);
+      (s.tip ? row('tip (world)', s.tip, 4) : '') + '</table>' + limitTable(inspected) + chainFigures(inspected);
     inspect.hidden = false;
   }
 
@@ -722,8 +765,10 @@
     if (used.has('twist')) entries.push([colors.twist, 'twist target, line to the joint it turns']);
     if (used.has('goalPosition')) entries.push([colors.goalPosition, 'goal position item']);
     if (chains.some((c) => c.goal >= 0)) entries.push(['dash', 'chain end to goal']);
-    if (chains.some(hasLimit)) entries.push([colors.limit, 'root limit'], [colors.limitOn, 'root on its limit']);
-    if (chains.some((c) => c.markers.length)) entries.push([colors.marker, 'limit markers, centre axis']);
+    if (chains.some(hasLimit)) {
+      entries.push([colors.limit, chains.some((c) => c.markers.length) ? 'root limit, its markers and centre axis' : 'root limit'],
+                   [colors.limitOn, 'root on its limit']);
+    }
     document.getElementById('legend').innerHTML = entries.map(([c, label]) => {
       const sw = c === 'axes' ? `background:linear-gradient(90deg,${css(colors.x)} 33%,${css(colors.y)} 33% 66%,${css(colors.z)} 66%)`
         : c === 'dash' ? `background:repeating-linear-gradient(90deg,${css(colors.endLine)} 0 4px,transparent 4px 7px);height:2px`
@@ -792,16 +837,24 @@
 
   // ---- Per-chain plots: every series the data carries ----
   const plotsDiv = document.getElementById('plots');
-  const seriesColors = ['#1d6fd6', '#d35400', '#16a085', '#8e44ad', '#c0392b'];
-  const markColors = { root_on_limit: css(colors.limitOn), limits_acted: '#8e44ad', twist_off: '#795548' };
+  const seriesColors = [css(colors.endLine), '#d35400', '#5d6d7e', '#b8860b', '#1b4f72'];  // none of the meanings' above
+  const markColors = { root_on_limit: css(colors.limitOn), limits_acted: css(colors.limit), twist_off: '#795548' };
   // Reach states keep one colour in every chain; other words take the next free one.
-  const stateColors = new Map([['reached', '#2e9c4a'], ['out of reach', '#e67e22'], ['not solved', '#9aa3ab']]);
+  const stateColors = new Map([['reached', '#9fd4a8'], ['out of reach', '#f08c00'], ['not solved', '#7d868f']]);
   const stateColor = (v) => {
     if (!stateColors.has(v)) stateColors.set(v, seriesColors[stateColors.size % seriesColors.length]);
     return stateColors.get(v);
   };
+  // Plot layout (CSS pixels): band labels and value axis in a left margin, the lines on top, the
+  // bands one a row below them, frame numbers at the bottom.
+  const plotLeft = 110, plotRight = 10, lineHeight = 56, bandHeight = 10, bandGap = 3;
+  const plotX = (w, f) => plotLeft + (count > 1 ? (f / (count - 1)) * (w - plotLeft - plotRight) : 0);
   const plots = chains.map((c, k) => {
     c.length = chainLength[k];
+    // Lengths in fixed-point, to a thousandth of the chain's length or finer.
+    const decimals = Math.min(8, Math.max(0, 3 - Math.floor(Math.log10(c.length || 1))));
+    const value = (s, v) => s.kind === 'line' ? (v === null || !isFinite(v) ? '–' : Number(v).toFixed(decimals))
+      : s.kind === 'marks' ? (v ? 'yes' : 'no') : String(v);
     const div = document.createElement('div');
     div.className = 'plot';
     const keys = c.series.map((s, n) => {
@@ -810,30 +863,38 @@
       if (s.kind === 'state') {  // one key per word the series holds
         return [...new Set(s.values)].map((v) => `<span class="key"><i style="background:${stateColor(v)}"></i>${esc(s.label)}: ${esc(v)}</span>`).join('');
       }
-      return `<span class="key"><i style="background:${color}"></i>${esc(s.label)}</span>`;
+      return `<span class="key"><i style="background:${color}"></i>${esc(s.label)}${s.unit ? ` (${esc(s.unit)})` : ''}</span>`;
     }).join('');
-    div.innerHTML = `<div class="head"><b>chain ${esc(items[c.root].name)}</b>${c.goal >= 0 ? ' → ' + esc(items[c.goal].name) : ' (no goal)'}${keys}<span class="now"></span></div>`;
+    // The values at the cursor, each in a cell as wide as its longest value, so that nothing moves
+    // while scrubbing.
+    const cells = c.series.map((s) => {
+      const width = Math.max(3, ...s.values.map((v) => value(s, v).length));
+      return `<span class="cell">${esc(s.label)}: <span class="v${s.kind === 'line' ? ' n' : ''}" style="width:${width + 0.5}ch"></span></span>`;
+    }).join('') + `<span class="cell">frame <span class="v n" style="width:${Math.max(String(first).length, String(last).length) + 0.5}ch"></span></span>`;
+    div.innerHTML = `<div class="head"><b>chain ${esc(items[c.root].name)}</b>${c.goal >= 0 ? ' → ' + esc(items[c.goal].name) : ' (no goal)'}${keys}<span class="now">${cells}</span></div>`;
     const cv = document.createElement('canvas');
+    const bands = c.series.filter((s) => s.kind !== 'line').length;
+    const height = 6 + lineHeight + 6 + bands * (bandHeight + bandGap) + 14;
+    cv.style.height = height + 'px';
     div.appendChild(cv);
     plotsDiv.appendChild(div);
     cv.addEventListener('click', (e) => {
       const r = cv.getBoundingClientRect();
       setPlaying(false);
-      setFrame(((e.clientX - r.left - 50) / Math.max(1, r.width - 60)) * (count - 1));
+      setFrame(((e.clientX - r.left - plotLeft) / Math.max(1, r.width - plotLeft - plotRight)) * (count - 1));
     });
-    return { c, cv, now: div.querySelector('.now'), image: null };
+    return { c, cv, decimals, value, cells: [...div.querySelectorAll('.now .v')], image: null, bands: [] };
   });
   function drawPlot(p) {
     const cv = p.cv, ratio = window.devicePixelRatio || 1;
-    const w = Math.max(100, cv.clientWidth), h = Math.max(40, cv.clientHeight);
+    const w = Math.max(200, cv.clientWidth), h = Math.max(40, cv.clientHeight);
     cv.width = w * ratio; cv.height = h * ratio;
     const g = cv.getContext('2d');
     g.setTransform(ratio, 0, 0, ratio, 0, 0);
     g.clearRect(0, 0, w, h);
-    const bands = p.c.series.filter((s) => s.kind !== 'line').length;
-    const x0 = 50, x1 = w - 10, y0 = 6, yb = h - 16, y1 = yb - bands * 6;  // lines above the bands
-    const xAt = (f) => x0 + (count > 1 ? (f / (count - 1)) * (x1 - x0) : 0);
-    g.strokeStyle = '#dde1e5'; g.strokeRect(x0, y0, x1 - x0, yb - y0);
+    const x0 = plotLeft, x1 = w - plotRight, y0 = 6, y1 = y0 + lineHeight;
+    const xAt = (f) => plotX(w, f);
+    g.strokeStyle = '#dde1e5'; g.strokeRect(x0, y0, x1 - x0, y1 - y0);
     g.fillStyle = '#7a848e'; g.font = '10px system-ui, sans-serif';
     g.fillText(String(first), x0, h - 4);
     g.textAlign = 'right'; g.fillText(String(last), x1, h - 4);
@@ -842,9 +903,9 @@
     lines.forEach((s) => s.values.forEach((v) => { if (v !== null && isFinite(v)) top = Math.max(top, v); }));
     // Distances far below the chain's length (solver rounding) stay near the axis.
     top = Math.max(top * 1.1, (p.c.length || 1) * 0.01);
-    g.fillText(top < 0.01 || top >= 1e4 ? top.toExponential(1) : top.toPrecision(2), x0 - 3, y0 + 8);
-    g.fillText('0', x0 - 3, y1);
-    let band = 0;
+    g.fillText(top.toFixed(p.decimals), x0 - 4, y0 + 8);
+    g.fillText((0).toFixed(p.decimals), x0 - 4, y1);
+    p.bands = [];
     p.c.series.forEach((s) => {
       if (s.kind === 'line') {
         g.strokeStyle = s.color; g.lineWidth = 1.5; g.beginPath();
@@ -856,16 +917,22 @@
           pen = true;
         });
         g.stroke();
-      } else {  // marks and states: a band along the bottom, one per series
-        const by = yb - 5 - band * 6;
-        band += 1;
-        s.values.forEach((v, f) => {
-          if (s.kind === 'marks' && !v) return;
-          g.fillStyle = s.kind === 'state' ? stateColor(v) : s.color;
-          const xa = xAt(f - 0.5), xb = xAt(f + 0.5);
-          const left = Math.max(x0, xa);
-          g.fillRect(left, by, Math.max(1.5, Math.min(x1, xb) - left), 4);
-        });
+        return;
+      }
+      // Marks and states: a labelled band under the lines, one per series.
+      const by = y1 + 6 + p.bands.length * (bandHeight + bandGap);
+      p.bands.push({ key: s.key, label: s.label, top: by, height: bandHeight });
+      g.fillStyle = '#5b6570'; g.textAlign = 'right';
+      g.fillText(s.label, x0 - 4, by + bandHeight - 1);
+      g.fillStyle = '#f1f3f5'; g.fillRect(x0, by, x1 - x0, bandHeight);
+      // One rectangle per run of equal values, on whole pixels, so that a run shows no seams.
+      for (let f = 0, end; f < count; f = end) {
+        const v = s.values[f];
+        for (end = f + 1; end < count && s.values[end] === v;) ++end;
+        if (s.kind === 'marks' && !v) continue;
+        g.fillStyle = s.kind === 'state' ? stateColor(v) : s.color;
+        const left = Math.round(Math.max(x0, xAt(f - 0.5))), right = Math.round(Math.min(x1, xAt(end - 0.5)));
+        g.fillRect(left, by, Math.max(2, right - left), bandHeight);
       }
     });
     p.image = g.getImageData(0, 0, cv.width, cv.height);
@@ -875,13 +942,11 @@
       if (!p.image) drawPlot(p);
       const g = p.cv.getContext('2d'), ratio = window.devicePixelRatio || 1;
       g.putImageData(p.image, 0, 0);
-      const w = p.cv.width / ratio, x = 50 + (count > 1 ? (frameIndex / (count - 1)) * (w - 60) : 0);
+      const x = plotX(p.cv.width / ratio, frameIndex);
       g.strokeStyle = '#1d232a'; g.lineWidth = 1;
       g.beginPath(); g.moveTo(x, 4); g.lineTo(x, p.cv.height / ratio - 14); g.stroke();
-      p.now.textContent = p.c.series.map((s) => {
-        const v = s.values[frameIndex];
-        return s.kind === 'line' ? `${s.label} ${v === null ? '–' : Number(v).toExponential(3)}` : s.kind === 'marks' ? (v ? s.label : '') : `${s.label}: ${v}`;
-      }).filter(Boolean).join(' · ') + ` (frame ${first + frameIndex})`;
+      p.c.series.forEach((s, n) => { p.cells[n].textContent = p.value(s, s.values[frameIndex]); });
+      p.cells[p.c.series.length].textContent = String(first + frameIndex);
     }
   }
 
@@ -962,7 +1027,17 @@
       if (a.length === 3) a = items[i][key] = Array.from({ length: 3 * count }, (_, k) => a[k % 3]);
       a.splice(3 * frameIndex, 3, ...v);
     }));
-    fresh.chains.forEach((c, k) => c.series.forEach((s, j) => { chains[k].series[j].values[frameIndex] = s.values[0]; }));
+    fresh.chains.forEach((c, k) => {
+      c.series.forEach((s, j) => { chains[k].series[j].values[frameIndex] = s.values[0]; });
+      const ch = chains[k];
+      if (!c.acted || !ch.acted) return;
+      ch.acted[frameIndex] = c.acted[0].map((n) => {  // the fresh frame's limits, in the run's list
+        const a = c.acted_limits[n];
+        let at = ch.acted_limits.findIndex((b) => b.text === a.text);
+        if (at < 0) at = ch.acted_limits.push(a) - 1;
+        return at;
+      });
+    });
   }
   function moveDragged() {
     if (dragged < 0 || !solver) return;
@@ -1024,7 +1099,10 @@
           series: Object.fromEntries(c.series.map((s) => [s.key, s.values[frameIndex]])),
           root_on_limit: onLimit[k][frameIndex] === 1,
           root_limit_margin: isNaN(limitMargin[k][frameIndex]) ? null : limitMargin[k][frameIndex],
+          limits_acted: actedAt(c, frameIndex).map((a) => a.text),
         })),
+        plots: plots.map((p) => ({ root: items[p.c.root].name, bands: p.bands,
+                                   cursor_x: plotX(p.cv.width / (window.devicePixelRatio || 1), frameIndex) })),
         inspected: inspected >= 0 ? items[inspected].name : null,
         first_frame_ms: firstFrameMs,
         solver: solverState, solver_messages: solverLines.length,
@@ -1032,7 +1110,11 @@
       }));
     },
     rotations: solveRotations,
-    // Where an item's world position shows on the page (CSS pixels).
-    screen(name) { const i = items.findIndex((it) => it.name === name); return i >= 0 ? toScreen(current.base[i]) : null; },
+    // Where an item's world position, or a point of host space, shows on the page (CSS pixels).
+    screen(what) {
+      if (Array.isArray(what)) return toScreen(what);
+      const i = items.findIndex((it) => it.name === what);
+      return i >= 0 ? toScreen(current.base[i]) : null;
+    },
   });
 })();

@@ -496,11 +496,11 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
       ".goal-position{fill:#2e9c4a}\n"
       ".axis-x{stroke:#d84a4a}.axis-y{stroke:#3fa34d}.axis-z{stroke:#3b6fd8}"
       "line{stroke-width:1.5}\n"
-      ".end-to-goal{stroke:#d62f2f;stroke-dasharray:5 3}\n"
+      ".end-to-goal{stroke:#c04f9a;stroke-dasharray:5 3}\n"
       ".limit-heading,.limit-pitch,.limit-cone{fill:#8a63c7;fill-opacity:.16;stroke:#8a63c7}"
       ".limit-cone-surface{fill:none;stroke:#8a63c7;stroke-opacity:.5}.outline{fill:none}"
-      ".on-limit{stroke:#e53935}.limit-heading.on-limit,.limit-pitch.on-limit,"
-      ".limit-cone.on-limit{fill:#e53935}.outline.on-limit{fill:none}\n"
+      ".on-limit{stroke:#00a3b4}.limit-heading.on-limit,.limit-pitch.on-limit,"
+      ".limit-cone.on-limit{fill:#00a3b4}.outline.on-limit{fill:none}\n"
       "text{font:12px sans-serif;fill:#1d232a}.legend{fill:#5b6570}\n"
       "</style>\n<rect width=\"100%\" height=\"100%\" fill=\"#fbfbfc\"/>\n";
   for (const Shape& s : shapes) svg += s.svg + "\n";
@@ -515,9 +515,9 @@ std::string svg_picture(stage::Host& host, const std::string& title, int frame, 
   if (!limit_shapes.empty()) legend.push_back({"#8a63c7", "root limit"});
   if (std::any_of(limit_shapes.begin(), limit_shapes.end(),
                   [](const Limit_shape& l) { return l.on_limit; }))
-    legend.push_back({"#e53935", "root on its limit"});
+    legend.push_back({"#00a3b4", "root on its limit"});
   if (svg.find("class=\"end-to-goal\"") != std::string::npos)
-    legend.push_back({"#d62f2f", "chain end to goal (dashed)"});
+    legend.push_back({"#c04f9a", "chain end to goal (dashed)"});
   for (std::size_t k = 0; k < legend.size(); ++k) {
     const double y = height - 10.0 - 15.0 * (legend.size() - 1 - k);
     svg += "<rect x=\"8\" y=\"" + num(y - 9) + "\" width=\"12\" height=\"9\" fill=\"" +

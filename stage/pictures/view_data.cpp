@@ -22,6 +22,8 @@ const LWItemParam channel_params[] = {LWIP_POSITION, LWIP_SCALING, LWIP_PIVOT, L
 const char* const channel_names[] = {"position", "scaling", "pivot", "rotation", "pivot_rotation"};
 constexpr int channel_total = 5;
 constexpr int first_angle_channel = 3;  // rotation and pivot rotation are written in degrees
+const char* const limit_channel_names[] = {"heading", "pitch", "bank", "cone"};
+const char* const bound_names[] = {"lower", "", "upper"};  // by Acted_limit::bound + 1
 
 // Values are kept to 1e-8 (angles in degrees to 1e-8 degree), far below what a picture shows and
 // what the browser tests compare, yet short in the file; nlohmann writes the shortest form.
@@ -117,6 +119,11 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
   std::vector<ordered_json> reach(chains.size(), ordered_json::array());
   std::vector<ordered_json> limits_acted(chains.size(), ordered_json::array());
   std::vector<ordered_json> twist_off(chains.size(), ordered_json::array());
+  // Which limits held each frame's solve: indices into the chain's list of the limits that ever
+  // held, so that a long run repeats no words.
+  std::vector<ordered_json> acted(chains.size(), ordered_json::array());
+  std::vector<ordered_json> acted_kinds(chains.size(), ordered_json::array());
+  std::vector<std::vector<std::string>> acted_words(chains.size());
   std::vector<bool> has_twist(chains.size(), false);
   std::vector<std::size_t> root_sample(chains.size(), 0);  // where each root is in a sample
   for (std::size_t k = 0; k < chains.size(); ++k)
@@ -139,6 +146,20 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
       goal_distance[k].push_back(s.has_goal ? s.goal_distance : std::nan(""));
       reach[k].push_back(s.reach);
       limits_acted[k].push_back(s.limits.empty() ? 0 : 1);
+      ordered_json held = ordered_json::array();
+      for (std::size_t n = 0; n < s.limits.size() && n < s.acted_limits.size(); ++n) {
+        std::vector<std::string>& words = acted_words[k];
+        const auto known = std::find(words.begin(), words.end(), s.limits[n]);
+        held.push_back(known - words.begin());
+        if (known != words.end()) continue;
+        const report::Acted_limit& a = s.acted_limits[n];
+        words.push_back(s.limits[n]);
+        acted_kinds[k].push_back({{"item", index.of(scene, a.item)},
+                                  {"channel", limit_channel_names[a.channel]},
+                                  {"bound", bound_names[a.bound + 1]},
+                                  {"text", s.limits[n]}});
+      }
+      acted[k].push_back(std::move(held));
       twist_off[k].push_back(s.twist_target.compare(0, 3, "off") == 0 ? 1 : 0);
       if (s.twist_target != "none") has_twist[k] = true;
     }
@@ -212,6 +233,7 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
         {{{"key", "goal_distance"},
           {"label", "goal distance"},
           {"kind", "line"},
+          {"unit", "scene units"},
           {"values", std::move(distance)}},
          {{"key", "reach"}, {"label", "reach"}, {"kind", "state"}, {"values", std::move(reach[k])}},
          {{"key", "limits_acted"},
@@ -224,6 +246,8 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
                         {"kind", "marks"},
                         {"values", std::move(twist_off[k])}});
     j["series"] = std::move(series);
+    j["acted_limits"] = std::move(acted_kinds[k]);
+    j["acted"] = std::move(acted[k]);
     chains_json.push_back(std::move(j));
   }
   root["chains"] = std::move(chains_json);

@@ -32,11 +32,15 @@ constexpr long long max_view_frames = 200000;
 //               "position", "rotation", "scaling", "pivot", "pivot_rotation"}],
 //    "chains": [{"root", "bones": [...], "goal", "goal_position", "twist_target",
 //                "twist_effect", "plugin_effect", "arbitrary_limit", "markers": [...],
-//                "limit_origin", "series": [{"key", "label", "kind", "values"}]}]}
+//                "limit_origin", "series": [{"key", "label", "kind", "unit", "values"}],
+//                "acted_limits": [{"item", "channel", "bound", "text"}], "acted": [[k, ...]]}]}
 // A channel is [x, y, z] when it holds still over the range, else 3 values per frame. Item
 // references are indices into "items" (-1 for none). A series' kind is "line" (a number per
 // frame, null where there is none), "marks" (0 or 1 per frame) or "state" (a word per frame);
-// the viewer plots whatever series a chain carries.
+// the viewer plots whatever series a chain carries; "unit" names a line's unit, when it has one.
+// "acted_limits" lists every limit that held the chain's solve on some frame: the item, its channel
+// ("heading", "pitch", "bank" or "cone"), the bound ("lower", "upper", "" for the cone) and the run
+// report's words; "acted" holds per frame the indices of those that held then.
 // "warnings" holds the scene's warnings as the runner gives them, for the page's warnings panel.
 std::string view_data_json(stage::Host& host, const std::string& scene_name,
                            const report::Frame_range& range,

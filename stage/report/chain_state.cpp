@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "stage/transform.h"
+
 namespace report {
 
 namespace {
@@ -38,18 +40,36 @@ void describe_chain(const stage::Scene& scene, const Chain& chain, Item_sample* 
   if (s.has_goal && s.goal_distance < distance_rounding * scale) s.goal_distance = 0;
 
   s.limits.clear();
+  s.acted_limits.clear();
   if (s.has_report && r.unsolved == TARSEL_SOLVED) {
-    if (r.root_limits & TARSEL_LIMIT_HEADING) s.limits.push_back("root heading");
-    if (r.root_limits & TARSEL_LIMIT_PITCH) s.limits.push_back("root pitch");
+    const stage::Item* root = scene.find(chain.root);
+    // The module says which root channel held, not at which bound: the nearer one.
+    const auto root_bound = [&](int c) {
+      if (!root) return 0;
+      const double v = stage::deg_to_rad(s.hpb_deg[c]);
+      return std::fabs(v - root->limits.lower[c]) <= std::fabs(v - root->limits.upper[c]) ? -1 : 1;
+    };
+    if (r.root_limits & TARSEL_LIMIT_HEADING) {
+      s.limits.push_back("root heading");
+      s.acted_limits.push_back({chain.root, 0, root_bound(0)});
+    }
+    if (r.root_limits & TARSEL_LIMIT_PITCH) {
+      s.limits.push_back("root pitch");
+      s.acted_limits.push_back({chain.root, 1, root_bound(1)});
+    }
     // Heading and pitch limits together are held as a cone through the corners of their box.
-    if (r.root_limits & TARSEL_LIMIT_CONE)
+    if (r.root_limits & TARSEL_LIMIT_CONE) {
       s.limits.push_back(chain.arbitrary_limit ? "root marker cone" : "root heading/pitch cone");
+      s.acted_limits.push_back({chain.root, 3, 0});
+    }
     for (int j = 0; j < r.joint_count && j < TARSEL_REPORT_JOINTS; ++j) {
       if (r.joint_clamp[j] == 0 || r.joint_channel[j] < 0 || r.joint_channel[j] > 2) continue;
       const stage::Item* item = scene.find(r.joint_item[j]);
       s.limits.push_back((item ? item->name : std::string("?")) + " " +
                          channel_names[r.joint_channel[j]] +
                          (r.joint_clamp[j] < 0 ? " at lower" : " at upper"));
+      s.acted_limits.push_back(
+          {r.joint_item[j], r.joint_channel[j], r.joint_clamp[j] < 0 ? -1 : 1});
     }
   }
 

@@ -40,6 +40,14 @@ std::vector<Chain> find_chains(stage::Host& host);
 // set, else the tip of the chain's last bone.
 stage::Vec3 chain_end(const stage::Host& host, const Chain& chain, double time);
 
+// A limit that held a chain's solve: the item it holds, its channel (0 heading, 1 pitch, 2 bank,
+// 3 the root's cone) and the bound it held at (-1 lower, 1 upper, 0 for the cone).
+struct Acted_limit {
+  LWItemID item = LWITEM_NULL;
+  int channel = 0;
+  int bound = 0;
+};
+
 struct Item_sample {
   std::string name;
   stage::Vec3 hpb_deg{};   // the rotation channel after evaluation: heading, pitch, bank
@@ -70,6 +78,7 @@ struct Item_sample {
   std::string reach;
   std::string reason;
   std::vector<std::string> limits;
+  std::vector<Acted_limit> acted_limits;  // what each of `limits` says, in the same order
   std::string twist_target;
 };
 

@@ -1,8 +1,10 @@
 // The viewer in a real browser: each example's page, opened from a file URL in Debian's chromium
 // (driven by playwright-core, no browser downloaded), draws every bone with no console error,
-// puts every item where the run report does after scrubbing, shows an item when clicked, and
-// draws a picture that changes as the rig moves; its own solver, when built in, gives the runner's
-// rotations.
+// puts every item where the run report does after scrubbing, plots the report's figures in bands
+// of their keys' colours under heads that stay put, frames the rig clear of the title and help
+// text in Front and Side, shows an item with its limits (and which held) when clicked, gives each
+// meaning its own colour, and draws a picture that changes as the rig moves; its own solver, when
+// built in, gives the runner's rotations.
 // A generated 2,752-frame scene opens and plays too; its page size and time to first frame are
 // printed (figures for notes, not assertions).
 // Usage: node browser_test.mjs RUNNER EXAMPLES_DIR OUT_DIR
@@ -82,24 +84,41 @@ function markupScene() {
   return path;
 }
 
-// The arm with a rig mistake: its forearm has a rest_position but no position.
-function warnedScene() {
+// The arm changed: a rig mistake (its forearm has a rest_position but no position), or limits on
+// the shoulder's heading and the elbow that each hold the solve on some frames.
+function armScene(name, change) {
   const scene = JSON.parse(readFileSync(join(examplesDir, 'two_bone_arm.json'), 'utf8'));
-  delete scene.items.find((i) => i.name === 'forearm').position;
-  const path = join(outDir, 'warned_arm.json');
+  change(scene.items.find((i) => i.name === 'forearm'), scene.items.find((i) => i.name === 'upper_arm'));
+  const path = join(outDir, `${name}.json`);
   writeFileSync(path, JSON.stringify(scene));
   return path;
 }
+const variants = {
+  markup_names: markupScene,
+  warned_arm: () => armScene('warned_arm', (forearm) => { delete forearm.position; }),
+  limited_arm: () => armScene('limited_arm', (forearm, upper) => {
+    forearm.limits = { pitch: [-100, -40] };
+    upper.limits = { heading: [-5, 80] };
+  }),
+};
+const rgb = (text) => (text.match(/rgba?\((\d+), (\d+), (\d+)/) || []).slice(1).map(Number);
+// Each legend's entries (label and swatch colour, a gradient's first), and that no two share a colour.
+const swatches = (page, legends, entry) => page.$$eval(legends, (ls, entry) => ls.map((l) => [...l.querySelectorAll(entry)].map((e) => {
+  const st = getComputedStyle(e.querySelector('i'));
+  return { label: e.textContent, color: st.backgroundImage !== 'none' ? st.backgroundImage : st.backgroundColor };
+})), entry);
+const distinctColours = (keys, what) => keys.forEach((a, i) => keys.slice(i + 1).forEach((b) => assert.ok(
+  Math.hypot(...rgb(a.color).map((v, k) => v - rgb(b.color)[k])) >= 40, `${what}: "${a.label}" and "${b.label}" share a colour`)));
 
-for (const name of [...examples, 'markup_names', 'warned_arm']) {
+for (const name of [...examples, ...Object.keys(variants)]) {
   test(name, async () => {
-    const scenePath = name === 'markup_names' ? markupScene()
-      : name === 'warned_arm' ? warnedScene() : join(examplesDir, `${name}.json`);
+    const scenePath = variants[name] ? variants[name]() : join(examplesDir, `${name}.json`);
     const html = join(outDir, `${name}.html`), reportPath = join(outDir, `${name}.report.json`);
     execFileSync(runner, ['view', scenePath, '-o', html], { stdio: 'pipe' });
     execFileSync(runner, ['run', scenePath, '--format', 'json', '-o', reportPath], { stdio: 'pipe' });
     const report = JSON.parse(readFileSync(reportPath, 'utf8'));
     const sceneBones = JSON.parse(readFileSync(scenePath, 'utf8')).items.filter((i) => i.type === 'bone');
+    const heads = () => page.$$eval('.plot .head, .plot .head *', (es) => es.map((e) => JSON.stringify(e.getBoundingClientRect())));
 
     const page = await context.newPage();
     const errors = [];
@@ -112,12 +131,21 @@ for (const name of [...examples, 'markup_names', 'warned_arm']) {
     assert.equal(state.drawn.bones, sceneBones.length, 'bones drawn');
     assert.equal(state.bones.length, sceneBones.length);
 
+    // One colour per meaning in the legend and in each plot's keys.
+    distinctColours((await swatches(page, '#legend', 'div'))[0].filter((e) => !e.label.startsWith('object axes')), 'legend');
+    const plotKeys = await swatches(page, '.plot', '.key');
+    plotKeys.forEach((keys) => distinctColours(keys, 'plot keys'));
+    const headsAtStart = await heads();
+
     const n = report.frames.length;
     const pictures = [];
     for (const index of [...new Set([Math.floor(n / 2), n - 1, 0, Math.floor(n / 3)])]) {
       state = await scrub(page, index);
       const frame = report.frames[index];
       assert.equal(state.frame, frame.frame, 'frame shown');
+      // The plots' heads stay put while scrubbing and read values in fixed-point.
+      assert.deepEqual(await heads(), headsAtStart, `frame ${frame.frame}: the plot legends moved`);
+      assert.doesNotMatch(await page.locator('#plots').innerText(), /\d[eE][-+]?\d/, 'a value in e-notation');
       const viewed = new Map(state.items.map((i) => [i.name, i]));
       for (const item of frame.items) {
         const v = viewed.get(item.name);
@@ -129,9 +157,18 @@ for (const name of [...examples, 'markup_names', 'warned_arm']) {
         const v = state.chains[k];
         assert.equal(v.root, chain.root);
         // The plot's bands say what the report says for the frame.
-        assert.deepEqual([v.series.reach, v.series.limits_acted, v.series.twist_off ?? 0],
-                         [chain.reach, chain.limits.length ? 1 : 0, chain.twist_target.startsWith('off') ? 1 : 0],
-                         `frame ${frame.frame} chain ${chain.root}: reach, limit acted, twist target off`);
+        assert.deepEqual([v.series.reach, v.series.limits_acted, v.series.twist_off ?? 0, v.limits_acted],
+                         [chain.reach, chain.limits.length ? 1 : 0, chain.twist_target.startsWith('off') ? 1 : 0, chain.limits],
+                         `frame ${frame.frame} chain ${chain.root}: reach, limit acted, twist target off, the limits`);
+        // Each band is a readable strip that, at this frame, has its key's colour when set.
+        for (const band of state.plots[k].bands) {
+          assert.ok(band.height >= 8, `band ${band.key} is ${band.height} px high`);
+          const value = v.series[band.key], x = state.plots[k].cursor_x + (index === n - 1 ? -3 : 3);  // beside the cursor
+          const key = plotKeys[k].find((q) => q.label === (typeof value === 'string' ? `${band.label}: ${value}` : band.label));
+          const pixel = await page.evaluate(([at, x, y]) => String(document.querySelectorAll('.plot canvas')[at].getContext('2d')
+            .getImageData(x * devicePixelRatio, y * devicePixelRatio, 1, 1).data.slice(0, 3)), [k, x, band.top + band.height / 2]);
+          assert.equal(pixel === String(rgb(key.color)), value !== 0, `frame ${frame.frame} band ${band.key} ${value}: ${pixel}, key ${key.color}`);
+        }
         if (chain.goal_distance === null) continue;
         // The chain's end is its last bone's tip (or its goal position item).
         const d = dist(v.end, v.goal_position);
@@ -168,11 +205,53 @@ for (const name of [...examples, 'markup_names', 'warned_arm']) {
       console.log(`# ${name}: the page has no solver (the wasm preset is not built)`);
     }
 
-    // Clicking a bone shows it.
-    const bone = state.bones[state.bones.length - 1];
-    await page.mouse.click(bone.screen[0], bone.screen[1]);
-    assert.equal((await page.evaluate(() => window.tarselView.state())).inspected, bone.name);
-    assert.match(await page.locator('#inspect').innerText(), new RegExp(bone.name));
+    // Front and Side frame the rig, over the run, clear of the title and the help line.
+    for (const view of ['front', 'side']) {
+      await page.click(`#presets button[data-view="${view}"]`);
+      for (const index of [0, Math.floor(n / 2), n - 1]) {
+        await scrub(page, index);
+        const [xs, ys] = await page.evaluate(() => {
+          const s = window.tarselView.state();
+          const at = [...s.items.map((i) => i.position), ...s.bones.map((b) => b.tip)].filter(Boolean).map(window.tarselView.screen);
+          return [at.map((p) => p[0]), at.map((p) => p[1])];
+        });
+        for (const id of ['#title', '#help']) {
+          const b = await page.locator(id).boundingBox();
+          assert.ok(Math.max(...xs) <= b.x || Math.min(...xs) >= b.x + b.width || Math.max(...ys) <= b.y || Math.min(...ys) >= b.y + b.height,
+                    `${view}, frame index ${index}: the rig meets ${id}`);
+        }
+      }
+    }
+
+    // Clicking a bone shows it, with its limits and those that held the solve, on the first frame
+    // where one of them did.
+    await page.click('#presets button[data-view="persp"]');
+    const heldOn = (name, c) => c.limits.filter((w) => (c.root === name && w.startsWith('root ')) || w.startsWith(`${name} `));
+    const limited = sceneBones.filter((b) => b.limits).map((b) => b.name);
+    for (const name of new Set([...limited, state.bones[state.bones.length - 1].name])) {
+      const f = Math.max(0, report.frames.findIndex((fr) => fr.chains.some((c) => heldOn(name, c).length))), frame = report.frames[f];
+      const bone = (await scrub(page, f)).bones.find((b) => b.name === name);
+      // Another item may cover the bone's middle (its goal, a child on its pivot): a few points along it.
+      for (const t of [0.5, 0.75, 0.3, 0.9]) {
+        const at = await page.evaluate(([b, t]) => window.tarselView.screen(b.base.map((v, k) => v + t * (b.tip[k] - v))), [bone, t]);
+        await page.mouse.click(at[0], at[1]);
+        if ((await page.evaluate(() => window.tarselView.state())).inspected === bone.name) break;
+      }
+      assert.equal((await page.evaluate(() => window.tarselView.state())).inspected, bone.name);
+      const text = await page.locator('#inspect').innerText();
+      assert.ok(text.includes(bone.name), text);
+      const rows = await page.$$eval('#inspect table.limits tr', (trs) => trs.map((tr) => [...tr.cells].map((td) => td.textContent)));
+      for (const [channel, [lo, hi]] of Object.entries(sceneBones.find((b) => b.name === name).limits || {})) {
+        const word = frame.chains.flatMap((c) => heldOn(name, c)).find((w) => w === `root ${channel}` || w.startsWith(`${name} ${channel} at `));
+        // The report names the root's channel alone; the root then sits at the nearer bound.
+        const r = frame.items.find((i) => i.name === name)[channel];
+        const bound = !word ? '' : word.startsWith('root ') ? (Math.abs(r - lo) <= Math.abs(r - hi) ? 'lower' : 'upper') : word.split(' at ').pop();
+        assert.deepEqual(rows.find((row) => row[0] === channel), [channel, lo.toFixed(3), hi.toFixed(3), bound && `held at ${bound}`],
+                         `${name} ${channel} at frame ${frame.frame}: the report says ${word}`);
+      }
+      const chain = frame.chains.find((c) => c.root === bone.name);
+      if (chain) assert.ok(text.includes(`limits acted: ${chain.limits.join(', ') || 'none'}`), text);
+    }
     // Playing moves the frame on.
     await page.click('#play');
     await page.waitForFunction((f) => window.tarselView.state().frame !== f, state.frame);
