@@ -139,9 +139,16 @@ TEST(ChainEnds, GiveChainEndBitForBit) {
     // More fractions than the table holds, each asked for twice, and the edge values.
     std::vector<double> fractions{0.0, -0.0, 1.0, std::nan(""), 1e300, -1e300};
     for (int i = 0; i < 3000; ++i) fractions.push_back(u(gen));
+    // The bisection's kept path too: filled on the first pass, read back on the second (after a
+    // reset for every other chain), past its length as well.
     for (int pass = 0; pass < 2; ++pass) {
-      for (double s : fractions) {
-        if (!same_bits(ends(s), chain_end(works, s))) {
+      if (pass == 1 && c % 2 == 1) ends.reset();
+      for (std::size_t k = 0; k < fractions.size(); ++k) {
+        const double s = fractions[k];
+        const vec3 expected = chain_end(works, s);
+        const double distance = vk_3dla::abs(expected);
+        const double on_path = ends.bisection_distance(static_cast<int>(k % 70), s);
+        if (!same_bits(ends(s), expected) || std::memcmp(&on_path, &distance, sizeof on_path)) {
           ADD_FAILURE() << "s = " << s << " pass " << pass;
           break;
         }
