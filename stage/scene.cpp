@@ -162,16 +162,6 @@ void Scene::set_parents(const std::vector<std::pair<LWItemID, LWItemID>>& links)
   }
 }
 
-Item* Scene::find(LWItemID id) {
-  const std::size_t i = index_of(id);
-  return i == npos ? nullptr : &items_[i];
-}
-
-const Item* Scene::find(LWItemID id) const {
-  const std::size_t i = index_of(id);
-  return i == npos ? nullptr : &items_[i];
-}
-
 Item& Scene::at(LWItemID id) {
   Item* item = find(id);
   if (!item) throw Error("no item with identifier " + std::to_string(id_value(id)));
@@ -185,14 +175,6 @@ LWItemID Scene::find_by_name(const std::string& name) const {
     if (item.name == name) return item.id;
   }
   return LWITEM_NULL;
-}
-
-std::size_t Scene::index_of(LWItemID id) const {
-  const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(id);
-  const std::size_t serial = value & 0xFFFFFFu;
-  if (value == 0 || value > 0xFFFFFFFFu || serial >= index_.size()) return npos;
-  const Index_slot& slot = index_[serial];
-  return slot.id == value ? slot.index : npos;
 }
 
 const std::vector<LWItemID>* Scene::list_of(const Item& item) const {

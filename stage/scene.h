@@ -92,15 +92,27 @@ class Scene {
   // old -> new pairs given to modules never chain into one another.
   void avoid_ids(const std::vector<uint32_t>& ids);
 
-  Item* find(LWItemID id);
-  const Item* find(LWItemID id) const;
+  Item* find(LWItemID id) {
+    const std::size_t i = index_of(id);
+    return i == npos ? nullptr : &items_[i];
+  }
+  const Item* find(LWItemID id) const {
+    const std::size_t i = index_of(id);
+    return i == npos ? nullptr : &items_[i];
+  }
   Item& at(LWItemID id);  // throws Error for an unknown identifier
   const Item& at(LWItemID id) const;
   LWItemID find_by_name(const std::string& name) const;  // the first with that name, or none
   std::size_t size() const { return items_.size(); }
   const Item& item(std::size_t index) const { return items_[index]; }  // creation order
   Item& item(std::size_t index) { return items_[index]; }
-  std::size_t index_of(LWItemID id) const;  // npos when unknown
+  std::size_t index_of(LWItemID id) const {  // npos when unknown
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(id);
+    const std::size_t serial = value & 0xFFFFFFu;
+    if (value == 0 || value > 0xFFFFFFFFu || serial >= index_.size()) return npos;
+    const Index_slot& slot = index_[serial];
+    return slot.id == value ? slot.index : npos;
+  }
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
   // Host order: objects, lights, cameras each in creation order; bones per owning object.
