@@ -5,9 +5,9 @@ namespace tarsel {
 BoneResults bone_results;
 unsigned long bone_results_stamp = 0;
 
-void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp) {
-  for (LWItemID bone : bones) {
-    const auto entry = bone_results.find(bone);
+void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp, std::size_t count) {
+  for (std::size_t i = 0; i < bones.size() && i < count; ++i) {
+    const auto entry = bone_results.find(bones[i]);
     if (entry != bone_results.end() && (stamp == 0 || entry->second.stamp != stamp))
       entry->second.last = LWITEM_NULL;
   }

@@ -45,8 +45,9 @@ extern BoneResults bone_results;
 // Counts root evaluations: each stamps the entries it writes with a new value.
 extern unsigned long bone_results_stamp;
 
-// Clears `last` of the entries of these bones not written by the root evaluation `stamp` (0: of
-// all of them).
-void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp);
+// Clears `last` of the entries of the first `count` of these bones (all of them by default) not
+// written by the root evaluation `stamp` (0: of all of them).
+void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp,
+                    std::size_t count = static_cast<std::size_t>(-1));
 
 }  // namespace tarsel

@@ -84,8 +84,10 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   for (std::size_t i = 1; i < chain.size(); ++i)
     bone_results[chain[i]] = Bone_entry(results[i], chain[options.subchain_end[i]], stamp, stretch,
                                         i + 1 == chain.size());
-  // Bones that have left the chain keep their entries, frozen.
-  freeze_entries(options.previous_chain, stamp);
+  // Bones that have left the chain keep their entries, frozen. A chain the same as last time's
+  // has just written every entry below its root: only the root's own can be stale.
+  const std::vector<LWItemID>& left = options.previous_chain;
+  freeze_entries(left, stamp, left == chain ? 1 : left.size());
 
   const LWDVector value = {out.x, out.y, out.z};
   access->setParam(LWIP_ROTATION, value);
