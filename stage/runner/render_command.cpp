@@ -77,7 +77,13 @@ int run_render(const Render_options& options) {
   const std::string fragment = "still&view=" + options.view +
                                "&frame=" + std::to_string(options.frame) +
                                "&w=" + std::to_string(width) + "&h=" + std::to_string(height);
-  output.commit(pictures::png_picture(page, fragment, width, height));
+  std::string picture;
+  try {
+    picture = pictures::png_picture(page, fragment, width, height);
+  } catch (const stage::Error& e) {
+    throw stage::Error(options.output + ": " + e.what());
+  }
+  output.commit(picture);
   return 0;
 }
 
