@@ -303,7 +303,7 @@ void export_gltf(stage::Host& host, int first, int last, bool binary, double sca
       a["min"] = {data.front()};
       a["max"] = {data.back()};
     }
-    accessors.push_back(a);
+    accessors.push_back(std::move(a));
     blocks.push_back(std::move(data));
     return accessors.size() - 1;
   };
@@ -346,7 +346,7 @@ void export_gltf(stage::Host& host, int first, int last, bool binary, double sca
                          {"rotation", {r[0], r[1], r[2], r[3]}},
                          {"scale", {sc[0], sc[1], sc[2]}}};
     if (!s.children[k].empty()) node["children"] = s.children[k];
-    nodes.push_back(node);
+    nodes.push_back(std::move(node));
     if (s.parent[k] < 0) roots.push_back(k);
     const char* const paths[] = {"translation", "rotation", "scale"};
     for (int p = 0; p < 3; ++p) {
@@ -358,18 +358,23 @@ void export_gltf(stage::Host& host, int first, int last, bool binary, double sca
     }
   }
 
-  const ordered_json skins = gltf_skins(s, scene, add_accessor);
+  ordered_json skins = gltf_skins(s, scene, add_accessor);
 
-  ordered_json root = {
-      {"asset", {{"version", "2.0"}, {"generator", "tarsel-stage export"}}},
-      {"scene", 0},
-      {"scenes", {{{"nodes", roots}}}},
-      {"nodes", nodes},
-      {"animations", {{{"name", "Tarsel"}, {"channels", channels}, {"samplers", samplers}}}},
-      {"buffers", ordered_json::array()},
-      {"bufferViews", views},
-      {"accessors", accessors}};
-  if (!skins.empty()) root["skins"] = skins;
+  // The document's parts moved in rather than copied: a skeleton of many joints makes a large one.
+  ordered_json animation = ordered_json::object();
+  animation["name"] = "Tarsel";
+  animation["channels"] = std::move(channels);
+  animation["samplers"] = std::move(samplers);
+  ordered_json root = {{"asset", {{"version", "2.0"}, {"generator", "tarsel-stage export"}}},
+                       {"scene", 0},
+                       {"scenes", {{{"nodes", roots}}}}};
+  root["nodes"] = std::move(nodes);
+  root["animations"] = ordered_json::array();
+  root["animations"].push_back(std::move(animation));
+  root["buffers"] = ordered_json::array();
+  root["bufferViews"] = std::move(views);
+  root["accessors"] = std::move(accessors);
+  if (!skins.empty()) root["skins"] = std::move(skins);
   const ordered_json buffer = {{"byteLength", buffer_size}};
 
   Chunks out(sink);
