@@ -135,23 +135,32 @@ void Output_file::fail(int error) {
               ": cannot write: " + std::strerror(error));
 }
 
-void Output_file::flush() {
+void Output_file::put(const char* data, std::size_t size) {
   if (fd_ < 0) throw Error(path_ + ": written already");
-  for (std::size_t done = 0; done < buffer_.size();) {
-    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = ::write(fd_, data + done, size - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n == 0 || errno != EINTR) {
       fail(n == 0 ? EIO : errno);
     }
   }
+}
+
+void Output_file::flush() {
+  put(buffer_.data(), buffer_.size());
   buffer_.clear();
 }
 
 void Output_file::write(const std::string& text) {
   if (committed_ || fd_ < 0) throw Error(path_ + ": written already");
-  buffer_ += text;
-  if (buffer_.size() >= (1u << 16)) flush();
+  if (buffer_.size() + text.size() < (1u << 16)) {
+    buffer_ += text;
+    return;
+  }
+  // A large text is written from where it is rather than copied into the buffer.
+  flush();
+  put(text.data(), text.size());
 }
 
 void Output_file::commit(const std::string& text) {

@@ -36,6 +36,7 @@ class Output_file {
 
  private:
   void flush();
+  void put(const char* data, std::size_t size);  // straight to the file
   [[noreturn]] void fail(int error);
 
   std::string path_;    // as given

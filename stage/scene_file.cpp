@@ -306,7 +306,11 @@ std::string number_text(double v);
 // A channel's keys as the compact text of their list, written straight from the keys: a JSON
 // document of a million keys would take ten times the memory of its text.
 std::string keys_text(const Channel& c, bool angles, double fps) {
-  std::string out = "[";
+  // Room for the longest key (under 128 bytes) reserved at once: the text is never moved as it
+  // grows, and the pages reserved but not written take no memory.
+  std::string out;
+  out.reserve(2 + 128 * c.keys.size());
+  out += "[";
   for (std::size_t i = 0; i < c.keys.size(); ++i) {
     const Key& k = c.keys[i];
     const double frame = k.time * fps;
@@ -321,7 +325,8 @@ std::string keys_text(const Channel& c, bool angles, double fps) {
       out += (j ? ", " : "") + number_text(angles ? tidy_degrees(k.value[j]) : k.value[j]);
     out += "]}";
   }
-  return out + "]";
+  out += "]";
+  return out;
 }
 
 // A constant channel as its triple; a keyed one as the text of its keys, in a string that
@@ -493,31 +498,59 @@ std::string number_text(double v) {
   return ordered_json(v).dump();
 }
 
-// One JSON value on one line, with a space after each ':' and ','.
-std::string compact(const ordered_json& j) {
+// Writes the keys of the named channel after `out`, which holds the line so far.
+using Keys_writer = std::function<void(const std::string& channel, std::string& out)>;
+
+// One JSON value on one line, with a space after each ':' and ',', appended to `out`. A channel
+// field holding a string is its keys' text, appended as it is, or where a writer is given a
+// place the writer fills.
+void compact(const ordered_json& j, std::string& out, const Keys_writer* keys_writer) {
   if (j.is_object()) {
-    std::string out = "{";
+    out += '{';
     bool first = true;
     for (auto it = j.begin(); it != j.end(); ++it) {
       const bool keys = it.value().is_string() &&
                         std::find(std::begin(channel_names), std::end(channel_names), it.key()) !=
                             std::end(channel_names);
-      out += (first ? "" : ", ") + ordered_json(it.key()).dump() + ": " +
-             (keys ? it.value().get_ref<const std::string&>() : compact(it.value()));
+      out += first ? "" : ", ";
+      out += ordered_json(it.key()).dump();
+      out += ": ";
+      if (keys && keys_writer) {
+        (*keys_writer)(it.key(), out);
+      } else if (keys) {
+        out += it.value().get_ref<const std::string&>();
+      } else {
+        compact(it.value(), out, keys_writer);
+      }
       first = false;
     }
-    return out + "}";
+    out += '}';
+    return;
   }
   if (j.is_array()) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < j.size(); ++i) out += (i ? ", " : "") + compact(j[i]);
-    return out + "]";
+    out += '[';
+    for (std::size_t i = 0; i < j.size(); ++i) {
+      out += i ? ", " : "";
+      compact(j[i], out, keys_writer);
+    }
+    out += ']';
+    return;
   }
-  if (j.is_number_float()) return number_text(j.get<double>());
-  return j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+  if (j.is_number_float()) {
+    out += number_text(j.get<double>());
+    return;
+  }
+  out += j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
-ordered_json item_json(const Item_record& r, double fps) {
+std::string compact(const ordered_json& j) {
+  std::string out;
+  compact(j, out, nullptr);
+  return out;
+}
+
+// An item as a JSON document; with `keys_later` a keyed channel holds an empty string, its place.
+ordered_json item_json(const Item_record& r, double fps, bool keys_later) {
   ordered_json j = ordered_json::object();
   j["id"] = r.id;
   j["type"] = item_type_name(r.type);
@@ -528,7 +561,9 @@ ordered_json item_json(const Item_record& r, double fps) {
   if (r.match_goal_orientation) j["match_goal_orientation"] = true;
   for (int c = 0; c < ch_count; ++c) {
     if (!is_default(r.channels[c], c))
-      j[channel_names[c]] = channel_json(r.channels[c], is_angle_channel(c), fps);
+      j[channel_names[c]] = keys_later && !r.channels[c].keys.empty()
+                                ? ordered_json("")
+                                : channel_json(r.channels[c], is_angle_channel(c), fps);
   }
   if (r.type == Item_type::bone) {
     if (r.rest_position != Vec3{}) j["rest_position"] = triple_json(r.rest_position);
@@ -570,8 +605,20 @@ void write_scene(const Scene_record& scene, const std::function<void(const std::
   if (scene.items.empty()) return out(head + "  \"items\": []\n}\n");
   out(head + "  \"items\": [\n");
   for (std::size_t i = 0; i < scene.items.size(); ++i) {
-    out("    " + compact(item_json(scene.items[i], scene.fps)) +
-        (i + 1 < scene.items.size() ? ",\n" : "\n"));
+    const Item_record& r = scene.items[i];
+    // Each keyed channel's text made as its place comes and written then, so that one channel's
+    // text at most is held (a baked channel of a million keys is some 75 MB of it).
+    const Keys_writer keys = [&](const std::string& channel, std::string& line) {
+      out(line);
+      line.clear();
+      const int c =
+          static_cast<int>(std::find(std::begin(channel_names), std::end(channel_names), channel) -
+                           std::begin(channel_names));
+      out(keys_text(r.channels[c], is_angle_channel(c), scene.fps));
+    };
+    std::string line = "    ";
+    compact(item_json(r, scene.fps, true), line, &keys);
+    out(line + (i + 1 < scene.items.size() ? ",\n" : "\n"));
   }
   out("  ]\n}\n");
 }

@@ -954,7 +954,10 @@
   let firstFrameMs = null;
   function render() {
     renderer.render(scene, camera);
-    if (firstFrameMs === null) firstFrameMs = performance.now();  // from the start of navigation
+    if (firstFrameMs !== null) return;
+    firstFrameMs = performance.now();  // from the start of navigation
+    // The page has drawn: `render` looks for this mark to tell a picture from an empty page.
+    document.body.setAttribute('data-tarsel-drawn', 'yes');
   }
   window.addEventListener('resize', () => { plots.forEach((p) => { p.image = null; }); resize(); drawCursors(); });
   if (still && hash.has('w') && hash.has('h')) {  // a picture of the given size

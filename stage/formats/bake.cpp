@@ -13,32 +13,42 @@ stage::Scene_record bake_scene(stage::Host& host, int first, int last) {
 
   const int channels[] = {stage::ch_position, stage::ch_rotation, stage::ch_scaling};
   const LWItemParam params[] = {LWIP_POSITION, LWIP_ROTATION, LWIP_SCALING};
-  // Keys by baked item and channel; whether a handler set the channel on some frame.
+  const auto frames = static_cast<std::size_t>(static_cast<long long>(last) - first + 1);
+  // Keys by baked item and channel: the rotation's always, a position's or scaling's once a
+  // handler has set it on some frame. Until then such a channel held its own keyed value, which
+  // is what the frames before get, so that only the channels written are ever kept.
   std::vector<std::array<std::vector<stage::Key>, 3>> keys(baked.size());
-  std::vector<std::array<bool, 3>> set(baked.size(), {false, false, false});
+  for (auto& k : keys) k[1].reserve(frames);
   for (long long f = first; f <= last; ++f) {
     const double t = f / scene.fps;
     host.evaluate(t);
     for (std::size_t b = 0; b < baked.size(); ++b) {
-      const LWItemID id = scene.item(baked[b]).id;
+      const stage::Item& item = scene.item(baked[b]);
       for (int c = 0; c < 3; ++c) {
-        keys[b][c].push_back({t, host.param(id, params[c], t)});
-        if (host.set_by_handler(id, channels[c])) set[b][c] = true;
+        std::vector<stage::Key>& k = keys[b][c];
+        if (c != 1 && k.empty()) {
+          if (!host.set_by_handler(item.id, channels[c])) continue;
+          k.reserve(frames);
+          for (long long e = first; e < f; ++e)
+            k.push_back(
+                {e / scene.fps, stage::channel_value(item.channels[channels[c]], e / scene.fps)});
+        }
+        k.push_back({t, host.param(item.id, params[c], t)});
       }
     }
   }
   for (std::size_t b = 0; b < baked.size(); ++b) {
     stage::Item_record& r = record.items[baked[b]];
     for (int c = 0; c < 3; ++c) {
-      if (c != 1 && !set[b][c])
-        continue;  // the rotation always; the others where a handler set them
+      std::vector<stage::Key>& k = keys[b][c];
+      if (k.empty()) continue;  // the rotation always; the others where a handler set them
       if (c == 1) {
         // Angles move by whole turns to follow the previous frame, for interpolation between keys.
-        for (std::size_t k = 1; k < keys[b][c].size(); ++k)
-          keys[b][c][k].value = nearest_turn(keys[b][c][k].value, keys[b][c][k - 1].value);
+        for (std::size_t i = 1; i < k.size(); ++i)
+          k[i].value = nearest_turn(k[i].value, k[i - 1].value);
       }
       stage::Channel& channel = r.channels[channels[c]];
-      channel.keys = std::move(keys[b][c]);
+      channel.keys = std::move(k);
       channel.value = channel.keys.front().value;
     }
     r.handlers.clear();

@@ -1,10 +1,12 @@
 #include "stage/formats/export.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
+#include <deque>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <unordered_map>
@@ -19,51 +21,70 @@ namespace {
 
 using nlohmann::ordered_json;
 
-// The skeletons of a scene sampled over frames: the objects owning bones and their bones, each
-// with its world transform on every frame in the right-handed frame.
-struct Sampled {
-  std::vector<LWItemID> items;           // owners first, then bones; parents before children
-  std::vector<int> parent;               // index into items, -1 for a top node
-  std::vector<std::vector<Mat4>> world;  // [frame][item]
-  std::vector<Vec3> tip;                 // bones' tips on the first frame (objects: unused)
+// The skeletons of a scene: the objects owning bones and their bones, with their world transforms
+// on the first frame in the right-handed frame. Later frames are evaluated one at a time (Frames),
+// so that no export holds a transform per frame.
+struct Skeleton {
+  std::vector<LWItemID> items;  // owners first, then bones; parents before children
+  std::vector<int> parent;      // index into items, -1 for a top node
+  std::vector<std::vector<std::size_t>> children;  // indices into items, in order
+  std::vector<Mat4> first;                         // world transforms on the first frame
+  std::vector<Vec3> tip;  // bones' tips on the first frame (objects: unused)
   double fps = 30;
   double size = 1;  // spread of the joints on the first frame
 };
 
-Sampled sample(stage::Host& host, int first, int last, double scale) {
+// Every item's world transform on a frame, right-handed, lengths (not turns) scaled.
+class Frames {
+ public:
+  Frames(stage::Host& host, const Skeleton& s, double scale)
+      : host_(host), s_(s), scale_(scale), world_(s.items.size()) {}
+  const std::vector<Mat4>& at(long long frame) {  // long long: `last` may be the largest int
+    const double t = frame / s_.fps;
+    host_.evaluate(t);
+    for (std::size_t k = 0; k < s_.items.size(); ++k) {
+      world_[k] = mirror_z(host_.world(s_.items[k], t));
+      for (int c = 0; c < 3; ++c) world_[k].m[3][c] *= scale_;
+    }
+    return world_;
+  }
+  double time(long long frame) const { return frame / s_.fps; }
+
+ private:
+  stage::Host& host_;
+  const Skeleton& s_;
+  double scale_;
+  std::vector<Mat4> world_;
+};
+
+Skeleton skeleton(stage::Host& host, int first, double scale) {
   const stage::Scene& scene = host.scene();
-  Sampled s;
+  Skeleton s;
   s.fps = scene.fps;
-  std::vector<std::size_t> order;
   for (const std::size_t i : scene.evaluation_order()) {
     const stage::Item& item = scene.item(i);
-    if (item.type == stage::Item_type::bone || !item.bones.empty()) order.push_back(i);
+    if (item.type == stage::Item_type::bone || !item.bones.empty()) s.items.push_back(item.id);
   }
-  if (order.empty()) throw stage::Error("the scene has no bones to export");
-  for (const std::size_t i : order) s.items.push_back(scene.item(i).id);
-  for (const std::size_t i : order) {
-    int p = -1;
-    for (std::size_t k = 0; k < s.items.size(); ++k)
-      if (s.items[k] == scene.item(i).parent) p = static_cast<int>(k);
-    s.parent.push_back(p);
+  if (s.items.empty()) throw stage::Error("the scene has no bones to export");
+  std::unordered_map<LWItemID, int> index;
+  for (std::size_t k = 0; k < s.items.size(); ++k) index[s.items[k]] = static_cast<int>(k);
+  s.children.resize(s.items.size());
+  for (std::size_t k = 0; k < s.items.size(); ++k) {
+    const auto it = index.find(scene.at(s.items[k]).parent);
+    s.parent.push_back(it == index.end() ? -1 : it->second);
+    if (s.parent.back() >= 0) s.children[s.parent.back()].push_back(k);
   }
+  Frames frames(host, s, scale);
+  s.first = frames.at(first);
+  const double t = frames.time(first);
   Vec3 lo{}, hi{};
-  for (long long f = first; f <= last; ++f) {  // long long: `last` may be the largest int
-    const double t = f / scene.fps;
-    host.evaluate(t);
-    std::vector<Mat4> w;
-    for (std::size_t k = 0; k < s.items.size(); ++k) {
-      w.push_back(mirror_z(host.world(s.items[k], t)));
-      for (int c = 0; c < 3; ++c) w.back().m[3][c] *= scale;  // lengths, not turns
-      if (f != first) continue;
-      s.tip.push_back(scaled(mirror_z(host.bone_tip(s.items[k], t)), scale));
-      const Vec3 p = stage::translation(w.back());
-      for (int c = 0; c < 3; ++c) {
-        lo[c] = k == 0 ? p[c] : std::min(lo[c], p[c]);
-        hi[c] = k == 0 ? p[c] : std::max(hi[c], p[c]);
-      }
+  for (std::size_t k = 0; k < s.items.size(); ++k) {
+    s.tip.push_back(scaled(mirror_z(host.bone_tip(s.items[k], t)), scale));
+    const Vec3 p = stage::translation(s.first[k]);
+    for (int c = 0; c < 3; ++c) {
+      lo[c] = k == 0 ? p[c] : std::min(lo[c], p[c]);
+      hi[c] = k == 0 ? p[c] : std::max(hi[c], p[c]);
     }
-    s.world.push_back(std::move(w));
   }
   s.size = std::max(norm(sub(hi, lo)), 1e-300);
   return s;
@@ -80,39 +101,70 @@ Mat3 rotation_of(const Mat4& m, Vec3* scale = nullptr) {
   return r;
 }
 
-Mat4 local_of(const Sampled& s, std::size_t frame, std::size_t k) {
-  const Mat4& w = s.world[frame][k];
-  return s.parent[k] < 0 ? w : w * inverse(s.world[frame][s.parent[k]]);
+// Output gathered into pieces of about 64 KiB for the sink.
+class Chunks {
+ public:
+  explicit Chunks(const Export_sink& sink) : sink_(sink) {}
+  void put(const char* data, std::size_t size) {
+    while (size > 0) {
+      const std::size_t take = std::min(size, piece - text_.size());
+      text_.append(data, take);
+      data += take;
+      size -= take;
+      if (text_.size() == piece) flush();
+    }
+  }
+  void put(const std::string& s) { put(s.data(), s.size()); }
+  void flush() {
+    if (!text_.empty()) sink_(text_);
+    text_.clear();
+  }
+
+ private:
+  static constexpr std::size_t piece = 1u << 16;
+  const Export_sink& sink_;
+  std::string text_;
+};
+
+void put_u32(Chunks& out, uint32_t v) {
+  char b[4];
+  for (int k = 0; k < 4; ++k) b[k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+  out.put(b, 4);
 }
 
-std::string base64(const std::string& bytes) {
-  static const char* const digits =
+// Base64 of bytes given in pieces: up to two bytes wait for the next piece.
+class Base64 {
+ public:
+  explicit Base64(Chunks& out) : out_(out) {}
+  void put(const char* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+      held_[count_++] = static_cast<uint8_t>(data[i]);
+      if (count_ == 3) {
+        const uint32_t v = (held_[0] << 16) | (held_[1] << 8) | held_[2];
+        char four[4];
+        for (int k = 3; k >= 0; --k) four[3 - k] = digits[(v >> (6 * k)) & 63];
+        out_.put(four, 4);
+        count_ = 0;
+      }
+    }
+  }
+  void finish() {
+    if (count_ == 0) return;
+    uint32_t v = held_[0] << 16;
+    if (count_ == 2) v |= held_[1] << 8;
+    const char four[4] = {digits[(v >> 18) & 63], digits[(v >> 12) & 63],
+                          count_ == 2 ? digits[(v >> 6) & 63] : '=', '='};
+    out_.put(four, 4);
+    count_ = 0;
+  }
+
+ private:
+  static constexpr const char* digits =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t v =
-        (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]);
-    for (int k = 3; k >= 0; --k) out += digits[(v >> (6 * k)) & 63];
-  }
-  if (i < bytes.size()) {
-    uint32_t v = uint8_t(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= uint8_t(bytes[i + 1]) << 8;
-    out += digits[(v >> 18) & 63];
-    out += digits[(v >> 12) & 63];
-    out += i + 1 < bytes.size() ? digits[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-void put_floats(std::string& buffer, const float* values, std::size_t count) {
-  buffer.append(reinterpret_cast<const char*>(values), count * sizeof(float));
-}
-
-void put_u32(std::string& out, uint32_t v) {
-  for (int k = 0; k < 4; ++k) out += static_cast<char>((v >> (8 * k)) & 0xFF);
-}
+  Chunks& out_;
+  uint8_t held_[3] = {};
+  int count_ = 0;
+};
 
 // Joint names a BVH reader takes back: whitespace, control characters and braces (which end or
 // split a word there) become '_', and a name that then repeats an earlier one gets "_2", "_3", ...
@@ -155,7 +207,7 @@ Vec3 zyx_angles(const Mat3& r) {
 // "EndSite_" and the parent's name) is written as an End Site again.
 enum Bvh_kind { bvh_joint, bvh_top, bvh_end_site, bvh_left_out };
 
-std::vector<int> bvh_joint_kinds(const Sampled& s, const stage::Scene& scene) {
+std::vector<int> bvh_joint_kinds(const Skeleton& s, const stage::Scene& scene) {
   const std::size_t n = s.items.size();
   std::vector<int> kind(n, bvh_left_out);
   std::vector<std::size_t> children(n, 0);
@@ -182,45 +234,67 @@ std::vector<int> bvh_joint_kinds(const Sampled& s, const stage::Scene& scene) {
 // root, and as inverse bind matrices the inverses of the joints' world transforms on the first
 // frame, so that readers make one armature of them rather than loose animated nodes.
 template <class Add_accessor>
-nlohmann::ordered_json gltf_skins(const Sampled& s, const stage::Scene& scene, Add_accessor& add) {
+nlohmann::ordered_json gltf_skins(const Skeleton& s, const stage::Scene& scene, Add_accessor& add) {
+  const std::size_t n = s.items.size();
+  std::vector<std::size_t> top_of(n);  // parents come before children
+  for (std::size_t k = 0; k < n; ++k)
+    top_of[k] = s.parent[k] < 0 ? k : top_of[static_cast<std::size_t>(s.parent[k])];
   nlohmann::ordered_json skins = nlohmann::ordered_json::array();
-  for (std::size_t top = 0; top < s.items.size(); ++top) {
+  for (std::size_t top = 0; top < n; ++top) {
     if (s.parent[top] >= 0 || scene.at(s.items[top]).type == stage::Item_type::bone) continue;
     std::vector<std::size_t> joints;
-    for (std::size_t k = 0; k < s.items.size(); ++k) {
-      std::size_t a = k;
-      while (s.parent[a] >= 0) a = static_cast<std::size_t>(s.parent[a]);
-      if (a == top && k != top) joints.push_back(k);
-    }
+    for (std::size_t k = 0; k < n; ++k)
+      if (top_of[k] == top && k != top) joints.push_back(k);
     if (joints.empty()) continue;
     std::vector<float> matrices;
     for (const std::size_t k : joints) {
       // Row-form matrices stored row by row are glTF's column-major column-form ones.
-      const Mat4 inv = inverse(s.world[0][k]);
+      const Mat4 inv = inverse(s.first[k]);
       for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) matrices.push_back(static_cast<float>(inv.m[i][j]));
     }
-    skins.push_back({{"name", scene.at(s.items[top]).name},
-                     {"inverseBindMatrices", add(matrices, "MAT4", joints.size(), false)},
-                     {"skeleton", top},
-                     {"joints", joints}});
+    skins.push_back(
+        {{"name", scene.at(s.items[top]).name},
+         {"inverseBindMatrices", add(std::move(matrices), "MAT4", joints.size(), false)},
+         {"skeleton", top},
+         {"joints", joints}});
   }
   return skins;
 }
 
+// The JSON text with the buffer's place in it marked: the text before the mark, and after it.
+std::pair<std::string, std::string> split_at_buffer(ordered_json& root, ordered_json buffer) {
+  // A mark that no name in the document repeats, so that it is found once.
+  std::string mark = "@buffer@";
+  for (;;) {
+    const std::string uri = "data:application/octet-stream;base64," + mark;
+    buffer["uri"] = uri;
+    root["buffers"] = ordered_json::array({buffer});
+    const std::string text = root.dump(1) + "\n";
+    const std::size_t at = text.find(uri);
+    if (at != std::string::npos && text.find(uri, at + 1) == std::string::npos)
+      return {text.substr(0, at + uri.size() - mark.size()), text.substr(at + uri.size())};
+    mark += '@';
+  }
+}
+
 }  // namespace
 
-std::string export_gltf(stage::Host& host, int first, int last, bool binary, double scale) {
-  const Sampled s = sample(host, first, last, scale);
-  const std::size_t frames = s.world.size(), n = s.items.size();
-  std::string buffer;
+void export_gltf(stage::Host& host, int first, int last, bool binary, double scale,
+                 const Export_sink& sink) {
+  const Skeleton s = skeleton(host, first, scale);
+  const std::size_t n = s.items.size();
+  const auto frames = static_cast<std::size_t>(static_cast<long long>(last) - first + 1);
+  // The buffer's float arrays in order (a deque keeps each in place as more are added), each
+  // with its view and accessor.
+  std::deque<std::vector<float>> blocks;
+  std::size_t buffer_size = 0;
   ordered_json views = ordered_json::array(), accessors = ordered_json::array();
-  const auto add_accessor = [&](const std::vector<float>& data, const char* type, std::size_t count,
+  const auto add_accessor = [&](std::vector<float>&& data, const char* type, std::size_t count,
                                 bool bounds) {
-    ordered_json view = {
-        {"buffer", 0}, {"byteOffset", buffer.size()}, {"byteLength", data.size() * sizeof(float)}};
-    put_floats(buffer, data.data(), data.size());
-    views.push_back(view);
+    views.push_back(
+        {{"buffer", 0}, {"byteOffset", buffer_size}, {"byteLength", data.size() * sizeof(float)}});
+    buffer_size += data.size() * sizeof(float);
     ordered_json a = {{"bufferView", views.size() - 1},
                       {"componentType", 5126},
                       {"count", count},
@@ -229,173 +303,240 @@ std::string export_gltf(stage::Host& host, int first, int last, bool binary, dou
       a["min"] = {data.front()};
       a["max"] = {data.back()};
     }
-    accessors.push_back(a);
+    accessors.push_back(std::move(a));
+    blocks.push_back(std::move(data));
     return accessors.size() - 1;
   };
 
   std::vector<float> times;
+  times.reserve(frames);
   for (std::size_t f = 0; f < frames; ++f) times.push_back(static_cast<float>(f / s.fps));
-  const std::size_t time_accessor = add_accessor(times, "SCALAR", frames, true);
+  const std::size_t time_accessor = add_accessor(std::move(times), "SCALAR", frames, true);
+
+  // Each item's translation, rotation and scaling on every frame: the floats the file holds.
+  std::vector<std::array<std::vector<float>, 3>> tracks(n);
+  for (auto& t : tracks)
+    for (int p = 0; p < 3; ++p) t[p].reserve((p == 1 ? 4 : 3) * frames);
+  std::vector<std::array<double, 4>> previous(n, {0, 0, 0, 1});
+  Frames sampler(host, s, scale);
+  for (long long f = first; f <= last; ++f) {
+    const std::vector<Mat4>& world = sampler.at(f);
+    for (std::size_t k = 0; k < n; ++k) {
+      const Mat4 local = s.parent[k] < 0 ? world[k] : world[k] * inverse(world[s.parent[k]]);
+      Vec3 size{};
+      const Mat3 rot = rotation_of(local, &size);
+      std::array<double, 4> q = quaternion_of(transpose(rot));
+      const std::array<double, 4>& p = previous[k];
+      if (q[0] * p[0] + q[1] * p[1] + q[2] * p[2] + q[3] * p[3] < 0)
+        for (double& x : q) x = -x;
+      previous[k] = q;
+      for (int c = 0; c < 3; ++c) tracks[k][0].push_back(static_cast<float>(local.m[3][c]));
+      for (int c = 0; c < 4; ++c) tracks[k][1].push_back(static_cast<float>(q[c]));
+      for (int c = 0; c < 3; ++c) tracks[k][2].push_back(static_cast<float>(size[c]));
+    }
+  }
 
   const stage::Scene& scene = host.scene();
   ordered_json nodes = ordered_json::array(), roots = ordered_json::array();
   ordered_json channels = ordered_json::array(), samplers = ordered_json::array();
   for (std::size_t k = 0; k < n; ++k) {
-    std::vector<float> t, r, sc;
-    std::array<double, 4> previous{0, 0, 0, 1};
-    for (std::size_t f = 0; f < frames; ++f) {
-      const Mat4 local = local_of(s, f, k);
-      Vec3 scale{};
-      const Mat3 rot = rotation_of(local, &scale);
-      std::array<double, 4> q = quaternion_of(transpose(rot));
-      if (q[0] * previous[0] + q[1] * previous[1] + q[2] * previous[2] + q[3] * previous[3] < 0)
-        for (double& x : q) x = -x;
-      previous = q;
-      for (int c = 0; c < 3; ++c) t.push_back(static_cast<float>(local.m[3][c]));
-      for (int c = 0; c < 4; ++c) r.push_back(static_cast<float>(q[c]));
-      for (int c = 0; c < 3; ++c) sc.push_back(static_cast<float>(scale[c]));
-    }
+    const std::vector<float>&t = tracks[k][0], &r = tracks[k][1], &sc = tracks[k][2];
     ordered_json node = {{"name", scene.at(s.items[k]).name},
                          {"translation", {t[0], t[1], t[2]}},
                          {"rotation", {r[0], r[1], r[2], r[3]}},
                          {"scale", {sc[0], sc[1], sc[2]}}};
-    ordered_json children = ordered_json::array();
-    for (std::size_t c = 0; c < n; ++c)
-      if (s.parent[c] == static_cast<int>(k)) children.push_back(c);
-    if (!children.empty()) node["children"] = children;
-    nodes.push_back(node);
+    if (!s.children[k].empty()) node["children"] = s.children[k];
+    nodes.push_back(std::move(node));
     if (s.parent[k] < 0) roots.push_back(k);
-    const std::pair<const char*, const std::vector<float>*> paths[] = {
-        {"translation", &t}, {"rotation", &r}, {"scale", &sc}};
-    for (const auto& [path, data] : paths) {
-      const std::size_t out = add_accessor(*data, data == &r ? "VEC4" : "VEC3", frames, false);
+    const char* const paths[] = {"translation", "rotation", "scale"};
+    for (int p = 0; p < 3; ++p) {
+      const std::size_t out =
+          add_accessor(std::move(tracks[k][p]), p == 1 ? "VEC4" : "VEC3", frames, false);
       samplers.push_back({{"input", time_accessor}, {"output", out}, {"interpolation", "LINEAR"}});
       channels.push_back(
-          {{"sampler", samplers.size() - 1}, {"target", {{"node", k}, {"path", path}}}});
+          {{"sampler", samplers.size() - 1}, {"target", {{"node", k}, {"path", paths[p]}}}});
     }
   }
 
-  const ordered_json skins = gltf_skins(s, scene, add_accessor);
+  ordered_json skins = gltf_skins(s, scene, add_accessor);
 
-  ordered_json root = {
-      {"asset", {{"version", "2.0"}, {"generator", "tarsel-stage export"}}},
-      {"scene", 0},
-      {"scenes", {{{"nodes", roots}}}},
-      {"nodes", nodes},
-      {"animations", {{{"name", "Tarsel"}, {"channels", channels}, {"samplers", samplers}}}},
-      {"buffers", ordered_json::array()},
-      {"bufferViews", views},
-      {"accessors", accessors}};
-  if (!skins.empty()) root["skins"] = skins;
-  ordered_json buf = {{"byteLength", buffer.size()}};
-  if (!binary) buf["uri"] = "data:application/octet-stream;base64," + base64(buffer);
-  root["buffers"].push_back(buf);
-  if (!binary) return root.dump(1) + "\n";
+  // The document's parts moved in rather than copied: a skeleton of many joints makes a large one.
+  ordered_json animation = ordered_json::object();
+  animation["name"] = "Tarsel";
+  animation["channels"] = std::move(channels);
+  animation["samplers"] = std::move(samplers);
+  ordered_json root = {{"asset", {{"version", "2.0"}, {"generator", "tarsel-stage export"}}},
+                       {"scene", 0},
+                       {"scenes", {{{"nodes", roots}}}}};
+  root["nodes"] = std::move(nodes);
+  root["animations"] = ordered_json::array();
+  root["animations"].push_back(std::move(animation));
+  root["buffers"] = ordered_json::array();
+  root["bufferViews"] = std::move(views);
+  root["accessors"] = std::move(accessors);
+  if (!skins.empty()) root["skins"] = std::move(skins);
+  const ordered_json buffer = {{"byteLength", buffer_size}};
 
+  Chunks out(sink);
+  const auto put_blocks = [&](auto& to) {
+    for (const std::vector<float>& b : blocks)
+      to.put(reinterpret_cast<const char*>(b.data()), b.size() * sizeof(float));
+  };
+  if (!binary) {
+    // The buffer inline as base64, encoded as it is written.
+    const auto [before, after] = split_at_buffer(root, buffer);
+    out.put(before);
+    Base64 encoder(out);
+    put_blocks(encoder);
+    encoder.finish();
+    out.put(after);
+    out.flush();
+    return;
+  }
+  root["buffers"].push_back(buffer);
   std::string json = root.dump();
   while (json.size() % 4) json += ' ';
-  while (buffer.size() % 4) buffer += '\0';
-  std::string out = "glTF";
+  const std::size_t padding = (4 - buffer_size % 4) % 4;
+  out.put("glTF", 4);
   put_u32(out, 2);
-  put_u32(out, static_cast<uint32_t>(12 + 8 + json.size() + 8 + buffer.size()));
+  put_u32(out, static_cast<uint32_t>(12 + 8 + json.size() + 8 + buffer_size + padding));
   put_u32(out, static_cast<uint32_t>(json.size()));
-  out += "JSON";
-  out += json;
-  put_u32(out, static_cast<uint32_t>(buffer.size()));
-  out += std::string("BIN\0", 4);
-  out += buffer;
-  return out;
+  out.put("JSON", 4);
+  out.put(json);
+  put_u32(out, static_cast<uint32_t>(buffer_size + padding));
+  out.put("BIN\0", 4);
+  put_blocks(out);
+  out.put("\0\0\0", padding);
+  out.flush();
 }
 
-std::string export_bvh(stage::Host& host, int first, int last, double scale) {
-  const Sampled s = sample(host, first, last, scale);
+void export_bvh(stage::Host& host, int first, int last, double scale, const Export_sink& sink) {
+  const Skeleton s = skeleton(host, first, scale);
   const stage::Scene& scene = host.scene();
-  const std::size_t frames = s.world.size();
+  const std::size_t n = s.items.size();
   const std::vector<int> kind = bvh_joint_kinds(s, scene);
-  const auto is_joint = [&](std::size_t c, std::size_t k) {
-    return s.parent[c] == static_cast<int>(k) && kind[c] != bvh_left_out;
-  };
   // The ROOT: the skeleton's own top joint where the object above it holds just that one.
   std::size_t top = 0;
-  for (std::size_t c = 0; c < s.items.size(); ++c)
+  for (std::size_t c = 0; c < n; ++c)
     if (kind[c] == bvh_top) top = c;
 
   // Each joint's offset from its parent, in the parent's (unscaled) frame, on a frame.
-  const auto offset = [&](std::size_t f, std::size_t k) {
-    const Vec3 p = stage::translation(s.world[f][k]);
+  const auto offset = [&](const std::vector<Mat4>& world, std::size_t k) {
+    const Vec3 p = stage::translation(world[k]);
     if (k == top || s.parent[k] < 0) return p;
-    const Mat4& pw = s.world[f][s.parent[k]];
+    const Mat4& pw = world[s.parent[k]];
     return mul(sub(p, stage::translation(pw)), transpose(rotation_of(pw)));
   };
-  std::vector<char> moves(s.items.size(), 0);
-  for (std::size_t k = 0; k < s.items.size(); ++k) {
-    moves[k] = k == top;
-    for (std::size_t f = 1; f < frames && !moves[k]; ++f)
-      if (norm(sub(offset(f, k), offset(0, k))) > 1e-9 * s.size) moves[k] = 1;
+  // Which joints move from their first offset: the hierarchy says so (a joint that moves gets
+  // position channels), and is written before the frames, which are then written as evaluated.
+  // So the frames are evaluated twice, the first time only to find this out.
+  Frames sampler(host, s, scale);
+  std::vector<char> moves(n, 0);
+  moves[top] = 1;
+  std::size_t moving = 1;
+  for (long long f = static_cast<long long>(first) + 1; f <= last && moving < n; ++f) {
+    const std::vector<Mat4>& world = sampler.at(f);
+    for (std::size_t k = 0; k < n; ++k) {
+      if (moves[k] || norm(sub(offset(world, k), offset(s.first, k))) <= 1e-9 * s.size) continue;
+      moves[k] = 1;
+      ++moving;
+    }
   }
 
+  // The hierarchy, walked with a stack of open joints. Indentation stops deepening past
+  // max_indent levels, so that a deep hierarchy's file stays linear in its size.
+  constexpr std::size_t max_indent = 64;
   std::string out = "HIERARCHY\n";
   char line[256];
-  std::vector<std::size_t> order;  // joints in the order their channels are written
+  const auto triple = [&](const char* format, const Vec3& v) {
+    std::snprintf(line, sizeof line, format, v[0], v[1], v[2]);
+    return std::string(line);
+  };
   const auto end_site = [&](const std::string& pad, const Vec3& e) {
-    std::snprintf(line, sizeof line, "%s\tEnd Site\n%s\t{\n%s\t\tOFFSET %.10g %.10g %.10g\n%s\t}\n",
-                  pad.c_str(), pad.c_str(), pad.c_str(), e[0], e[1], e[2], pad.c_str());
-    out += line;
+    out += pad + "\tEnd Site\n" + pad + "\t{\n" + pad + "\t\t" +
+           triple("OFFSET %.10g %.10g %.10g\n", e) + pad + "\t}\n";
   };
   std::vector<std::string> item_names;
   for (const LWItemID id : s.items) item_names.push_back(scene.at(id).name);
   const std::vector<std::string> names = bvh_names(item_names);
-  const std::function<void(std::size_t, int)> write = [&](std::size_t k, int depth) {
-    const std::string pad(depth, '\t');
-    order.push_back(k);
-    out += pad + (depth == 0 ? "ROOT " : "JOINT ") + names[k] + "\n";
-    out += pad + "{\n";
+  std::vector<std::size_t> order;  // joints in the order their channels are written
+  struct Open {
+    std::size_t k;
+    std::size_t next = 0;  // the next child to look at
+    bool has_child = false;
+  };
+  std::vector<Open> open;
+  const auto pad_of = [&](std::size_t depth) {
+    return std::string(std::min(depth, max_indent), '\t');
+  };
+  const auto begin_joint = [&](std::size_t k) {
+    const std::string pad = pad_of(open.size());
+    out += pad + (open.empty() ? "ROOT " : "JOINT ") + names[k] + "\n" + pad + "{\n";
     // A joint with position channels carries its whole offset in them: OFFSET 0, so that
     // readers adding the two (as the format is commonly read) and readers taking the channels
     // alone agree.
-    const Vec3 o = moves[k] ? Vec3{0, 0, 0} : offset(0, k);
-    std::snprintf(line, sizeof line, "%s\tOFFSET %.10g %.10g %.10g\n", pad.c_str(), o[0], o[1],
-                  o[2]);
-    out += line;
+    const Vec3 o = moves[k] ? Vec3{0, 0, 0} : offset(s.first, k);
+    out += pad + "\t" + triple("OFFSET %.10g %.10g %.10g\n", o);
     out += pad + (moves[k]
                       ? "\tCHANNELS 6 Xposition Yposition Zposition Zrotation Yrotation Xrotation\n"
                       : "\tCHANNELS 3 Zrotation Yrotation Xrotation\n");
-    bool has_child = false;
-    for (std::size_t c = 0; c < s.items.size(); ++c) {
-      if (!is_joint(c, k)) continue;
-      has_child = true;
-      if (kind[c] == bvh_end_site)
-        end_site(pad, offset(0, c));
-      else
-        write(c, depth + 1);
-    }
-    if (!has_child)
-      end_site(pad, mul(sub(s.tip[k], stage::translation(s.world[0][k])),
-                        transpose(rotation_of(s.world[0][k]))));
-    out += pad + "}\n";
+    order.push_back(k);
+    open.push_back({k});
   };
-  write(top, 0);
-  std::snprintf(line, sizeof line, "MOTION\nFrames: %zu\nFrame Time: %.10g\n", frames, 1 / s.fps);
+  begin_joint(top);
+  while (!open.empty()) {
+    Open& o = open.back();
+    const std::string pad = pad_of(open.size() - 1);
+    if (o.next < s.children[o.k].size()) {
+      const std::size_t c = s.children[o.k][o.next++];
+      if (kind[c] == bvh_left_out) continue;
+      o.has_child = true;
+      if (kind[c] == bvh_end_site)
+        end_site(pad, offset(s.first, c));
+      else
+        begin_joint(c);
+      continue;
+    }
+    if (!o.has_child)
+      end_site(pad, mul(sub(s.tip[o.k], stage::translation(s.first[o.k])),
+                        transpose(rotation_of(s.first[o.k]))));
+    out += pad + "}\n";
+    open.pop_back();
+  }
+  std::snprintf(line, sizeof line, "MOTION\nFrames: %lld\nFrame Time: %.10g\n",
+                static_cast<long long>(last) - first + 1, 1 / s.fps);
   out += line;
-  for (std::size_t f = 0; f < frames; ++f) {
-    std::string row;
+  Chunks chunks(sink);
+  chunks.put(out);
+  out = std::string();
+  std::string row;
+  for (long long f = first; f <= last; ++f) {
+    const std::vector<Mat4>& world = sampler.at(f);
+    row.clear();
     for (const std::size_t k : order) {
-      const Mat3 r = rotation_of(s.world[f][k]);
+      const Mat3 r = rotation_of(world[k]);
       const Mat3 local =
-          k == top || s.parent[k] < 0 ? r : r * transpose(rotation_of(s.world[f][s.parent[k]]));
+          k == top || s.parent[k] < 0 ? r : r * transpose(rotation_of(world[s.parent[k]]));
       const Vec3 a = zyx_angles(transpose(local));
-      if (moves[k]) {
-        const Vec3 o = offset(f, k);
-        std::snprintf(line, sizeof line, "%.10g %.10g %.10g ", o[0], o[1], o[2]);
-        row += line;
-      }
-      std::snprintf(line, sizeof line, "%.10g %.10g %.10g ", stage::rad_to_deg(a[0]),
-                    stage::rad_to_deg(a[1]), stage::rad_to_deg(a[2]));
-      row += line;
+      if (moves[k]) row += triple("%.10g %.10g %.10g ", offset(world, k));
+      row += triple("%.10g %.10g %.10g ",
+                    {stage::rad_to_deg(a[0]), stage::rad_to_deg(a[1]), stage::rad_to_deg(a[2])});
     }
     row.back() = '\n';
-    out += row;
+    chunks.put(row);
   }
+  chunks.flush();
+}
+
+std::string export_gltf(stage::Host& host, int first, int last, bool binary, double scale) {
+  std::string out;
+  export_gltf(host, first, last, binary, scale, [&out](const std::string& piece) { out += piece; });
+  return out;
+}
+
+std::string export_bvh(stage::Host& host, int first, int last, double scale) {
+  std::string out;
+  export_bvh(host, first, last, scale, [&out](const std::string& piece) { out += piece; });
   return out;
 }
 

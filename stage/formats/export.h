@@ -5,14 +5,26 @@
 #ifndef TARSEL_STAGE_FORMATS_EXPORT_H
 #define TARSEL_STAGE_FORMATS_EXPORT_H
 
+#include <functional>
 #include <string>
 
 #include "stage/host.h"
 
 namespace formats {
 
-// Evaluate frames first..last in the host (with its module, so chains are solved) and return the
-// file's bytes, every length multiplied by `scale`. Throw stage::Error when the scene has no bones.
+// Takes the file's bytes piece by piece, in order.
+using Export_sink = std::function<void(const std::string&)>;
+
+// Evaluate frames first..last in the host (with its module, so chains are solved) and give the
+// file's bytes to the sink, every length multiplied by `scale`. Throw stage::Error when the scene
+// has no bones. Memory stays bounded by what the file needs rather than by transforms per frame:
+// BVH frames are written as they are evaluated (the frames are evaluated twice: first to find
+// which joints move), glTF keeps the floats of its buffer alone until it is written.
+void export_gltf(stage::Host& host, int first, int last, bool binary, double scale,
+                 const Export_sink& sink);
+void export_bvh(stage::Host& host, int first, int last, double scale, const Export_sink& sink);
+
+// The same, returning the file's bytes.
 std::string export_gltf(stage::Host& host, int first, int last, bool binary, double scale = 1);
 std::string export_bvh(stage::Host& host, int first, int last, double scale = 1);
 

@@ -119,6 +119,62 @@ void check_gltf_nodes(const std::string& path, const nlohmann::json& doc) {
     if (!reached[i]) fail(path, "glTF node " + std::to_string(i) + " is its own ancestor");
 }
 
+// Why a glTF file's URI of a buffer or an image may not be read, or nullptr when it may: it must
+// hold the data itself (data:) or name a file in the glTF file's folder or below it. A URI that
+// is absolute, names a scheme or climbs out of the folder would have the import read any file
+// the user can, chosen by whoever wrote the glTF file. Percent escapes are decoded and a backslash
+// taken as '/' first, as some readers do.
+const char* uri_fault(const std::string& uri) {
+  if (uri.rfind("data:", 0) == 0) return nullptr;
+  std::string path;
+  for (std::size_t i = 0; i < uri.size(); ++i) {
+    if (uri[i] == '%' && i + 2 < uri.size() &&
+        std::isxdigit(static_cast<unsigned char>(uri[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
+      path += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      path += uri[i] == '\\' ? '/' : uri[i];
+    }
+  }
+  if (!path.empty() && path[0] == '/') return "it is an absolute path";
+  const std::size_t colon = path.find(':'), slash = path.find('/');
+  if (colon != std::string::npos && (slash == std::string::npos || colon < slash))
+    return "it names a scheme or a drive (only data: URIs and relative paths are read)";
+  long depth = 0;
+  for (std::size_t at = 0; at <= path.size();) {
+    std::size_t end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(at, end - at);
+    if (part == "..") {
+      if (--depth < 0) return "it climbs out of the glTF file's folder";
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    at = end + 1;
+  }
+  return nullptr;
+}
+
+// The URIs of a glTF document's buffers and images (arrays in glTF 2, objects by name in glTF 1).
+void check_gltf_uris(const std::string& path, const nlohmann::json& doc) {
+  if (!doc.is_object()) return;
+  for (const char* list : {"buffers", "images", "shaders"}) {
+    const auto it = doc.find(list);
+    if (it == doc.end() || !(it->is_array() || it->is_object())) continue;
+    for (const nlohmann::json& entry : *it) {
+      if (!entry.is_object() || !entry.contains("uri") || !entry["uri"].is_string()) continue;
+      const std::string& uri = entry["uri"].get_ref<const std::string&>();
+      const char* why = uri_fault(uri);
+      if (!why) continue;
+      // Quoted as JSON (no line break can split the message), and cut when long.
+      const std::string shown = nlohmann::json(uri.size() > 200 ? uri.substr(0, 200) + "..." : uri)
+                                    .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      fail(path, "refused to read the URI " + shown + ": " + why);
+    }
+  }
+}
+
 uint32_t le32(const unsigned char* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -143,6 +199,7 @@ void check_gltf(const std::string& path, std::FILE* f, bool binary) {
   }
   const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
   text = std::string();
+  check_gltf_uris(path, doc);
   check_gltf_nodes(path, doc);
 }
 

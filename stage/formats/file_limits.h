@@ -19,7 +19,9 @@ constexpr double min_frame_time = 1e-6;
 
 // Checks what can be checked without assimp: for a BVH file its nesting and its "Frames:" and
 // "Frame Time:" lines, for a glTF file (text or binary) the depth of its node tree and that the
-// tree has no cycle and no node with two parents. Other files, and files whose text is too broken
+// tree has no cycle and no node with two parents, and that its buffers and images are data: URIs
+// or files in the glTF file's folder or below it (never an absolute path, a scheme or "../" out
+// of the folder). Other files, and files whose text is too broken
 // to tell, pass: assimp then reports them. Throws stage::Error "<file>: <fault>".
 void check_motion_file(const std::string& path);
 // The fault of a hierarchy found `depth` nodes deep, past the limit.

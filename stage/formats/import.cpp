@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -490,10 +489,19 @@ std::string list_motion_file(const std::string& path, const Import_options& opti
   std::map<uint32_t, std::vector<const stage::Item_record*>> children;
   for (const stage::Item_record& r : scene.items)
     children[r.type == stage::Item_type::bone && r.parent == 0 ? r.owner : r.parent].push_back(&r);
-  const std::function<void(uint32_t, int)> tree = [&](uint32_t id, int depth) {
-    for (const stage::Item_record* r : children[id]) {
-      out += std::string(2 * depth, ' ') + r->name + "\n";
-      tree(r->id, depth + 1);
+  // Each item's children in file order, below it, walked with a stack rather than by recursion.
+  const auto tree = [&](uint32_t top, int depth) {
+    std::vector<std::pair<const stage::Item_record*, int>> stack;
+    const auto push_children = [&](uint32_t id, int d) {
+      const std::vector<const stage::Item_record*>& c = children[id];
+      for (auto it = c.rbegin(); it != c.rend(); ++it) stack.push_back({*it, d});
+    };
+    push_children(top, depth);
+    while (!stack.empty()) {
+      const auto [r, d] = stack.back();
+      stack.pop_back();
+      out += std::string(2 * d, ' ') + r->name + "\n";
+      push_children(r->id, d + 1);
     }
   };
   for (const stage::Item_record& r : scene.items) {

@@ -94,6 +94,17 @@ std::string read_all(const std::string& path) {
   return s.str();
 }
 
+// Whether the page, as Chromium dumped it, says it drew its first frame: the viewer's script sets
+// the mark on <body> then. Only the tag itself is looked at, so that no text the page carries
+// (names in its data) can stand in for the mark.
+bool page_drew(const std::string& dom) {
+  const std::size_t body = dom.find("<body");
+  if (body == std::string::npos) return false;
+  const std::size_t end = dom.find('>', body);
+  return end != std::string::npos &&
+         dom.substr(body, end - body).find(" data-tarsel-drawn=\"yes\"") != std::string::npos;
+}
+
 // Runs Chromium headless on the page and returns the PNG it took. Chromium is $TARSEL_CHROMIUM,
 // else "chromium" on the PATH; it gets a fresh profile and no network services.
 std::string chromium_screenshot(const Temp_dir& dir, const std::string& url, int width,
@@ -101,6 +112,7 @@ std::string chromium_screenshot(const Temp_dir& dir, const std::string& url, int
   const char* env = std::getenv("TARSEL_CHROMIUM");
   const std::string browser = env && *env ? env : "chromium";
   const std::string shot = dir.path + "/picture.png", log = dir.path + "/chromium.log";
+  const std::string dom = dir.path + "/page-dom.html";
   std::vector<std::string> args{
       browser,
       "--headless",
@@ -114,6 +126,7 @@ std::string chromium_screenshot(const Temp_dir& dir, const std::string& url, int
       "--user-data-dir=" + dir.path + "/profile",
       "--window-size=" + std::to_string(width) + "," + std::to_string(height),
       "--screenshot=" + shot,
+      "--dump-dom",  // the page as drawn, to stdout: it tells whether the page's script ran
       url};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -123,8 +136,10 @@ std::string chromium_screenshot(const Temp_dir& dir, const std::string& url, int
   if (pid == 0) {
     setpgid(0, 0);  // the browser and every process it starts, stopped together
     setenv("TMPDIR", dir.path.c_str(), 1);  // its own temporary files go with the folder
-    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd >= 0) dup2(fd, 1), dup2(fd, 2);
+    const int out = open(dom.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out >= 0) dup2(out, 1);
+    if (err >= 0) dup2(err, 2);
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -153,6 +168,9 @@ std::string chromium_screenshot(const Temp_dir& dir, const std::string& url, int
     why = why.substr(why.find_last_of('\n') + 1);
     throw stage::Error(browser + " made no picture" + (why.empty() ? "" : ": " + why));
   }
+  if (!page_drew(read_all(dom)))
+    throw stage::Error("the viewer page never drew in " + browser +
+                       " (its script stopped before the first frame); no picture is written");
   return png;
 }
 

@@ -9,7 +9,8 @@ namespace pictures {
 // Writes the page into a fresh temporary folder, has Chromium draw it at WIDTHxHEIGHT with the
 // URL fragment given (the page reads its view and frame from it) and returns the PNG. Chromium is
 // $TARSEL_CHROMIUM, else "chromium" on the PATH; it gets a fresh profile and no network services.
-// Throws stage::Error when the browser is missing, takes over 120 s or draws nothing.
+// Throws stage::Error when the browser is missing, takes over 120 s, makes no picture or the
+// page never signals that it drew (its script failed before the first frame).
 std::string png_picture(const std::string& page, const std::string& fragment, int width,
                         int height);
 

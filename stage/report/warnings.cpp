@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <map>
 #include <sstream>
+#include <tuple>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "stage/report/chains.h"
 #include "stage/report/value_range.h"
@@ -35,15 +38,28 @@ std::map<std::string, std::string> stored_options(const stage::Scene_record& rec
   return options;
 }
 
-// The first item below `item` (not itself) that carries Tarsel, or none.
-LWItemID first_tarsel_below(const stage::Scene& scene, LWItemID item, std::size_t depth = 0) {
-  if (depth > scene.size()) return LWITEM_NULL;
-  for (LWItemID c = scene.first_child(item); c != LWITEM_NULL; c = scene.next_child(item, c)) {
+// The first item below `item` (not itself) that carries Tarsel, or none: depth first in child
+// order, with a stack of the items being walked rather than recursion, so any depth fits.
+LWItemID first_tarsel_below(const stage::Scene& scene, LWItemID item) {
+  std::vector<std::pair<LWItemID, LWItemID>> path;  // (parent, its child being looked at)
+  LWItemID parent = item, c = scene.first_child(item);
+  for (;;) {
+    if (c == LWITEM_NULL) {
+      if (path.empty()) return LWITEM_NULL;
+      std::tie(parent, c) = path.back();
+      path.pop_back();
+      c = scene.next_child(parent, c);
+      continue;
+    }
     if (carries(scene.at(c), bone_server)) return c;
-    const LWItemID below = first_tarsel_below(scene, c, depth + 1);
-    if (below != LWITEM_NULL) return below;
+    if (path.size() < scene.size()) {  // a bound the scene's acyclic parents never reach
+      path.push_back({parent, c});
+      parent = c;
+      c = scene.first_child(c);
+    } else {
+      c = scene.next_child(parent, c);
+    }
   }
-  return LWITEM_NULL;
 }
 
 bool has_rest_bend(const stage::Item& item) {

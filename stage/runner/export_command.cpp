@@ -48,12 +48,15 @@ int run_export(const Options& o) {
   const stage::Scene& scene = host.scene();
   const report::Frame_range range = frames_within_scene(scene, o.frames, o.scene);
   try {
-    std::string file;
+    // Piece by piece into the output (a temporary file until committed): the file is never held.
+    const formats::Export_sink sink = [&output](const std::string& piece) { output.write(piece); };
     report::fold_diagnostics(o.scene, o.raw_diagnostics, [&] {
-      file = kind == bvh ? formats::export_bvh(host, range.first, range.last, scale)
-                         : formats::export_gltf(host, range.first, range.last, kind == glb, scale);
+      if (kind == bvh)
+        formats::export_bvh(host, range.first, range.last, scale, sink);
+      else
+        formats::export_gltf(host, range.first, range.last, kind == glb, scale, sink);
     });
-    output.commit(file);
+    output.commit();
   } catch (const stage::Error& e) {
     const std::string what = e.what();
     if (what.rfind(o.output, 0) == 0) throw;

@@ -9,6 +9,7 @@
 #include "stage/pictures/png_picture.h"
 #include "stage/pictures/svg_picture.h"
 #include "stage/pictures/view_data.h"
+#include "stage/report/diagnostics_summary.h"
 #include "stage/report/frames.h"
 #include "stage/runner/command_options.h"
 #include "stage/runner/commands.h"
@@ -26,6 +27,7 @@ struct Render_options {
   std::string size = "800x600";
   std::string module;
   bool strict = false;
+  bool raw_diagnostics = false;
 };
 
 void parse_size(const std::string& text, int& width, int& height) {
@@ -50,6 +52,7 @@ CLI::App* add_render_options(CLI::App& app, Render_options& options) {
       ->type_name("WxH");
   add_module_option(cmd, options.module);
   add_strict_option(cmd, options.strict);
+  add_raw_diagnostics_option(cmd, options.raw_diagnostics);
   return cmd;
 }
 
@@ -67,17 +70,31 @@ int run_render(const Render_options& options) {
   stage::Host host;
   const std::vector<std::string> warnings =
       open_scene(host, options.module, options.scene, options.strict);
+  // The frame evaluated with the module's degenerate-geometry lines folded into one, as elsewhere.
+  std::string svg, data;
+  report::fold_diagnostics(options.scene, options.raw_diagnostics, [&] {
+    if (png) {
+      data =
+          pictures::view_data_json(host, options.scene, {options.frame, options.frame}, warnings);
+    } else {
+      svg = pictures::svg_picture(host, options.scene, options.frame, view, width, height);
+    }
+  });
   if (!png) {
-    output.commit(pictures::svg_picture(host, options.scene, options.frame, view, width, height));
+    output.commit(svg);
     return 0;
   }
-  const report::Frame_range range{options.frame, options.frame};
-  const std::string page = pictures::view_page(
-      page_template, pictures::view_data_json(host, options.scene, range, warnings), options.scene);
+  const std::string page = pictures::view_page(page_template, data, options.scene);
   const std::string fragment = "still&view=" + options.view +
                                "&frame=" + std::to_string(options.frame) +
                                "&w=" + std::to_string(width) + "&h=" + std::to_string(height);
-  output.commit(pictures::png_picture(page, fragment, width, height));
+  std::string picture;
+  try {
+    picture = pictures::png_picture(page, fragment, width, height);
+  } catch (const stage::Error& e) {
+    throw stage::Error(options.output + ": " + e.what());
+  }
+  output.commit(picture);
   return 0;
 }
 

@@ -129,6 +129,8 @@ for (const name of [...examples, ...Object.keys(variants)]) {
     await page.waitForFunction(() => window.tarselView !== undefined);
     let state = await page.evaluate(() => window.tarselView.state());
     assert.equal(state.drawn.bones, sceneBones.length, 'bones drawn');
+    // The mark `render` looks for before it trusts a picture (hostile names included).
+    assert.equal(await page.evaluate(() => document.body.dataset.tarselDrawn), 'yes', 'drawn mark');
     assert.equal(state.bones.length, sceneBones.length);
 
     // One colour per meaning in the legend and in each plot's keys.
