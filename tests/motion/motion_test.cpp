@@ -746,11 +746,28 @@ TEST(CommandLine, ContactsGiveThePinsOfAWalk) {
   std::printf("contacts: %d phases:%s\n", phases, pins.c_str());
   EXPECT_GT(touch_down, 100) << pins;
   EXPECT_GE(phases, 4);
-  EXPECT_EQ(run_stage("rig '" + dir + "/walk.json' -o '" + dir +
-                          "/locked.json' --chain LeftUpLeg:LeftFoot" + pins,
-                      err),
-            0)
+  const std::string locked = dir + "/locked.json";
+  EXPECT_EQ(
+      run_stage("rig '" + dir + "/walk.json' -o '" + locked + "' --chain LeftUpLeg:LeftFoot" + pins,
+                err),
+      0)
       << err;
+  // A saved panel edit of the rigged file changes the option's line alone: every number the rig
+  // wrote keeps its text, digit for digit.
+  const std::string rigged = read_file(locked);
+  ASSERT_EQ(run_stage("panel '" + locked + "' --set 'Posture Weight=0.5' --save", err), 0) << err;
+  const std::string saved = read_file(locked);
+  std::istringstream a(rigged), b(saved);
+  std::vector<std::string> changed;
+  for (std::string x, y; std::getline(a, x) && std::getline(b, y);)
+    if (x != y) changed.push_back(y);
+  EXPECT_EQ(std::count(rigged.begin(), rigged.end(), '\n'),
+            std::count(saved.begin(), saved.end(), '\n'));
+  ASSERT_EQ(changed.size(), 1u);
+  EXPECT_NE(changed[0].find("\"PostureWeight 0.5\""), std::string::npos) << changed[0];
+  std::string rest = changed[0];
+  rest.replace(rest.find("PostureWeight 0.5"), 17, "PostureWeight 1");
+  EXPECT_NE(rigged.find(rest), std::string::npos) << "more than the option changed on its line";
 }
 
 // Units: the CMU clip imported in metres stands about 1.7 m tall, and exported back in its own unit
