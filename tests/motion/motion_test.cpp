@@ -752,22 +752,14 @@ TEST(CommandLine, ContactsGiveThePinsOfAWalk) {
                 err),
       0)
       << err;
-  // A saved panel edit of the rigged file changes the option's line alone: every number the rig
+  // A saved panel edit of the rigged file changes the option's value alone: every number the rig
   // wrote keeps its text, digit for digit.
-  const std::string rigged = read_file(locked);
+  std::string expected = read_file(locked);
+  const std::size_t at = expected.find("\"PostureWeight 1\"");
+  ASSERT_NE(at, std::string::npos);
+  expected.replace(at + 15, 1, "0.5");
   ASSERT_EQ(run_stage("panel '" + locked + "' --set 'Posture Weight=0.5' --save", err), 0) << err;
-  const std::string saved = read_file(locked);
-  std::istringstream a(rigged), b(saved);
-  std::vector<std::string> changed;
-  for (std::string x, y; std::getline(a, x) && std::getline(b, y);)
-    if (x != y) changed.push_back(y);
-  EXPECT_EQ(std::count(rigged.begin(), rigged.end(), '\n'),
-            std::count(saved.begin(), saved.end(), '\n'));
-  ASSERT_EQ(changed.size(), 1u);
-  EXPECT_NE(changed[0].find("\"PostureWeight 0.5\""), std::string::npos) << changed[0];
-  std::string rest = changed[0];
-  rest.replace(rest.find("PostureWeight 0.5"), 17, "PostureWeight 1");
-  EXPECT_NE(rigged.find(rest), std::string::npos) << "more than the option changed on its line";
+  EXPECT_TRUE(read_file(locked) == expected) << "more than the option's value changed";
 }
 
 // Units: the CMU clip imported in metres stands about 1.7 m tall, and exported back in its own unit
