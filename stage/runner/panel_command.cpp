@@ -2,8 +2,10 @@
 // and saved with --save.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -147,25 +149,27 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
   }
 }
 
+// The scene file's text, read once: it is loaded from this text and a save patches it.
 std::string read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
+  if (!in) throw stage::Error(path + ": cannot open: " + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
-  if (!in) throw stage::Error(path + ": cannot read");
+  if (in.bad()) throw stage::Error(path + ": cannot read");
   return text.str();
 }
 
 int panel(const Panel_options& options) {
   stage::Host host;
   load_module(host, module_path(options.module));
-  host.load_scene(options.scene);
+  const std::string original = read_text(options.scene);
+  host.load_scene_record(stage::parse_scene(original, options.scene), options.scene);
   print_warnings(host);
   // A scene that cannot be written back is reported before anything is changed.
   std::unique_ptr<stage::Output_file> saved;
-  std::string original, before;  // the file's text, and the scene's as the host saves it
+  std::string before;  // the scene as the host saves it, before the edits
   if (options.save) {
     saved = std::make_unique<stage::Output_file>(options.scene);
-    original = read_text(options.scene);
     before = stage::format_scene(host.file_record());
   }
 
