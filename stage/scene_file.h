@@ -83,6 +83,13 @@ Scene_record read_scene_file(const std::string& path);  // throws Error naming t
 // a failed save leaves any old file intact. Throws Error naming the file.
 void write_scene_file(const std::string& path, const Scene_record& scene);
 
+// A scene file's text `original` with the values that differ between `before` and `after` (the
+// format_scene texts of its scene before and after an edit) replaced by their text in `after`;
+// every other byte is kept, so a value is rewritten only when it changed. `original` itself when
+// nothing changed; `after` when one of the texts is not JSON. The result holds every change.
+std::string patch_scene_text(const std::string& original, const std::string& before,
+                             const std::string& after);
+
 // Splits text into lines at '\n' (a final newline ends the last line) and joins them back.
 std::vector<std::string> split_lines(const std::string& text);
 std::string join_lines(const std::vector<std::string>& lines);

@@ -100,6 +100,18 @@ class Rigger {
       throw Error(file_ + ": " + what + ": \"" + c.end + "\" is not a joint below \"" + c.root +
                   "\"");
     std::reverse(chain.begin(), chain.end());
+    if (chain.size() == 1) {
+      // One bone only points at its goal: END meets the goal only at that bone's length.
+      const std::size_t above = world.parent(root);
+      const std::string higher = above != npos && scene_.items[above].type == stage::Item_type::bone
+                                     ? "--chain " + scene_.items[above].name + ":" + c.end
+                                     : "a ROOT one joint higher";
+      warnings_.push_back(file_ + ": " + what + ": the chain is the one bone \"" + c.root +
+                          "\", which turns to point at the goal but cannot bend, so \"" + c.end +
+                          "\" is on its goal only where the goal is that bone's length away; to "
+                          "bend at \"" +
+                          c.root + "\", start the chain one joint higher (" + higher + ")");
+    }
     for (const std::size_t i : chain)
       if (!scene_.items[i].handlers.empty())
         throw Error(file_ + ": " + what + ": \"" + scene_.items[i].name +
@@ -209,6 +221,7 @@ class Rigger {
         throw Error(file_ + ": " + what + ":" + std::to_string(e.first) + "-" +
                     std::to_string(e.last) + ": outside the scene's frames " +
                     std::to_string(scene_.frame_start) + "-" + std::to_string(scene_.frame_end));
+      warn_overlap(e, what);
       pin(scene_.items[goal], e);
       warn_unreached(world, last, end, e, what,
                      stage::channel_value(position, e.first / scene_.fps));
@@ -410,6 +423,35 @@ class Rigger {
     channel.value = channel.keys.front().value;
   }
 
+  // A pin whose hold meets another pin's frames on the same goal: the later one's keys replace the
+  // earlier one's over its frames, eases included, so one of the holds is not kept as given.
+  void warn_overlap(const Goal_edit& e, const std::string& what) {
+    const auto span = [](const Goal_edit& p) {
+      return std::make_pair(0LL + p.first - p.ease, 0LL + p.last + p.ease);
+    };
+    for (const Goal_edit& p : pins_) {
+      if (p.end != e.end) continue;
+      // The frames where one's hold meets the other's frames.
+      long long from = std::max<long long>(p.first, span(e).first);
+      long long to = std::min<long long>(p.last, span(e).second);
+      if (from > to) {
+        from = std::max<long long>(e.first, span(p).first);
+        to = std::min<long long>(e.last, span(p).second);
+      }
+      if (from > to) continue;
+      const auto pin_text = [](const Goal_edit& x) {
+        return std::to_string(x.first) + "-" + std::to_string(x.last) + ":" +
+               std::to_string(x.ease);
+      };
+      warnings_.push_back(file_ + ": " + what + ":" + pin_text(e) + " overlaps --pin " + p.end +
+                          ":" + pin_text(p) + " on frames " + std::to_string(from) + "-" +
+                          std::to_string(to) + " (holds with their EASE frames), so the later " +
+                          "pin replaces the earlier one there; leave EASE frames between the " +
+                          "holds, or give one pin over both");
+    }
+    pins_.push_back(e);
+  }
+
   // A warning naming the held frames on which the chain's root is farther from the held place
   // than the chain is long, so that the leg cannot stand on it.
   void warn_unreached(Record_world& world, std::size_t last, std::size_t end, const Goal_edit& e,
@@ -452,6 +494,7 @@ class Rigger {
   std::vector<std::string> warnings_;
 
  private:
+  std::vector<Goal_edit> pins_;  // the pins applied so far
   Scene_record& scene_;
   std::string file_;
 };

@@ -18,16 +18,18 @@ std::string module_path(const std::string& option) {
   const char* env = std::getenv("TARSEL_MODULE");
   if (env != nullptr && *env != '\0') return env;
   if (access(TARSEL_DEFAULT_MODULE, R_OK) == 0) return TARSEL_DEFAULT_MODULE;
-  // Installed (cmake --install): the module sits in ../lib/tarsel beside the program's folder.
+  const std::string installed = installed_file("lib/tarsel/tarsel.p");
+  if (!installed.empty()) return installed;
+  return TARSEL_DEFAULT_MODULE;
+}
+
+std::string installed_file(const std::string& relative) {
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    std::string dir(self, static_cast<std::size_t>(n));
-    dir = dir.substr(0, dir.rfind('/'));
-    const std::string installed = dir + "/../lib/tarsel/tarsel.p";
-    if (access(installed.c_str(), R_OK) == 0) return installed;
-  }
-  return TARSEL_DEFAULT_MODULE;
+  if (n <= 0) return "";
+  std::string path(self, static_cast<std::size_t>(n));
+  path = path.substr(0, path.rfind('/')) + "/../" + relative;
+  return access(path.c_str(), R_OK) == 0 ? path : "";
 }
 
 void load_module(stage::Host& host, const std::string& path) {

@@ -12,6 +12,10 @@ namespace runner {
 // (../lib/tarsel/tarsel.p beside the program's folder).
 std::string module_path(const std::string& option);
 
+// A file installed with this program (cmake --install): `relative` to the folder above the
+// program's own, e.g. "lib/tarsel/tarsel.p"; empty when there is no such readable file.
+std::string installed_file(const std::string& relative);
+
 // Loads the module file into the host. Throws stage::Error naming the path when it is missing.
 void load_module(stage::Host& host, const std::string& path);
 

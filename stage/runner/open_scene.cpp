@@ -58,7 +58,12 @@ std::string viewer_template() {
   const char* env = std::getenv("TARSEL_VIEWER");
   std::string path = env != nullptr && *env != '\0' ? env : "";
 #ifdef TARSEL_VIEWER_HTML
-  if (path.empty()) path = TARSEL_VIEWER_HTML;
+  // The page built alongside, else the installed copy (the build folder may be gone).
+  if (path.empty()) {
+    path = TARSEL_VIEWER_HTML;
+    const std::string installed = installed_file("share/tarsel/tarsel-viewer.html");
+    if (std::ifstream(path).fail() && !installed.empty()) path = installed;
+  }
 #endif
   if (path.empty()) {
     throw stage::Error(

@@ -2,9 +2,13 @@
 // and saved with --save.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -145,14 +149,29 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
   }
 }
 
+// The scene file's text, read once: it is loaded from this text and a save patches it.
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw stage::Error(path + ": cannot open: " + std::strerror(errno));
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw stage::Error(path + ": cannot read");
+  return text.str();
+}
+
 int panel(const Panel_options& options) {
   stage::Host host;
   load_module(host, module_path(options.module));
-  host.load_scene(options.scene);
+  const std::string original = read_text(options.scene);
+  host.load_scene_record(stage::parse_scene(original, options.scene), options.scene);
   print_warnings(host);
   // A scene that cannot be written back is reported before anything is changed.
   std::unique_ptr<stage::Output_file> saved;
-  if (options.save) saved = std::make_unique<stage::Output_file>(options.scene);
+  std::string before;  // the scene as the host saves it, before the edits
+  if (options.save) {
+    saved = std::make_unique<stage::Output_file>(options.scene);
+    before = stage::format_scene(host.file_record());
+  }
 
   std::vector<LWItemID> roots;
   std::string names;  // every chain root, for the messages that need one named
@@ -187,7 +206,15 @@ int panel(const Panel_options& options) {
     }
   }
   if (options.save) {
-    saved->commit(stage::format_scene(host.file_record()));
+    // Only the values the edits changed are rewritten; every other byte of the file is kept.
+    const std::string after = stage::format_scene(host.file_record());
+    std::string text = stage::patch_scene_text(original, before, after);
+    try {
+      stage::parse_scene(text, options.scene);
+    } catch (const stage::Error&) {
+      text = after;  // (never expected: the patched text holds the same values)
+    }
+    saved->commit(text);
     std::fprintf(stderr, "tarsel-stage: saved %s\n", options.scene.c_str());
   } else if (!options.sets.empty()) {
     std::fprintf(stderr, "tarsel-stage: not saved (add --save to write the changes to %s)\n",

@@ -74,7 +74,8 @@ formats::Rig_request parse_rig_options(const Rig_options& o) {
     split_named(p, "--pin", e.end, range);
     if (range.find('-') == std::string::npos) {  // END:A-B:EASE
       const std::string ease = range;
-      split_named(e.end, "--pin", e.end, range);
+      const std::string named = e.end;  // (split_named writes the name it reads)
+      split_named(named, "--pin", e.end, range);
       char* stop = nullptr;
       const long frames = std::strtol(ease.c_str(), &stop, 10);
       if (*stop != '\0' || frames < 0 || frames > 100000)

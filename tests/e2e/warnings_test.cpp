@@ -2,6 +2,9 @@
 // naming the file and the item; sound rigs (every example) give none.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -58,11 +61,37 @@ json bone(int id, const std::string& name, int parent, bool tarsel) {
   return b;
 }
 
+// The arm example as a clip for `rig`: no handlers or goals, and a hand below the forearm.
+void unrigged_arm(json& s) {
+  for (json& i : s["items"]) {
+    i.erase("handlers");
+    i.erase("goal");
+  }
+  s["items"].push_back(bone(12, "hand", 11, false));
+}
+
+// What `rig FILE ARGS --strict` warned (one line each) and its exit code.
+std::vector<std::string> rig_warnings_of(const json& scene, const std::string& args, int& status) {
+  const std::string dir = E2E_TEST_DIR, file = dir + "/rig.json", err = dir + "/rig_err.txt";
+  std::ofstream(file) << scene.dump();
+  const int raw = std::system(("cd '" + dir + "' && '" TARSEL_STAGE_EXE "' rig rig.json -o " +
+                               "rigged.json --strict " + args + " 2>'" + err + "'")
+                                  .c_str());
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::ifstream in(err);
+  std::vector<std::string> out;
+  const std::string prefix = "tarsel-stage: warning: ";
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(prefix, 0) == 0) out.push_back(line.substr(prefix.size()));
+  return out;
+}
+
 TEST(RigWarnings, EachFaultyRigGivesItsWarningsAndSoundRigsNone) {
   const struct {
     const char* name;
     std::function<void(json&)> change;
     std::vector<const char*> says;  // one warning per entry, each holding that text
+    const char* rig = nullptr;      // `rig` arguments: the changed scene is rigged with --strict
   } cases[] = {
       {"bones without a rest rotation",
        [](json& s) {
@@ -167,13 +196,45 @@ TEST(RigWarnings, EachFaultyRigGivesItsWarningsAndSoundRigsNone) {
        },
        {"item \"upper_arm\": has limit markers beside it (\"arm-for-ik-limit-1\") but Arbitrary "
         "Limit (ArbitraryLimit) is off"}},
+      {"rig: a one-bone chain",
+       unrigged_arm,
+       {"--chain forearm:hand: the chain is the one bone \"forearm\", which turns to point at "
+        "the goal but cannot bend, so \"hand\" is on its goal only where the goal is that "
+        "bone's length away; to bend at \"forearm\", start the chain one joint higher "
+        "(--chain upper_arm:hand)"},
+       "--chain forearm:hand"},
+      {"rig: pins whose holds overlap",
+       unrigged_arm,
+       {"--pin hand:15-40:5 overlaps --pin hand:0-20:5 on frames 10-20"},
+       "--chain upper_arm:hand --pin hand:0-20 --pin hand:15-40"},
+      {"rig: a pin eased into another's hold",
+       unrigged_arm,
+       {"--pin hand:0-20:0 overlaps --pin hand:24-40:8 on frames 16-20"},
+       "--chain upper_arm:hand --pin hand:24-40:8 --pin hand:0-20:0"},
+      {"rig: a pin the chain cannot reach",
+       [](json& s) {
+         unrigged_arm(s);
+         item(s, 1)["position"] = json::parse(
+             R"([{"frame": 0, "value": [0.2, 1.45, 0]}, {"frame": 48, "value": [2.2, 1.45, 0]}])");
+       },
+       {"--pin hand: the chain cannot reach the held place on"},
+       "--chain upper_arm:hand --pin hand:0-48"},
+      {"rig: pins apart by their eases",
+       unrigged_arm,
+       {},
+       "--chain upper_arm:hand --pin hand:0-10 --pin hand:21-40 --pin hand:47-48:2"},
   };
   const json arm = json::parse(example_text("two_bone_arm"));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     json scene = arm;
     c.change(scene);
-    const std::vector<std::string> got = warnings_of(scene.dump(), "rig.json");
+    int status = 0;
+    const std::vector<std::string> got =
+        c.rig ? rig_warnings_of(scene, c.rig, status) : warnings_of(scene.dump(), "rig.json");
+    if (c.rig) {
+      EXPECT_EQ(status, c.says.empty() ? 0 : 1);  // --strict fails a rig that warns
+    }
     std::string all;
     for (const std::string& w : got) all += w + "\n";
     ASSERT_EQ(got.size(), c.says.size()) << all;

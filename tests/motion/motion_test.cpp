@@ -746,11 +746,20 @@ TEST(CommandLine, ContactsGiveThePinsOfAWalk) {
   std::printf("contacts: %d phases:%s\n", phases, pins.c_str());
   EXPECT_GT(touch_down, 100) << pins;
   EXPECT_GE(phases, 4);
-  EXPECT_EQ(run_stage("rig '" + dir + "/walk.json' -o '" + dir +
-                          "/locked.json' --chain LeftUpLeg:LeftFoot" + pins,
-                      err),
-            0)
+  const std::string locked = dir + "/locked.json";
+  EXPECT_EQ(
+      run_stage("rig '" + dir + "/walk.json' -o '" + locked + "' --chain LeftUpLeg:LeftFoot" + pins,
+                err),
+      0)
       << err;
+  // A saved panel edit of the rigged file changes the option's value alone: every number the rig
+  // wrote keeps its text, digit for digit.
+  std::string expected = read_file(locked);
+  const std::size_t at = expected.find("\"PostureWeight 1\"");
+  ASSERT_NE(at, std::string::npos);
+  expected.replace(at + 15, 1, "0.5");
+  ASSERT_EQ(run_stage("panel '" + locked + "' --set 'Posture Weight=0.5' --save", err), 0) << err;
+  EXPECT_TRUE(read_file(locked) == expected) << "more than the option's value changed";
 }
 
 // Units: the CMU clip imported in metres stands about 1.7 m tall, and exported back in its own unit

@@ -370,4 +370,29 @@ TEST_F(Rig_scene, FailedSaveLeavesNoTraceAndSavesReplaceWhole) {
   closedir(folder);
 }
 
+// A change the file cannot take member by member replaces the smallest value that holds it, and
+// what did not change keeps its text (1.10 stays 1.10).
+TEST(SceneFile, PatchedTextChangesOnlyTheChangedValues) {
+  const struct {
+    const char* original;
+    const char* before;
+    const char* after;
+    const char* patched;
+  } cases[] = {
+      // A key the file leaves out: the object holding it is replaced.
+      {"{\"h\": {\"s\": \"T\"}, \"x\": 1.10}",
+       "{\"h\": {\"s\": \"T\", \"d\": [\"K 1\"]}, \"x\": 1.1}",
+       "{\"h\": {\"s\": \"T\", \"d\": [\"K 2\"]}, \"x\": 1.1}",
+       "{\"h\": {\"s\": \"T\", \"d\": [\"K 2\"]}, \"x\": 1.10}"},
+      // An array that grows is replaced whole, its lines moved to the file's indentation.
+      {"{\n    \"d\": [\"K 1\"],\n    \"x\": 1.10\n}", "{\n  \"d\": [\"K 1\"],\n  \"x\": 1.1\n}",
+       "{\n  \"d\": [\n    \"K 1\",\n    \"L 2\"\n  ],\n  \"x\": 1.1\n}",
+       "{\n    \"d\": [\n      \"K 1\",\n      \"L 2\"\n    ],\n    \"x\": 1.10\n}"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.original);
+    EXPECT_EQ(stage::patch_scene_text(c.original, c.before, c.after), c.patched);
+  }
+}
+
 }  // namespace
