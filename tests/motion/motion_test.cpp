@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "stage/error.h"
 #include "stage/formats/anim_sample.h"
 #include "stage/formats/bake.h"
 #include "stage/formats/export.h"
@@ -326,6 +327,43 @@ TEST(Rig, RiggedLimbsKeepEveryJointBelowTheirEnds) {
     }
     EXPECT_GT(frames, (clip.frame_end - clip.frame_start) / c.frame_step / 2);
     EXPECT_LT(worst, 1e-6 * size) << worst_at;
+  }
+}
+
+// --end-orientation ITEM: the end joint takes a named item's world orientation on every frame
+// (here the hips', keyed by the clip), whatever the chain does; a name no item has is refused.
+TEST(Rig, EndOrientationFollowsANamedItem) {
+  const stage::Scene_record clip = formats::import_motion(cmu, {});
+  formats::Rig_request request;
+  request.chains.push_back({"LeftUpLeg", "LeftFoot"});
+  request.chains.back().end_orientation = "Hips";
+  stage::Scene_record rigged = clip;
+  formats::rig_scene(rigged, request, "01_01");
+  stage::Host solved;
+  solved.load_module(TARSEL_MODULE_PATH);
+  solved.load_scene_record(rigged, "rigged");
+  const auto b = bones_by_name(solved.scene());
+  double worst = 0;
+  for (int frame = clip.frame_start; frame <= clip.frame_end; frame += 25) {
+    const double t = frame / clip.fps;
+    solved.evaluate(t);
+    // Element by element: an angle from acos is only good to about 1e-8 near zero.
+    const stage::Mat3 foot = upper_turn(solved, b.at("LeftFoot"), t);
+    const stage::Mat3 hips = upper_turn(solved, b.at("Hips"), t);
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k) worst = std::max(worst, std::fabs(foot.m[i][k] - hips.m[i][k]));
+  }
+  EXPECT_LT(worst, 1e-9);
+
+  request.chains.back().end_orientation = "NoSuchItem";
+  stage::Scene_record refused = clip;
+  try {
+    formats::rig_scene(refused, request, "01_01");
+    ADD_FAILURE() << "an unknown item was accepted";
+  } catch (const stage::Error& e) {
+    EXPECT_NE(std::string(e.what()).find("--end-orientation NoSuchItem: no item of that name"),
+              std::string::npos)
+        << e.what();
   }
 }
 
