@@ -63,9 +63,22 @@ std::vector<Contact_phase> find_contacts(const stage::Scene_record& scene,
     }
     std::size_t j = i;
     while (j + 1 < n && planted[j + 1]) ++j;
-    if (static_cast<int>(j - i + 1) >= options.shortest)
-      phases.push_back(
-          {scene.frame_start + static_cast<int>(i), scene.frame_start + static_cast<int>(j)});
+    if (static_cast<int>(j - i + 1) >= options.shortest) {
+      // A landing is often broken by the foot rolling from heel to toe: a phase that starts
+      // within a quarter of a second of the last one, where the last one left the joint (within
+      // the height allowed), is the same footprint.
+      const std::size_t gap = std::max<std::size_t>(1, std::lround(scene.fps / 4));
+      const int first = scene.frame_start + static_cast<int>(i);
+      if (!phases.empty()) {
+        const std::size_t last = static_cast<std::size_t>(phases.back().last - scene.frame_start);
+        if (i - last <= gap && norm(sub(at[i], at[last])) <= height) {
+          phases.back().last = scene.frame_start + static_cast<int>(j);
+          i = j + 1;
+          continue;
+        }
+      }
+      phases.push_back({first, scene.frame_start + static_cast<int>(j)});
+    }
     i = j + 1;
   }
   return phases;

@@ -771,18 +771,20 @@ TEST(CommandLine, ContactsGiveThePinsOfAWalk) {
             0);
   std::istringstream lines(read_file(listed));
   std::string option, pin, pins;
-  int touch_down = 0;  // frames of 282-420 in some phase
-  int phases = 0;
+  int touch_down = 0;             // frames of 282-420 in some phase
+  int phases = 0, in_stance = 0;  // in_stance: phases meeting 282-420, one footprint
   while (lines >> option >> pin) {
     ASSERT_EQ(option, "--pin");
     int first = 0, last = 0;
     ASSERT_EQ(std::sscanf(pin.c_str(), "LeftFoot:%d-%d", &first, &last), 2) << pin;
     touch_down += std::max(0, std::min(last, 420) - std::max(first, 282) + 1);
+    in_stance += last >= 282 && first <= 420;
     ++phases;
     pins += " --pin " + pin;
   }
   std::printf("contacts: %d phases:%s\n", phases, pins.c_str());
   EXPECT_GT(touch_down, 100) << pins;
+  EXPECT_EQ(in_stance, 1) << "the landing is split:" << pins;
   EXPECT_GE(phases, 4);
   const std::string locked = dir + "/locked.json";
   EXPECT_EQ(
