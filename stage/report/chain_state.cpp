@@ -18,7 +18,7 @@ std::string unsolved_reason(const Chain& chain, const Item_sample& s) {
   if (!s.has_goal)
     return chain.goal_elsewhere ? "goal on an item that is not the chain's last" : "no goal";
   if (!s.has_report) return "no report";
-  switch (s.report.unsolved) {
+  switch (s.report().unsolved) {
     case TARSEL_SOLVED:
       return "";
     case TARSEL_NO_EFFECT:
@@ -34,7 +34,7 @@ std::string unsolved_reason(const Chain& chain, const Item_sample& s) {
 
 void describe_chain(const stage::Scene& scene, const Chain& chain, Item_sample* sample) {
   Item_sample& s = *sample;
-  const TarselChainReport& r = s.report;
+  const TarselChainReport& r = s.report();
   const double scale =
       1 + std::max(magnitude(s.end_position), s.has_goal ? magnitude(s.goal_position) : 0.0);
   if (s.has_goal && s.goal_distance < distance_rounding * scale) s.goal_distance = 0;

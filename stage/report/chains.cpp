@@ -149,7 +149,7 @@ Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItem
       }
       if (report_of_root[index]) {
         s.has_report = true;
-        s.report = *report_of_root[index];
+        s.solve_report = std::make_shared<const TarselChainReport>(*report_of_root[index]);
       }
       describe_chain(scene, chain, &s);
     }

@@ -5,6 +5,7 @@
 #define TARSEL_STAGE_REPORT_CHAINS_H
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,13 @@ struct Item_sample {
   // What the module reported for the chain's solve in this frame (has_report false when the host
   // got no report), and how many linear-algebra diagnostic lines it wrote meanwhile.
   bool has_report = false;
-  TarselChainReport report{};
+  // Held apart from the sample: most items are no chain root, and a report is some 700 bytes,
+  // which a frame of 40,000 items would otherwise fill and clear on every frame.
+  std::shared_ptr<const TarselChainReport> solve_report;
+  const TarselChainReport& report() const {
+    static const TarselChainReport none{};
+    return solve_report ? *solve_report : none;
+  }
   int diagnostic_lines = 0;
 
   // Every item: its world rotation (the rotation of its world transform, scale removed) as

@@ -75,7 +75,7 @@ const char* const csv_header =
     "bend_fraction,limits,twist_target,effect_weight,diagnostics,stretch\n";
 
 // The module measured the chain in this frame: reach and bend fraction are known.
-bool solved(const Item_sample& s) { return s.has_report && s.report.unsolved == TARSEL_SOLVED; }
+bool solved(const Item_sample& s) { return s.has_report && s.report().unsolved == TARSEL_SOLVED; }
 
 std::string joined(const std::vector<std::string>& words, const char* separator) {
   std::string out;
@@ -94,14 +94,14 @@ std::string chain_line(const Item_sample& s) {
   line += "; end " + point(s.end_position);
   if (s.has_goal) line += ", goal " + point(s.goal_position);
   if (solved(s)) {
-    const TarselChainReport& r = s.report;
+    const TarselChainReport& r = s.report();
     if (r.reach_measured) line += "; reach " + fixed(r.shortest, 4) + " to " + fixed(r.longest, 4);
     line += "; bend " + fixed(r.bend_fraction, 4);
     if (r.stretch != 1.0) line += "; stretch " + fixed(r.stretch, 4);
     line += "; limits: " + (s.limits.empty() ? std::string("none") : joined(s.limits, ", "));
   }
   line += "; twist target: " + s.twist_target;
-  if (s.has_report) line += "; effect " + fixed(s.report.effect_weight, 3);
+  if (s.has_report) line += "; effect " + fixed(s.report().effect_weight, 3);
   if (s.diagnostic_lines > 0)
     line += "; " + std::to_string(s.diagnostic_lines) + " degenerate-geometry line" +
             (s.diagnostic_lines == 1 ? "" : "s");
@@ -125,7 +125,7 @@ std::string csv_rows(const std::string& scene, const Frame_sample& f) {
     for (int i = 0; i < 3; ++i) out += "," + exact(s.end_position[i]);
     for (int i = 0; i < 3; ++i) out += "," + (s.has_goal ? exact(s.goal_position[i]) : "");
     out += "," + s.reach + "," + csv_field(s.reason);
-    const TarselChainReport& r = s.report;
+    const TarselChainReport& r = s.report();
     const bool reach = solved(s) && r.reach_measured;
     out += "," + (reach ? exact(r.shortest) : "") + "," + (reach ? exact(r.longest) : "");
     out += "," + (solved(s) ? exact(r.bend_fraction) : "");
@@ -164,7 +164,7 @@ nlohmann::ordered_json frame_json(const Frame_sample& f) {
     item["position"] = triple_json(s.position);
     items.push_back(std::move(item));
     if (!s.is_chain_root) continue;
-    const TarselChainReport& r = s.report;
+    const TarselChainReport& r = s.report();
     const bool reach = solved(s) && r.reach_measured;
     ordered_json chain = ordered_json::object();
     chain["root"] = s.name;
