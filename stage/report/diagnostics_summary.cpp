@@ -37,7 +37,7 @@ void Diagnostics_summary::add(const Frame_sample& f) {
     if (!seen) first = f.frame;
     last = f.frame;
     seen = true;
-    if (std::find(chains.begin(), chains.end(), s.name) == chains.end()) chains.push_back(s.name);
+    if (chain_seen.insert(s.name).second) chains.push_back(s.name);
     const TarselChainReport& r = s.report();
     all_straight &=
         s.has_report && r.reach_measured && r.goal_distance_root >= r.longest - r.length_tolerance;
@@ -58,9 +58,12 @@ void Diagnostics_summary::print(const std::string& scene) const {
   if (seen) {
     where = first == last ? " in frame " + std::to_string(first)
                           : " in frames " + std::to_string(first) + "\u2013" + std::to_string(last);
-    where += " (chain";
-    for (std::size_t i = 0; i < chains.size(); ++i)
+    // A few names say where to look; a crowd's every chain would make the note unreadable.
+    constexpr std::size_t named = 5;
+    where += chains.size() == 1 ? " (chain" : " (chains";
+    for (std::size_t i = 0; i < chains.size() && i < named; ++i)
       where += std::string(i == 0 ? " " : ", ") + "\"" + chains[i] + "\"";
+    if (chains.size() > named) where += " and " + std::to_string(chains.size() - named) + " more";
     where += ")";
   }
   const std::string cause =

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "sdk/tarsel_diagnostics.h"
@@ -27,7 +28,8 @@ struct Diagnostics_summary {
   Diagnostic_counts counts;
   bool seen = false, all_straight = true;
   int first = 0, last = 0;
-  std::vector<std::string> chains;
+  std::vector<std::string> chains;  // in the order first seen
+  std::unordered_set<std::string> chain_seen;
 
   void add(const Frame_sample& frame);
   // "tarsel-stage: note: SCENE: ..." on stderr; nothing when no line was counted.
