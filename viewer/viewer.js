@@ -1017,7 +1017,8 @@
   }
 
   // ---- Dragging an object with the move gizmo: each drag event keys the object's position at the
-  // current frame, the page's solver evaluates that frame again and the frame is drawn anew ----
+  // current frame (with "key" off, moves its rest value, or all its keys alike), the page's solver
+  // evaluates that frame again and the frame is drawn anew ----
   const gizmo = new THREE_CONTROLS.TransformControls(camera, canvas);
   const handle = new T.Object3D();
   scene.add(handle);
@@ -1055,7 +1056,8 @@
       w.add(new T.Vector3(pp[0], pp[1], pp[2]));
     }
     const started = performance.now();
-    if (!solver.setChannel(it.name, 0, first + frameIndex, w.x, w.y, w.z, 1)) throw new Error(solver.error());
+    const key = document.getElementById('key').checked ? 1 : 0;
+    if (!solver.setChannel(it.name, 0, first + frameIndex, w.x, w.y, w.z, key)) throw new Error(solver.error());
     solveFrame(started);
   }
   // The present frame evaluated again by the page's solver and drawn anew.

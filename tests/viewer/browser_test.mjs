@@ -273,7 +273,8 @@ for (const name of [...examples, ...Object.keys(variants)]) {
 // Editing two_bone_arm in the page: dragging the goal re-solves the frame (the chain's end
 // follows), the options panel shows the root's options as `panel` prints them, and each saved
 // file is one the runner reproduces the page's rotations from; undoing every edit saves the file
-// byte for byte as it was, redoing gives the edited file again. Needs the page's solver.
+// byte for byte as it was, redoing gives the edited file again; with "key" off a drag moves the
+// goal's keys alike. Needs the page's solver.
 test('editing and saving', async (t) => {
   const scenePath = join(examplesDir, 'two_bone_arm.json'), html = join(outDir, 'edit.html');
   execFileSync(runner, ['view', scenePath, '-o', html], { stdio: 'pipe' });
@@ -354,6 +355,22 @@ test('editing and saving', async (t) => {
   await page.keyboard.press('Control+Shift+z');
   assert.equal(readFileSync(await save(), 'utf8'), readFileSync(dragged, 'utf8'), 'redoing the drag');
   await reproduces(dragged, 'after redoing the drag');
+
+  // With "key" off a drag moves every key of the goal alike rather than keying the frame.
+  await page.uncheck('#key');
+  const goalKeys = (path) => JSON.parse(readFileSync(path, 'utf8')).items.find((i) => i.name === 'hand_goal').position;
+  const [gx, gy] = await page.evaluate(() => window.tarselView.screen('hand_goal'));
+  await page.mouse.click(gx, gy);
+  await page.mouse.move(gx, gy);
+  await page.mouse.down();
+  await page.mouse.move(gx + 20, gy - 10, { steps: 5 });
+  await page.mouse.up();
+  const moved = await save(), keysBefore = goalKeys(dragged), keysAfter = goalKeys(moved);
+  assert.deepEqual(keysAfter.map((k) => k.frame), keysBefore.map((k) => k.frame));
+  const shift = keysAfter[0].value.map((v, c) => v - keysBefore[0].value[c]);
+  assert.ok(Math.hypot(...shift) > 0.01, 'the goal did not move');
+  keysAfter.forEach((k, j) => near(k.value.map((v, c) => v - keysBefore[j].value[c]), shift, `key ${k.frame} moved alike`));
+  await reproduces(moved, 'after moving the keys');
   await page.screenshot({ path: join(outDir, 'edit.png') });
   assert.deepEqual(errors, []);
   await page.close();
