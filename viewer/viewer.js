@@ -1092,6 +1092,10 @@
   gizmo.addEventListener('objectChange', guarded(moveDragged));
   gizmo.addEventListener('change', render);
   gizmo.addEventListener('mouseDown', guarded(() => remember()));
+  // A click on the gizmo that moved nothing is no step to undo.
+  gizmo.addEventListener('mouseUp', guarded(() => {
+    if (undone.length && undone[undone.length - 1] === sceneText()) { undone.pop(); showHistory(); }
+  }));
 
   // ---- Undo, redo and saving: the scene's file text before each edit (a drag, an option) is kept,
   // so that undoing loads it back and a save after undoing every edit gives the file as it was ----
