@@ -1112,6 +1112,7 @@
   }
   function remember() {
     undone.push(sceneText());
+    if (undone.length > 100) undone.shift();  // a whole file a step: the last 100 edits
     redone.length = 0;
     showHistory();
   }
