@@ -699,6 +699,7 @@
     inspected = hit ? hit.object.userData.item : -1;
     showInspect();
     placeGizmo();
+    guarded(showOptions)();
   }
   const fmt = (v, d) => (v === null || v === undefined || !isFinite(v) ? '–' : (Math.abs(v) < 0.5 * Math.pow(10, -d) ? 0 : v).toFixed(d));
   const row = (label, v, d) => `<tr><td>${label}</td>${v.map((x) => `<td class="n">${fmt(x, d)}</td>`).join('')}</tr>`;
@@ -997,11 +998,16 @@
           viewData: call('tarsel_view_data', 'string', ['number', 'number']),
           setChannel: call('tarsel_set_channel', 'number',
                            ['string', 'number', 'number', 'number', 'number', 'number', 'number']),
+          options: call('tarsel_options', 'string', ['string']),
+          setOption: call('tarsel_set_option', 'number', ['string', 'number', 'number']),
+          sceneText: call('tarsel_scene_text', 'string'),
         };
         if (!api.open() || !api.load(scene.textContent, data.scene)) throw new Error(api.error());
         solver = api;
         solverState = 'ready';
         document.getElementById('help').textContent += ' · solver loaded in the page';
+        document.getElementById('edit').hidden = false;
+        showOptions();
       })
       .catch((e) => { solverState = `failed: ${e.message || e}`; });
   });
@@ -1014,7 +1020,8 @@
   }
 
   // ---- Dragging an object with the move gizmo: each drag event keys the object's position at the
-  // current frame, the page's solver evaluates that frame again and the frame is drawn anew ----
+  // current frame (with "key" off, moves its rest value, or all its keys alike), the page's solver
+  // evaluates that frame again and the frame is drawn anew ----
   const gizmo = new THREE_CONTROLS.TransformControls(camera, canvas);
   const handle = new T.Object3D();
   scene.add(handle);
@@ -1052,7 +1059,12 @@
       w.add(new T.Vector3(pp[0], pp[1], pp[2]));
     }
     const started = performance.now();
-    if (!solver.setChannel(it.name, 0, first + frameIndex, w.x, w.y, w.z, 1)) throw new Error(solver.error());
+    const key = document.getElementById('key').checked ? 1 : 0;
+    if (!solver.setChannel(it.name, 0, first + frameIndex, w.x, w.y, w.z, key)) throw new Error(solver.error());
+    solveFrame(started);
+  }
+  // The present frame evaluated again by the page's solver and drawn anew.
+  function solveFrame(started) {
     const text = solver.viewData(first + frameIndex, first + frameIndex);
     if (!text) throw new Error(solver.error());
     takeFrame(JSON.parse(text));
@@ -1063,19 +1075,109 @@
     render();
   }
   // A failed solve (or a trap in the program) leaves the last good pose drawn and says so once.
-  gizmo.addEventListener('objectChange', () => {
-    try {
-      moveDragged();
-    } catch (e) {
-      solver = null;
-      solverState = `failed: ${e.message || e}`;
-      gizmo.detach();
-      dragged = -1;
-      document.getElementById('help').textContent = `the page's solver stopped: ${e.message || e}`;
-      render();
-    }
-  });
+  function guarded(f) {
+    return (...args) => {
+      if (!solver) return;
+      try {
+        f(...args);
+      } catch (e) {
+        solver = null;
+        solverState = `failed: ${e.message || e}`;
+        gizmo.detach();
+        dragged = -1;
+        document.getElementById('edit').hidden = true;
+        optionsBox.hidden = true;
+        document.getElementById('help').textContent = `the page's solver stopped: ${e.message || e}`;
+        render();
+      }
+    };
+  }
+  gizmo.addEventListener('objectChange', guarded(moveDragged));
   gizmo.addEventListener('change', render);
+  gizmo.addEventListener('mouseDown', guarded(() => remember()));
+  // A click on the gizmo that moved nothing is no step to undo.
+  gizmo.addEventListener('mouseUp', guarded(() => {
+    if (undone.length && undone[undone.length - 1] === sceneText()) { undone.pop(); showHistory(); }
+  }));
+
+  // ---- Undo, redo and saving: the scene's file text before each edit (a drag, an option) is kept,
+  // so that undoing loads it back and a save after undoing every edit gives the file as it was ----
+  const undone = [], redone = [];
+  const undoButton = document.getElementById('undo'), redoButton = document.getElementById('redo');
+  function sceneText() {
+    const text = solver.sceneText();
+    if (text === null) throw new Error(solver.error());
+    return text;
+  }
+  function showHistory() {
+    undoButton.disabled = undone.length === 0;
+    redoButton.disabled = redone.length === 0;
+  }
+  function remember() {
+    undone.push(sceneText());
+    if (undone.length > 100) undone.shift();  // a whole file a step: the last 100 edits
+    redone.length = 0;
+    showHistory();
+  }
+  // Loads the text from one list, keeping the present scene in the other.
+  function restore(from, to) {
+    if (!from.length) return;
+    const started = performance.now();
+    const text = from.pop();
+    to.push(sceneText());
+    if (!solver.load(text, data.scene)) throw new Error(solver.error());
+    showHistory();
+    solveFrame(started);
+    placeGizmo();
+    showOptions();
+  }
+  const undo = guarded(() => restore(undone, redone)), redo = guarded(() => restore(redone, undone));
+  undoButton.addEventListener('click', undo);
+  redoButton.addEventListener('click', redo);
+  window.addEventListener('keydown', (e) => {
+    if (!(e.ctrlKey || e.metaKey) || e.target.tagName === 'INPUT' && e.target.type !== 'range') return;
+    const key = e.key.toLowerCase();
+    if (key === 'z' && !e.shiftKey) { e.preventDefault(); undo(); }
+    else if (key === 'z' || key === 'y') { e.preventDefault(); redo(); }
+  });
+  // "Save scene" downloads the scene file as the page's solver holds it now, in the file's layout
+  // with its identifiers (as `tarsel-stage panel --save` writes it).
+  document.getElementById('save').addEventListener('click', guarded(() => {
+    const a = document.createElement('a');
+    a.href = URL.createObjectURL(new Blob([sceneText()], { type: 'application/json' }));
+    a.download = data.scene.split(/[\\/]/).pop() || 'scene.json';
+    a.click();
+    setTimeout(() => URL.revokeObjectURL(a.href), 0);
+  }));
+
+  // ---- The options panel of the inspected chain root, as the module describes it through the
+  // host: its controls, pop-up entries and values; each change re-solves the present frame ----
+  const optionsBox = document.getElementById('options');
+  function showOptions() {
+    const root = solver && inspected >= 0 && chains.some((c) => c.root === inspected) ? items[inspected].name : null;
+    optionsBox.hidden = root === null;
+    if (root === null) return;
+    const text = solver.options(root);
+    if (text === null) throw new Error(solver.error());
+    const panel = JSON.parse(text);
+    optionsBox.innerHTML = `<h3>${esc(root)} options</h3><table>` + panel.options.map((o) => {
+      const at = `data-id="${o.id}" aria-label="${esc(o.label)}"`;
+      const input = o.kind === 'popup'
+        ? `<select ${at}>${o.entries.map((e, k) => `<option value="${k}"${k === o.value ? ' selected' : ''}>${esc(e)}</option>`).join('')}</select>`
+        : o.kind === 'switch' ? `<input type="checkbox" ${at}${o.value ? ' checked' : ''}>`
+          : `<input type="number" step="any" ${at} value="${o.value ?? ''}"${o.range ? ` title="${esc(o.range)}"` : ''}>`;
+      return `<tr><td>${esc(o.label)}</td><td>${input}</td><td class="range">${o.range ? esc(o.range) : ''}</td></tr>`;
+    }).join('') + '</table>';
+    optionsBox.querySelectorAll('[data-id]').forEach((el) => el.addEventListener('change', guarded(() => {
+      const value = el.type === 'checkbox' ? (el.checked ? 1 : 0) : Number(el.value);
+      if (!isFinite(value)) { showOptions(); return; }
+      const started = performance.now();
+      remember();
+      if (!solver.setOption(root, Number(el.dataset.id), value)) throw new Error(solver.error());
+      solveFrame(started);
+      showOptions();  // the value the module kept (a number raised or kept within its range)
+    })));
+  }
   // The gizmo sits on the inspected item when it is an object the page's solver can move.
   function placeGizmo() {
     dragged = solver && inspected >= 0 && items[inspected].type !== 'bone' ? inspected : -1;
@@ -1110,6 +1212,7 @@
         first_frame_ms: firstFrameMs,
         solver: solverState, solver_messages: solverLines.length,
         dragged: dragged >= 0 ? items[dragged].name : null, solve_ms: solveMs,
+        edits: { undo: undone.length, redo: redone.length },
       }));
     },
     rotations: solveRotations,

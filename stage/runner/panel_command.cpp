@@ -16,6 +16,7 @@
 #include "stage/host.h"
 #include "stage/output_file.h"
 #include "stage/report/chains.h"
+#include "stage/report/options.h"
 #include "stage/runner/command_options.h"
 #include "stage/runner/commands.h"
 #include "stage/runner/module_path.h"
@@ -51,14 +52,6 @@ bool parse_number(const std::string& text, double& value) {
   return end == text.c_str() + text.size();
 }
 
-// What a numeric option accepts, as the module treats it.
-const char* accepted_range(const std::string& label) {
-  if (label == "Posture Weight") return "0 and up; a negative value is raised to 0";
-  if (label == "Soft Reach") return "0 to 0.5 of the chain's length, 0 off; kept within the range";
-  if (label == "Max Stretch") return "1 to 10, 1 off; kept within the range";
-  return "any number";
-}
-
 // A control's value as the panel shows it to a user: an item option by name with the item's
 // identifier in the file, a switch as on/off, a number with what it accepts.
 std::string shown_value(const stage::Host& host, const stage::Control_value& v) {
@@ -71,7 +64,7 @@ std::string shown_value(const stage::Host& host, const stage::Control_value& v) 
     return v.entry + " (" + std::to_string(id != 0 ? id : stage::id_value(item)) + ")";
   }
   if (v.kind == stage::Control_kind::number) {
-    return stage::format_value(v) + "  (" + accepted_range(v.label) + ")";
+    return stage::format_value(v) + "  (" + report::accepted_range(v.label) + ")";
   }
   return stage::format_value(v);
 }
@@ -142,7 +135,7 @@ void apply_setting(stage::Panel& panel, const std::string& setting) {
         std::fprintf(stderr,
                      "tarsel-stage: note: %s%s was changed to %s by the module (%s takes %s)\n",
                      where.c_str(), text.c_str(), stage::format_value(now).c_str(),
-                     control->label.c_str(), accepted_range(control->label));
+                     control->label.c_str(), report::accepted_range(control->label));
       }
       return;
     }

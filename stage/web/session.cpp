@@ -6,6 +6,7 @@
 
 #include "stage/error.h"
 #include "stage/pictures/view_data.h"
+#include "stage/report/options.h"
 #include "stage/report/value_range.h"
 #include "stage/report/warnings.h"
 #include "stage/scene_file.h"
@@ -111,6 +112,55 @@ void Session::set_channel(const std::string& item_name, int channel, int frame,
     for (stage::Key& k : ch.keys)
       for (int c = 0; c < 3; ++c) k.value[c] += value[c] - now[c];
   }
+}
+
+stage::Panel& Session::panel(const std::string& root) {
+  const LWItemID id = host_.scene().find_by_name(root);
+  if (id == LWITEM_NULL) throw stage::Error("no item named \"" + root + "\"");
+  return host_.open_panel(id, "Tarsel_Top");
+}
+
+std::string Session::options_json(const std::string& root) {
+  stage::Panel& p = panel(root);
+  std::string out = "{\"root\": ";
+  append_string(out, root);
+  out += ", \"options\": [";
+  bool more = false;
+  for (const stage::Control_value& v : p.values()) {
+    out += more ? ", {\"id\": " : "{\"id\": ";
+    more = true;
+    out += std::to_string(v.id) + ", \"label\": ";
+    append_string(out, v.label);
+    static const char* const kinds[] = {"popup", "switch", "integer", "number", "other"};
+    out += ", \"kind\": \"";
+    out += kinds[static_cast<int>(v.kind)];
+    out += "\", \"value\": ";
+    if (!v.has_value)
+      out += "null";
+    else if (v.kind == stage::Control_kind::number)
+      append_number(out, v.number);
+    else
+      out += std::to_string(v.integer);
+    if (v.kind == stage::Control_kind::popup) {
+      out += ", \"entries\": [";
+      bool next = false;
+      for (const std::string& e : p.entries(v.id)) {
+        if (next) out += ", ";
+        next = true;
+        append_string(out, e);
+      }
+      out += "]";
+    } else if (v.kind == stage::Control_kind::number) {
+      out += ", \"range\": ";
+      append_string(out, report::accepted_range(v.label));
+    }
+    out += "}";
+  }
+  return out + "]}";
+}
+
+void Session::set_option(const std::string& root, unsigned long id, double value) {
+  panel(root).set(id, value);
 }
 
 std::string Session::scene_text() { return stage::format_scene(host_.file_record()); }

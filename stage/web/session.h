@@ -41,12 +41,26 @@ class Session {
   void set_channel(const std::string& item, int channel, int frame, const stage::Vec3& value,
                    bool key);
 
+  // The options panel of the chain root `root` (its Tarsel_Top), as the module describes it:
+  //   {"root", "options": [{"id", "label", "kind": "popup"|"switch"|"integer"|"number"|"other",
+  //   "value", "entries": [...] (pop-ups), "range" (numbers)}]}
+  // with the value the module reports (a pop-up's entry index, a switch 0 or 1, null unread).
+  // Throws stage::Error for an item that is not a chain root.
+  std::string options_json(const std::string& root);
+
+  // Sets the control `id` of the root's panel as a user would (a pop-up's index, a switch 0 or
+  // 1, a number), through the module's own set callback. Throws stage::Error as options_json
+  // does, and for an unknown control or a value its type cannot take.
+  void set_option(const std::string& root, unsigned long id, double value);
+
   // The scene as its file would hold it now (what "save" writes).
   std::string scene_text();
 
   stage::Host& host() { return host_; }
 
  private:
+  stage::Panel& panel(const std::string& root);
+
   stage::Host host_;
   std::string name_;
 };

@@ -99,6 +99,14 @@ int tarsel_set_channel(const char* item, int channel, int frame, double x, doubl
   });
 }
 
+const char* tarsel_options(const char* root) {
+  return text_call([&] { return open_session().options_json(root); });
+}
+
+int tarsel_set_option(const char* root, int id, double value) {
+  return call([&] { open_session().set_option(root, static_cast<unsigned long>(id), value); });
+}
+
 const char* tarsel_scene_text() {
   return text_call([] { return open_session().scene_text(); });
 }

@@ -4,7 +4,8 @@
 // of their keys' colours under heads that stay put, frames the rig clear of the title and help
 // text in Front and Side, shows an item with its limits (and which held) when clicked, gives each
 // meaning its own colour, and draws a picture that changes as the rig moves; its own solver, when
-// built in, gives the runner's rotations.
+// built in, gives the runner's rotations; edits in it (a drag, an option) are saved as files the
+// runner reproduces, and undone.
 // A generated 2,752-frame scene opens and plays too; its page size and time to first frame are
 // printed (figures for notes, not assertions).
 // Usage: node browser_test.mjs RUNNER EXAMPLES_DIR OUT_DIR
@@ -271,35 +272,108 @@ for (const name of [...examples, ...Object.keys(variants)]) {
   });
 }
 
-// Dragging two_bone_arm's goal with the gizmo re-solves the frame in the page: the chain's end
-// follows the goal. Needs the page's solver (the wasm preset).
-test('dragging the goal', async (t) => {
-  const html = join(outDir, 'drag.html');
-  execFileSync(runner, ['view', join(examplesDir, 'two_bone_arm.json'), '-o', html], { stdio: 'pipe' });
+// Editing two_bone_arm in the page: dragging the goal re-solves the frame (the chain's end
+// follows), the options panel shows the root's options as `panel` prints them, and each saved
+// file is one the runner reproduces the page's rotations from; undoing every edit saves the file
+// byte for byte as it was, redoing gives the edited file again; with "key" off a drag moves the
+// goal's keys alike. Needs the page's solver.
+test('editing and saving', async (t) => {
+  const scenePath = join(examplesDir, 'two_bone_arm.json'), html = join(outDir, 'edit.html');
+  execFileSync(runner, ['view', scenePath, '-o', html], { stdio: 'pipe' });
   if (!readFileSync(html, 'utf8').includes('id="tarsel-wasm"')) return t.skip('the page has no solver (the wasm preset is not built)');
   const page = await context.newPage();
   const errors = [];
   page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
   page.on('pageerror', (e) => errors.push(e.message));
-  page.on('request', (r) => { if (!r.url().startsWith('file:')) errors.push(`network request: ${r.url()}`); });
+  page.on('request', (r) => { if (!r.url().startsWith('file:') && !r.url().startsWith('blob:')) errors.push(`network request: ${r.url()}`); });
   await page.goto('file://' + html);
   await page.waitForFunction(() => window.tarselView?.state().solver === 'ready');
-  const before = await page.evaluate(() => window.tarselView.state());
+  const state = () => page.evaluate(() => window.tarselView.state());
+  let saves = 0;
+  const save = async () => {
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#save')]);
+    assert.equal(download.suggestedFilename(), 'two_bone_arm.json');
+    const path = join(outDir, `edit-saved-${++saves}.json`);
+    await download.saveAs(path);
+    return path;
+  };
+  // The runner on the saved file gives the rotations the page shows at its frame.
+  const reproduces = async (saved, what) => {
+    const s = await state(), reportPath = join(outDir, 'edit-saved.report.json');
+    execFileSync(runner, ['run', saved, '--frames', String(s.frame), '--format', 'json', '-o', reportPath], { stdio: 'pipe' });
+    for (const item of JSON.parse(readFileSync(reportPath, 'utf8')).frames[0].items) {
+      near(s.items.find((i) => i.name === item.name).local_rotation, [item.heading, item.pitch, item.bank],
+           `${what}: frame ${s.frame} ${item.name} rotation`);
+    }
+  };
+  const original = readFileSync(scenePath, 'utf8');
+
+  const before = await state();
   const [x, y] = await page.evaluate(() => window.tarselView.screen('hand_goal'));
   await page.mouse.click(x, y);
-  assert.equal((await page.evaluate(() => window.tarselView.state())).dragged, 'hand_goal');
+  assert.equal((await state()).dragged, 'hand_goal');
   await page.mouse.move(x, y);
   await page.mouse.down();
   await page.mouse.move(x - 15, y + 10, { steps: 5 });
   await page.mouse.move(x - 30, y + 20, { steps: 5 });
   await page.mouse.up();
-  const after = await page.evaluate(() => window.tarselView.state());
+  const after = await state();
   const goal0 = before.chains[0].goal_position, goal1 = after.chains[0].goal_position;
   assert.ok(dist(goal0, goal1) > 0.01, `the goal did not move (${JSON.stringify(goal0)} to ${JSON.stringify(goal1)})`);
   assert.ok(dist(after.chains[0].end, goal1) < 1e-4 * 2, `the chain's end is ${dist(after.chains[0].end, goal1)} from the goal`);
-  assert.equal(after.frame, before.frame);
-  assert.equal(after.inspected, 'hand_goal');
+  assert.deepEqual([after.frame, after.inspected, after.edits], [before.frame, 'hand_goal', { undo: 1, redo: 0 }]);
   console.log(`# drag: goal moved ${dist(goal0, goal1).toFixed(3)}, solve and evaluation ${after.solve_ms.toFixed(2)} ms for the last drag event`);
+  const dragged = await save();
+  assert.notEqual(readFileSync(dragged, 'utf8'), original);
+  await reproduces(dragged, 'after the drag');
+
+  // The root's options panel: the labels, values and ranges `panel` prints.
+  const bone = after.bones.find((b) => b.name === 'upper_arm');
+  await page.mouse.click(30, 200);  // nothing there: the goal's gizmo goes
+  await page.mouse.click(...await page.evaluate((b) => window.tarselView.screen(b.base.map((v, k) => (v + b.tip[k]) / 2)), bone));
+  assert.equal((await state()).inspected, 'upper_arm');
+  const shown = await page.$$eval('#options tr', (trs) => trs.map((tr) => {
+    const el = tr.querySelector('[data-id]');
+    const value = el.tagName === 'SELECT' ? el.selectedOptions[0].textContent : el.type === 'checkbox' ? (el.checked ? 'on' : 'off') : el.value;
+    return `${tr.cells[0].textContent} = ${value}${tr.cells[2].textContent ? `  (${tr.cells[2].textContent})` : ''}`;
+  }));
+  const printed = execFileSync(runner, ['panel', scenePath], { encoding: 'utf8' }).split('\n').slice(1).filter(Boolean)
+    .map((l) => l.trim().replace(/ +=/, ' =').replace(/ \(\d+\)$/, ''));  // an item's file identifier aside
+  assert.deepEqual(shown, printed);
+  await page.evaluate(() => {
+    const el = document.querySelector('#options input[aria-label="Posture Weight"]');
+    el.value = '0.25';
+    el.dispatchEvent(new Event('change'));
+  });
+  const weighted = await save();
+  assert.match(readFileSync(weighted, 'utf8'), /"PostureWeight 0.25"/);
+  await reproduces(weighted, 'after Posture Weight 0.25');
+
+  await page.click('#undo');
+  await page.evaluate(() => document.activeElement.blur());
+  await page.keyboard.press('Control+z');
+  assert.deepEqual((await state()).edits, { undo: 0, redo: 2 });
+  assert.equal(readFileSync(await save(), 'utf8'), original, 'undoing every edit');
+  await page.keyboard.press('Control+Shift+z');
+  assert.equal(readFileSync(await save(), 'utf8'), readFileSync(dragged, 'utf8'), 'redoing the drag');
+  await reproduces(dragged, 'after redoing the drag');
+
+  // With "key" off a drag moves every key of the goal alike rather than keying the frame.
+  await page.uncheck('#key');
+  const goalKeys = (path) => JSON.parse(readFileSync(path, 'utf8')).items.find((i) => i.name === 'hand_goal').position;
+  const [gx, gy] = await page.evaluate(() => window.tarselView.screen('hand_goal'));
+  await page.mouse.click(gx, gy);
+  await page.mouse.move(gx, gy);
+  await page.mouse.down();
+  await page.mouse.move(gx + 20, gy - 10, { steps: 5 });
+  await page.mouse.up();
+  const moved = await save(), keysBefore = goalKeys(dragged), keysAfter = goalKeys(moved);
+  assert.deepEqual(keysAfter.map((k) => k.frame), keysBefore.map((k) => k.frame));
+  const shift = keysAfter[0].value.map((v, c) => v - keysBefore[0].value[c]);
+  assert.ok(Math.hypot(...shift) > 0.01, 'the goal did not move');
+  keysAfter.forEach((k, j) => near(k.value.map((v, c) => v - keysBefore[j].value[c]), shift, `key ${k.frame} moved alike`));
+  await reproduces(moved, 'after moving the keys');
+  await page.screenshot({ path: join(outDir, 'edit.png') });
   assert.deepEqual(errors, []);
   await page.close();
 });

@@ -1,5 +1,6 @@
 // The page's session, natively: an edit keys the channel it changed (or moves its keys), the
-// rotations follow, and the scene text it saves reproduces them in a fresh session.
+// rotations follow, an option set through the root's panel is kept, and the scene text it saves
+// reproduces them in a fresh session.
 #include "stage/web/session.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,20 @@ TEST(WebSession, EditsKeyOrMoveTheChannelAndTheSavedTextReproducesTheRotations) 
   session.set_channel("hand_goal", 0, 10, {0.6, 1.3, 0.5}, false);  // every key moved by 0.1
   EXPECT_EQ(goal.keys.size(), keys + 1);
   EXPECT_NEAR(goal.keys.front().value[1], first_y + 0.1, 1e-12);
+
+  // An option set through the root's panel is kept by the module and saved with the scene.
+  const std::string options = session.options_json("upper_arm");
+  EXPECT_NE(
+      options.find(
+          "{\"id\": 32776, \"label\": \"Posture Weight\", \"kind\": \"number\", \"value\": 1,"),
+      std::string::npos)
+      << options;
+  session.set_option("upper_arm", 32776, -2);  // raised to 0 by the module
+  EXPECT_NE(session.options_json("upper_arm")
+                .find("\"Posture Weight\", \"kind\": \"number\", \"value\": 0,"),
+            std::string::npos);
+  EXPECT_NE(session.scene_text().find("\"PostureWeight 0\""), std::string::npos);
+  EXPECT_THROW(session.options_json("hand_goal"), stage::Error);
 
   const std::string after = session.rotations_json(0, 48);
   EXPECT_NE(after, before);
