@@ -45,7 +45,8 @@ struct Outcome {
 
 // Runs tarsel-stage with the arguments under the bounds (with TARSEL_CHROMIUM set when given).
 Outcome run_bounded(const std::vector<std::string>& args, const std::string& chromium = "") {
-  const std::string err_file = dir + "/stderr.txt";
+  // One file a test process: CTest runs these tests side by side.
+  const std::string err_file = dir + "/stderr." + std::to_string(getpid()) + ".txt";
   const pid_t pid = fork();
   if (pid == 0) {
     rlimit cpu{30, 31};

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <assimp/scene.h>
 #include <algorithm>
@@ -675,7 +676,9 @@ TEST(Export, FilesReadBackWhereTheSceneHasTheJoints) {
 
 // Runs tarsel-stage with the arguments; returns its exit code, its standard error in `err`.
 int run_stage(const std::string& args, std::string& err) {
-  const std::string err_file = std::string(MOTION_TEST_DIR) + "/stderr.txt";
+  // One file a process: CTest runs these tests side by side.
+  const std::string err_file =
+      std::string(MOTION_TEST_DIR) + "/stderr." + std::to_string(getpid()) + ".txt";
   const int raw =
       std::system(("'" TARSEL_STAGE_EXE "' " + args + " >/dev/null 2>'" + err_file + "'").c_str());
   err = read_file(err_file);
