@@ -777,8 +777,11 @@
       return `<div><i style="${sw}"></i>${label}</div>`;
     }).join('');
     document.getElementById('title').innerHTML = esc(data.scene) + (data.description ? `<small>${esc(data.description)}</small>` : '');
-    // The scene's warnings, in the runner's words: what the rig cannot do as meant and the fix.
-    const warnings = data.warnings || [];
+    showWarnings(data.warnings || []);
+  }
+  // The scene's warnings, in the runner's words: what the rig cannot do as meant and the fix. The
+  // run's at first; after each edit, the page's solver checks the edited scene again.
+  function showWarnings(warnings) {
     const box = document.getElementById('warnings');
     box.hidden = warnings.length === 0;
     box.innerHTML = warnings.length
@@ -1001,6 +1004,7 @@
           options: call('tarsel_options', 'string', ['string']),
           setOption: call('tarsel_set_option', 'number', ['string', 'number', 'number']),
           sceneText: call('tarsel_scene_text', 'string'),
+          warnings: call('tarsel_warnings', 'string'),
         };
         if (!api.open() || !api.load(scene.textContent, data.scene)) throw new Error(api.error());
         solver = api;
@@ -1095,10 +1099,16 @@
   gizmo.addEventListener('objectChange', guarded(moveDragged));
   gizmo.addEventListener('change', render);
   gizmo.addEventListener('mouseDown', guarded(() => remember()));
-  // A click on the gizmo that moved nothing is no step to undo.
+  // A click on the gizmo that moved nothing is no step to undo; a drag's end checks the scene again.
   gizmo.addEventListener('mouseUp', guarded(() => {
     if (undone.length && undone[undone.length - 1] === sceneText()) { undone.pop(); showHistory(); }
+    else checkWarnings();
   }));
+  function checkWarnings() {
+    const text = solver.warnings();
+    if (text === null) throw new Error(solver.error());
+    showWarnings(JSON.parse(text));
+  }
 
   // ---- Undo, redo and saving: the scene's file text before each edit (a drag, an option) is kept,
   // so that undoing loads it back and a save after undoing every edit gives the file as it was ----
@@ -1130,6 +1140,7 @@
     solveFrame(started);
     placeGizmo();
     showOptions();
+    checkWarnings();
   }
   const undo = guarded(() => restore(undone, redone)), redo = guarded(() => restore(redone, undone));
   undoButton.addEventListener('click', undo);
@@ -1176,6 +1187,7 @@
       if (!solver.setOption(root, Number(el.dataset.id), value)) throw new Error(solver.error());
       solveFrame(started);
       showOptions();  // the value the module kept (a number raised or kept within its range)
+      checkWarnings();
     })));
   }
   // The gizmo sits on the inspected item when it is an object the page's solver can move.

@@ -348,11 +348,18 @@ test('editing and saving', async (t) => {
   const weighted = await save();
   assert.match(readFileSync(weighted, 'utf8'), /"PostureWeight 0.25"/);
   await reproduces(weighted, 'after Posture Weight 0.25');
+  // An edit that makes a rig mistake is warned about in the page at once, and undoing it clears it.
+  const warned = () => page.$eval('#warnings', (box) => (box.hidden ? '' : box.textContent));
+  assert.equal(await warned(), '');
+  await page.check('#options input[aria-label="Arbitrary Limit"]');
+  assert.match(await warned(), /Arbitrary Limit \(ArbitraryLimit\) is on, but no sibling/);
+  await page.click('#undo');
+  assert.equal(await warned(), '');
 
   await page.click('#undo');
   await page.evaluate(() => document.activeElement.blur());
   await page.keyboard.press('Control+z');
-  assert.deepEqual((await state()).edits, { undo: 0, redo: 2 });
+  assert.deepEqual((await state()).edits, { undo: 0, redo: 3 });
   assert.equal(readFileSync(await save(), 'utf8'), original, 'undoing every edit');
   await page.keyboard.press('Control+Shift+z');
   assert.equal(readFileSync(await save(), 'utf8'), readFileSync(dragged, 'utf8'), 'redoing the drag');
