@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <utility>
 #include <vector>
 
 #include "stage/error.h"
@@ -175,6 +176,102 @@ void check_gltf_uris(const std::string& path, const nlohmann::json& doc) {
   }
 }
 
+// A glTF count, offset or length: a whole number from 0 to 2^53, or -1 for anything else.
+double gltf_size(const nlohmann::json& v) {
+  if (!v.is_number()) return -1;
+  const double d = v.get<double>();
+  return d >= 0 && d <= 9007199254740992.0 && d == std::floor(d) ? d : -1;
+}
+
+// Bytes of data a buffer's data: URI holds, or -1 for another URI.
+double data_uri_bytes(const std::string& uri) {
+  if (uri.rfind("data:", 0) != 0) return -1;
+  const std::size_t comma = uri.find(',');
+  if (comma == std::string::npos || uri.rfind(";base64", comma) == std::string::npos) return -1;
+  std::size_t n = uri.size() - comma - 1;
+  std::size_t pad = 0;
+  while (pad < 2 && n > pad && uri[uri.size() - 1 - pad] == '=') ++pad;
+  return static_cast<double>(n / 4 * 3) - static_cast<double>(pad);
+}
+
+// Every accessor of a glTF 2 document reads inside its buffer view, every view inside its buffer,
+// and a buffer held in a data: URI holds the bytes it says: assimp reads what these name without
+// checking (a skin's inverse bind matrices past the end of their buffer, found by fuzzing).
+void check_gltf_accessors(const std::string& path, const nlohmann::json& doc) {
+  const auto list = [&](const char* key) {
+    const auto it = doc.find(key);
+    return it != doc.end() && it->is_array() ? &*it : nullptr;
+  };
+  const nlohmann::json* accessors = list("accessors");
+  const nlohmann::json* views = list("bufferViews");
+  const nlohmann::json* buffers = list("buffers");
+  const auto field = [](const nlohmann::json& o, const char* key, double otherwise) {
+    const auto it = o.find(key);
+    return it == o.end() ? otherwise : gltf_size(*it);
+  };
+  std::vector<double> buffer_bytes;
+  if (buffers) {
+    for (std::size_t b = 0; b < buffers->size(); ++b) {
+      const nlohmann::json& buffer = (*buffers)[b];
+      if (!buffer.is_object()) fail(path, "buffer " + std::to_string(b) + " is not an object");
+      const double length = field(buffer, "byteLength", -1);
+      if (length < 0) fail(path, "buffer " + std::to_string(b) + " has no byte length");
+      const auto uri = buffer.find("uri");
+      if (uri != buffer.end() && uri->is_string()) {
+        const double held = data_uri_bytes(uri->get_ref<const std::string&>());
+        if (held >= 0 && held < length)
+          fail(path, "buffer " + std::to_string(b) + " holds " + std::to_string(held) +
+                         " bytes but says " + std::to_string(length));
+      }
+      buffer_bytes.push_back(length);
+    }
+  }
+  std::vector<double> view_bytes;
+  if (views) {
+    for (std::size_t v = 0; v < views->size(); ++v) {
+      const nlohmann::json& view = (*views)[v];
+      const std::string name = "buffer view " + std::to_string(v);
+      if (!view.is_object()) fail(path, name + " is not an object");
+      const double b = field(view, "buffer", -1), offset = field(view, "byteOffset", 0),
+                   length = field(view, "byteLength", -1);
+      if (b < 0 || b >= buffer_bytes.size() || offset < 0 || length < 0 ||
+          offset + length > buffer_bytes[static_cast<std::size_t>(b)])
+        fail(path, name + " lies outside its buffer");
+      view_bytes.push_back(length);
+    }
+  }
+  if (!accessors) return;
+  for (std::size_t a = 0; a < accessors->size(); ++a) {
+    const nlohmann::json& accessor = (*accessors)[a];
+    const std::string name = "accessor " + std::to_string(a);
+    if (!accessor.is_object()) fail(path, name + " is not an object");
+    if (!accessor.contains("bufferView")) continue;  // zeros, or sparse values only
+    const double v = field(accessor, "bufferView", -1), offset = field(accessor, "byteOffset", 0),
+                 count = field(accessor, "count", -1),
+                 component = field(accessor, "componentType", -1);
+    const auto type = accessor.find("type");
+    static const std::pair<const char*, int> types[] = {{"SCALAR", 1}, {"VEC2", 2}, {"VEC3", 3},
+                                                        {"VEC4", 4},   {"MAT2", 4}, {"MAT3", 9},
+                                                        {"MAT4", 16}};
+    int components = 0;
+    for (const auto& t : types)
+      if (type != accessor.end() && type->is_string() && *type == t.first) components = t.second;
+    const int bytes = component == 5120 || component == 5121   ? 1
+                      : component == 5122 || component == 5123 ? 2
+                      : component == 5125 || component == 5126 ? 4
+                                                               : 0;
+    if (v < 0 || v >= view_bytes.size() || offset < 0 || count < 0 || components == 0 || bytes == 0)
+      fail(path, name + " names no buffer view, count, type or component type it can be read with");
+    const double element = static_cast<double>(components) * bytes;
+    const nlohmann::json& view = (*views)[static_cast<std::size_t>(v)];
+    const double stride = field(view, "byteStride", element);
+    if (stride < 0) fail(path, name + ": its buffer view's byte stride is not a size");
+    if (count > 0 &&
+        offset + (count - 1) * stride + element > view_bytes[static_cast<std::size_t>(v)])
+      fail(path, name + " reads past the end of its buffer view");
+  }
+}
+
 uint32_t le32(const unsigned char* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -201,6 +298,8 @@ void check_gltf(const std::string& path, std::FILE* f, bool binary) {
   text = std::string();
   check_gltf_uris(path, doc);
   check_gltf_nodes(path, doc);
+  if (doc.is_object() && doc.contains("accessors") && doc["accessors"].is_array())
+    check_gltf_accessors(path, doc);
 }
 
 }  // namespace
