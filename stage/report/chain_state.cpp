@@ -17,7 +17,7 @@ double magnitude(const stage::Vec3& v) { return std::hypot(std::hypot(v[0], v[1]
 std::string unsolved_reason(const Chain& chain, const Item_sample& s) {
   if (!s.has_goal)
     return chain.goal_elsewhere ? "goal on an item that is not the chain's last" : "no goal";
-  if (!s.has_report) return "no report";
+  if (!s.has_report()) return "no report";
   switch (s.report().unsolved) {
     case TARSEL_SOLVED:
       return "";
@@ -41,7 +41,7 @@ void describe_chain(const stage::Scene& scene, const Chain& chain, Item_sample* 
 
   s.limits.clear();
   s.acted_limits.clear();
-  if (s.has_report && r.unsolved == TARSEL_SOLVED) {
+  if (s.has_report() && r.unsolved == TARSEL_SOLVED) {
     const stage::Item* root = scene.find(chain.root);
     // The module says which root channel held, not at which bound: the nearer one.
     const auto root_bound = [&](int c) {
@@ -76,7 +76,7 @@ void describe_chain(const stage::Scene& scene, const Chain& chain, Item_sample* 
   s.twist_target = "none";
   if (chain.twist_target_missing) {
     s.twist_target = "off: missing item";
-  } else if (s.has_report && r.unsolved == TARSEL_SOLVED) {
+  } else if (s.has_report() && r.unsolved == TARSEL_SOLVED) {
     switch (r.twist_target) {
       case TARSEL_TWIST_ACTED:
         s.twist_target = "acted";

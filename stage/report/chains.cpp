@@ -148,7 +148,6 @@ Frame_sample sample_frame(stage::Host& host, int frame, const std::vector<LWItem
         s.goal_distance = distance(s.end_position, s.goal_position);
       }
       if (report_of_root[index]) {
-        s.has_report = true;
         s.solve_report = std::make_shared<const TarselChainReport>(*report_of_root[index]);
       }
       describe_chain(scene, chain, &s);

@@ -60,9 +60,9 @@ struct Item_sample {
   std::string end_name;
   std::string goal_name;
   double goal_distance = 0;
-  // What the module reported for the chain's solve in this frame (has_report false when the host
+  // What the module reported for the chain's solve in this frame (has_report() false when the host
   // got no report), and how many linear-algebra diagnostic lines it wrote meanwhile.
-  bool has_report = false;
+  bool has_report() const { return solve_report != nullptr; }
   // Held apart from the sample: most items are no chain root, and a report is some 700 bytes,
   // which a frame of 40,000 items would otherwise fill and clear on every frame.
   std::shared_ptr<const TarselChainReport> solve_report;

@@ -12,7 +12,7 @@ void take_diagnostics(const std::string& text, const std::vector<long long>& off
   // The chain roots' rows by root, so that the split is linear in the chains of the frame.
   std::unordered_map<LWItemID, std::vector<Item_sample*>> rows;
   for (Item_sample& item : frame.items)
-    if (item.is_chain_root && item.has_report) rows[item.report().root].push_back(&item);
+    if (item.is_chain_root && item.has_report()) rows[item.report().root].push_back(&item);
   std::size_t from = 0;
   for (std::size_t r = 0; r <= offsets.size(); ++r) {
     const std::size_t to =
@@ -39,8 +39,8 @@ void Diagnostics_summary::add(const Frame_sample& f) {
     seen = true;
     if (chain_seen.insert(s.name).second) chains.push_back(s.name);
     const TarselChainReport& r = s.report();
-    all_straight &=
-        s.has_report && r.reach_measured && r.goal_distance_root >= r.longest - r.length_tolerance;
+    all_straight &= s.has_report() && r.reach_measured &&
+                    r.goal_distance_root >= r.longest - r.length_tolerance;
   }
 }
 

@@ -75,7 +75,7 @@ const char* const csv_header =
     "bend_fraction,limits,twist_target,effect_weight,diagnostics,stretch\n";
 
 // The module measured the chain in this frame: reach and bend fraction are known.
-bool solved(const Item_sample& s) { return s.has_report && s.report().unsolved == TARSEL_SOLVED; }
+bool solved(const Item_sample& s) { return s.has_report() && s.report().unsolved == TARSEL_SOLVED; }
 
 std::string joined(const std::vector<std::string>& words, const char* separator) {
   std::string out;
@@ -101,7 +101,7 @@ std::string chain_line(const Item_sample& s) {
     line += "; limits: " + (s.limits.empty() ? std::string("none") : joined(s.limits, ", "));
   }
   line += "; twist target: " + s.twist_target;
-  if (s.has_report) line += "; effect " + fixed(s.report().effect_weight, 3);
+  if (s.has_report()) line += "; effect " + fixed(s.report().effect_weight, 3);
   if (s.diagnostic_lines > 0)
     line += "; " + std::to_string(s.diagnostic_lines) + " degenerate-geometry line" +
             (s.diagnostic_lines == 1 ? "" : "s");
@@ -130,7 +130,7 @@ std::string csv_rows(const std::string& scene, const Frame_sample& f) {
     out += "," + (reach ? exact(r.shortest) : "") + "," + (reach ? exact(r.longest) : "");
     out += "," + (solved(s) ? exact(r.bend_fraction) : "");
     out += "," + csv_field(joined(s.limits, "; ")) + "," + csv_field(s.twist_target);
-    out += "," + (s.has_report ? exact(r.effect_weight) : "");
+    out += "," + (s.has_report() ? exact(r.effect_weight) : "");
     out += "," + std::to_string(s.diagnostic_lines);
     out += "," + (solved(s) ? exact(r.stretch) : "") + "\n";
   }
@@ -180,7 +180,7 @@ nlohmann::ordered_json frame_json(const Frame_sample& f) {
     chain["bend_fraction"] = solved(s) ? json_number(r.bend_fraction) : ordered_json(nullptr);
     chain["limits"] = s.limits;
     chain["twist_target"] = s.twist_target;
-    chain["effect_weight"] = s.has_report ? json_number(r.effect_weight) : ordered_json(nullptr);
+    chain["effect_weight"] = s.has_report() ? json_number(r.effect_weight) : ordered_json(nullptr);
     chain["diagnostics"] = s.diagnostic_lines;
     chain["stretch"] = solved(s) ? json_number(r.stretch) : ordered_json(nullptr);
     chains.push_back(std::move(chain));
