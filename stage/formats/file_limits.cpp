@@ -240,6 +240,21 @@ void check_gltf_accessors(const std::string& path, const nlohmann::json& doc) {
       view_bytes.push_back(length);
     }
   }
+  // A primitive without positions makes assimp size its vertices from a count of 0 less 1.
+  if (const nlohmann::json* meshes = list("meshes")) {
+    for (std::size_t m = 0; m < meshes->size(); ++m) {
+      const nlohmann::json& mesh = (*meshes)[m];
+      const auto primitives = mesh.is_object() ? mesh.find("primitives") : mesh.end();
+      if (!mesh.is_object() || primitives == mesh.end() || !primitives->is_array()) continue;
+      for (const nlohmann::json& primitive : *primitives) {
+        const auto attributes =
+            primitive.is_object() ? primitive.find("attributes") : primitive.end();
+        if (!primitive.is_object() || attributes == primitive.end() || !attributes->is_object() ||
+            !attributes->contains("POSITION"))
+          fail(path, "mesh " + std::to_string(m) + " has a primitive without a POSITION attribute");
+      }
+    }
+  }
   if (!accessors) return;
   for (std::size_t a = 0; a < accessors->size(); ++a) {
     const nlohmann::json& accessor = (*accessors)[a];
@@ -296,10 +311,12 @@ void check_gltf(const std::string& path, std::FILE* f, bool binary) {
   }
   const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
   text = std::string();
+  // What this cannot read (a name that is not UTF-8, say) would pass every check below unseen,
+  // while assimp's more lenient reader goes on.
+  if (doc.is_discarded()) fail(path, "the glTF document is not valid JSON (UTF-8 text)");
   check_gltf_uris(path, doc);
   check_gltf_nodes(path, doc);
-  if (doc.is_object() && doc.contains("accessors") && doc["accessors"].is_array())
-    check_gltf_accessors(path, doc);
+  if (doc.is_object()) check_gltf_accessors(path, doc);
 }
 
 }  // namespace
