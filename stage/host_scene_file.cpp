@@ -29,6 +29,7 @@ void copy_scene_fields(const From& from, To& to) {
   to.fps = from.fps;
   to.frame_start = from.frame_start;
   to.frame_end = from.frame_end;
+  to.meshes = from.meshes;
 }
 
 // The fields an item and its record share, copied either way (ids and handlers are mapped apart).

@@ -14,6 +14,7 @@
 
 #include "sdk/lwtypes.h"
 #include "stage/channel.h"
+#include "stage/mesh_binding.h"
 #include "stage/transform.h"
 
 namespace stage {
@@ -131,6 +132,7 @@ class Scene {
   double fps = 30;          // frames per second
   int frame_start = 0;      // the frame range a run evaluates
   int frame_end = 0;
+  std::vector<Mesh_binding> meshes;  // skinned meshes the bones carry, for glTF export
 
  private:
   const std::vector<LWItemID>* list_of(const Item& item) const;

@@ -100,6 +100,50 @@ class Parser {
     return v;
   }
 
+  // An affine transform as four rows of three numbers: the X, Y and Z rows, then the position.
+  Mat4 affine_rows(const json& j, const std::string& path) const {
+    if (!j.is_array() || j.size() != 4) fail(path, "expected four rows [x, y, z]");
+    Mat4 m{};
+    for (int i = 0; i < 4; ++i) {
+      const Vec3 row = triple(j[i], path + "/" + std::to_string(i));
+      for (int c = 0; c < 3; ++c) m.m[i][c] = row[c];
+      m.m[i][3] = i == 3 ? 1 : 0;
+    }
+    return m;
+  }
+
+  Mesh_binding mesh(const json& j, const std::string& path) const {
+    object(j, path);
+    only_fields(j, path, {"source", "mesh", "name", "vertices", "checksum", "placement", "bones"});
+    for (const char* field : {"source", "mesh", "vertices", "checksum", "placement", "bones"})
+      if (!j.contains(field)) fail(path + "/" + field, "missing");
+    Mesh_binding m;
+    m.source = string(j["source"], path + "/source");
+    const int index = integer(j["mesh"], path + "/mesh");
+    const int vertices = integer(j["vertices"], path + "/vertices");
+    if (index < 0) fail(path + "/mesh", "expected a mesh index from 0");
+    if (vertices < 0 || vertices > max_mesh_vertices)
+      fail(path + "/vertices",
+           "expected a vertex count from 0 to " + std::to_string(max_mesh_vertices));
+    m.mesh = static_cast<uint32_t>(index);
+    m.vertices = static_cast<uint32_t>(vertices);
+    if (j.contains("name")) m.name = string(j["name"], path + "/name");
+    m.checksum = string(j["checksum"], path + "/checksum");
+    m.placement = affine_rows(j["placement"], path + "/placement");
+    const json& bones = j["bones"];
+    if (!bones.is_array()) fail(path + "/bones", "expected a list of bones");
+    for (std::size_t b = 0; b < bones.size(); ++b) {
+      const std::string bp = path + "/bones/" + std::to_string(b);
+      object(bones[b], bp);
+      only_fields(bones[b], bp, {"joint", "bind"});
+      if (!bones[b].contains("joint") || !bones[b].contains("bind"))
+        fail(bp, "a bone needs \"joint\" and \"bind\"");
+      m.bones.push_back(
+          {string(bones[b]["joint"], bp + "/joint"), affine_rows(bones[b]["bind"], bp + "/bind")});
+    }
+    return m;
+  }
+
   // A constant triple, or a list of keys {"frame" or "time", "value"}.
   Channel channel(const json& j, const std::string& path, double fps, bool angles) const {
     Channel c;
@@ -446,7 +490,7 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
   }
   const json& root = follower.root;
   p.object(root, "");
-  p.only_fields(root, "", {"version", "description", "fps", "frames", "items"});
+  p.only_fields(root, "", {"version", "description", "fps", "frames", "meshes", "items"});
   if (root.contains("version") && p.integer(root["version"], "/version") != format_version)
     p.fail("/version", "unknown format version (this host reads version " +
                            std::to_string(format_version) + ")");
@@ -467,6 +511,19 @@ Scene_record parse_scene(const std::string& text, const std::string& file_name) 
       scene.items.push_back(p.item(items[i], "/items/" + std::to_string(i), scene.fps));
   }
   p.check_links(scene);
+  if (root.contains("meshes")) {
+    const json& meshes = root["meshes"];
+    if (!meshes.is_array()) p.fail("/meshes", "expected a list of meshes");
+    long long vertices = 0;
+    for (std::size_t i = 0; i < meshes.size(); ++i) {
+      scene.meshes.push_back(p.mesh(meshes[i], "/meshes/" + std::to_string(i)));
+      vertices += scene.meshes.back().vertices;
+      if (vertices > max_mesh_vertices)
+        p.fail("/meshes/" + std::to_string(i), "the meshes hold more than " +
+                                                   std::to_string(max_mesh_vertices) +
+                                                   " vertices together");
+    }
+  }
   if (root.contains("frames")) {
     const json& f = root["frames"];
     if (!f.is_array() || f.size() != 2) p.fail("/frames", "expected [first, last]");
@@ -593,6 +650,25 @@ ordered_json item_json(const Item_record& r, double fps, bool keys_later) {
 
 }  // namespace
 
+ordered_json affine_rows_json(const Mat4& m) {
+  ordered_json rows = ordered_json::array();
+  for (int i = 0; i < 4; ++i) rows.push_back({m.m[i][0], m.m[i][1], m.m[i][2]});
+  return rows;
+}
+
+ordered_json mesh_json(const Mesh_binding& m) {
+  ordered_json j = {{"source", m.source}, {"mesh", m.mesh}};
+  if (!m.name.empty()) j["name"] = m.name;
+  j["vertices"] = m.vertices;
+  j["checksum"] = m.checksum;
+  j["placement"] = affine_rows_json(m.placement);
+  ordered_json bones = ordered_json::array();
+  for (const Mesh_bone& b : m.bones)
+    bones.push_back({{"joint", b.joint}, {"bind", affine_rows_json(b.bind)}});
+  j["bones"] = std::move(bones);
+  return j;
+}
+
 // The scene's fields one a line, then one item a line with its keys in a fixed order, so that a
 // change to one item (one option of a handler, say) changes one line of the file.
 void write_scene(const Scene_record& scene, const std::function<void(const std::string&)>& out) {
@@ -602,6 +678,13 @@ void write_scene(const Scene_record& scene, const std::function<void(const std::
   head += "  \"fps\": " + number_text(scene.fps) + ",\n";
   head += "  \"frames\": [" + std::to_string(scene.frame_start) + ", " +
           std::to_string(scene.frame_end) + "],\n";
+  if (!scene.meshes.empty()) {
+    head += "  \"meshes\": [\n";
+    for (std::size_t i = 0; i < scene.meshes.size(); ++i)
+      head += "    " + compact(mesh_json(scene.meshes[i])) +
+              (i + 1 < scene.meshes.size() ? ",\n" : "\n");
+    head += "  ],\n";
+  }
   if (scene.items.empty()) return out(head + "  \"items\": []\n}\n");
   out(head + "  \"items\": [\n");
   for (std::size_t i = 0; i < scene.items.size(); ++i) {

@@ -61,6 +61,7 @@ struct Scene_record {
   int frame_start = 0;
   int frame_end = 0;
   std::vector<Item_record> items;
+  std::vector<Mesh_binding> meshes;
 };
 
 // Reads a scene from JSON text. Throws Error "<file>: <JSON path>: <what is wrong>" for a file
