@@ -4,6 +4,7 @@
 
 #include <assimp/config.h>
 #include <assimp/scene.h>
+#include <limits.h>
 #include <algorithm>
 #include <assimp/Importer.hpp>
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include "stage/formats/anim_sample.h"
 #include "stage/formats/file_limits.h"
 #include "stage/formats/frame_math.h"
+#include "stage/formats/skinned_mesh.h"
 
 namespace formats {
 
@@ -194,7 +196,9 @@ class Builder {
     anim_ = chosen_animation(*scene, options_.animation, path_);
     find_joints(*scene);
     measure_rest();
-    return scene_record();
+    stage::Scene_record rec = scene_record();
+    rec.meshes = bind_meshes(*scene);
+    return rec;
   }
 
  private:
@@ -426,6 +430,75 @@ class Builder {
       rec.items.push_back(std::move(r));
     }
     return rec;
+  }
+
+  // The skinned meshes whose bones are all joints, each with where its bones stood when it was
+  // bound (the inverse of its bone's offset matrix, from the mesh's own coordinates, taken
+  // through the mesh node's rest transform to the world) in the bones' frames. Meshes without
+  // bones are left out, and so are meshes with a bone that is no joint, with a warning.
+  std::vector<stage::Mesh_binding> bind_meshes(const aiScene& scene) {
+    std::vector<stage::Mesh_binding> out;
+    std::unordered_map<std::string, std::size_t> joint_named;  // node name -> first joint
+    for (std::size_t i = joints_.size(); i-- > 0;) joint_named[joints_[i].node->mName.C_Str()] = i;
+    // Each mesh's first node, in file order.
+    std::vector<const aiNode*> node_of(scene.mNumMeshes, nullptr);
+    const Node_list all = walk_nodes(scene.mRootNode, [](int) {});
+    for (const aiNode* node : all.nodes)
+      for (unsigned k = 0; k < node->mNumMeshes; ++k)
+        if (node->mMeshes[k] < scene.mNumMeshes && node_of[node->mMeshes[k]] == nullptr)
+          node_of[node->mMeshes[k]] = node;
+    char resolved[PATH_MAX];
+    const std::string source = realpath(path_.c_str(), resolved) ? resolved : path_;
+    long long vertices = 0;
+    for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+      const aiMesh& mesh = *scene.mMeshes[m];
+      if (mesh.mNumBones == 0 || node_of[m] == nullptr) continue;
+      check_mesh(mesh, path_);
+      vertices += mesh.mNumVertices;
+      if (vertices > stage::max_mesh_vertices)
+        fail("the skinned meshes hold more than " + std::to_string(stage::max_mesh_vertices) +
+             " vertices together");
+      Matrix placed;
+      for (const aiNode* n = node_of[m]; n; n = n->mParent)
+        placed = to_double(n->mTransformation) * placed;
+      stage::Mesh_binding b;
+      b.source = source;
+      b.mesh = m;
+      b.name = mesh.mName.C_Str();
+      b.vertices = mesh.mNumVertices;
+      b.checksum = vertex_checksum(mesh);
+      b.placement = stage::identity4();
+      for (int c = 0; c < 3; ++c) b.placement.m[c][c] = c == 2 ? -options_.scale : options_.scale;
+      b.placement = b.placement * host_matrix(placed, options_.scale);
+      std::string missing;
+      for (unsigned k = 0; k < mesh.mNumBones && missing.empty(); ++k) {
+        const aiBone& bone = *mesh.mBones[k];
+        const auto it = joint_named.find(bone.mName.C_Str());
+        if (it == joint_named.end()) {
+          missing = bone.mName.C_Str();
+          break;
+        }
+        const Matrix offset = to_double(bone.mOffsetMatrix);
+        const double det = offset.Determinant();
+        if (!std::isfinite(det) || std::fabs(det) < 1e-300)
+          fail("mesh \"" + b.name + "\": bone \"" + bone.mName.C_Str() + "\": its offset matrix " +
+               (std::isfinite(det) ? "cannot be inverted" : "is not finite (nan or inf)"));
+        // The bone's world at bind: the mesh's placement less the offset, in the bone's frame.
+        Matrix bind = offset;
+        bind.Inverse();
+        bind = placed * bind;
+        b.bones.push_back({joints_[it->second].name, affine(joints_[it->second].align, {0, 0, 0}) *
+                                                         host_matrix(bind, options_.scale)});
+      }
+      if (!missing.empty()) {
+        if (warnings_)
+          warnings_->push_back(path_ + ": mesh \"" + b.name + "\" is left out: its bone \"" +
+                               missing + "\" is not a joint of the skeleton");
+        continue;
+      }
+      out.push_back(std::move(b));
+    }
+    return out;
   }
 
   // The clip's last frame (its first is 0) from its length in frames, refused when the file's
