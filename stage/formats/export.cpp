@@ -14,6 +14,7 @@
 
 #include "stage/error.h"
 #include "stage/formats/frame_math.h"
+#include "stage/formats/skinned_mesh.h"
 
 namespace formats {
 
@@ -230,36 +231,170 @@ std::vector<int> bvh_joint_kinds(const Skeleton& s, const stage::Scene& scene) {
   return kind;
 }
 
-// One skin per object that owns bones: its bones as the joints, the object as the skeleton's
-// root, and as inverse bind matrices the inverses of the joints' world transforms on the first
-// frame, so that readers make one armature of them rather than loose animated nodes.
-template <class Add_accessor>
-nlohmann::ordered_json gltf_skins(const Skeleton& s, const stage::Scene& scene, Add_accessor& add) {
+// The data of the glTF buffer in order (a deque keeps each in place as more are added): floats,
+// or the integers of joint indices and triangles.
+struct Block {
+  std::vector<float> floats;
+  std::vector<uint16_t> shorts;
+  std::vector<uint32_t> words;
+  const char* data() const {
+    return !floats.empty()   ? reinterpret_cast<const char*>(floats.data())
+           : !shorts.empty() ? reinterpret_cast<const char*>(shorts.data())
+                             : reinterpret_cast<const char*>(words.data());
+  }
+  std::size_t size() const {
+    return floats.size() * sizeof(float) + shorts.size() * sizeof(uint16_t) +
+           words.size() * sizeof(uint32_t);
+  }
+};
+
+// The glTF buffer as it is put together: its blocks, each with its buffer view and accessor.
+class Gltf_buffer {
+ public:
+  // The accessor's index. `target` is the view's use (0: none said), `component` glTF's
+  // component type.
+  std::size_t add(Block&& b, int component, const char* type, std::size_t count, int target) {
+    ordered_json view = {{"buffer", 0}, {"byteOffset", size}, {"byteLength", b.size()}};
+    if (target) view["target"] = target;
+    views.push_back(std::move(view));
+    size += b.size();
+    accessors.push_back({{"bufferView", views.size() - 1},
+                         {"componentType", component},
+                         {"count", count},
+                         {"type", type}});
+    blocks.push_back(std::move(b));
+    return accessors.size() - 1;
+  }
+  std::size_t add(std::vector<float>&& data, const char* type, std::size_t count, int target = 0) {
+    Block b;
+    b.floats = std::move(data);
+    return add(std::move(b), 5126, type, count, target);
+  }
+
+  std::deque<Block> blocks;
+  std::size_t size = 0;
+  ordered_json views = ordered_json::array(), accessors = ordered_json::array();
+};
+
+// A column-form glTF matrix (stored column by column) of a row-form one: the same numbers row by
+// row.
+void put_matrix(std::vector<float>& out, const Mat4& m) {
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) out.push_back(static_cast<float>(m.m[i][j]));
+}
+
+// Skins, and the skinned meshes the scene's bones carry. Each object that owns bones makes at
+// least one skin: its bones as the joints, the object as the skeleton's root, so that readers make
+// one armature of them rather than loose animated nodes. Its inverse bind matrices are the
+// inverses of where each bone stood when a mesh was bound to it, for bones no mesh binds the
+// inverses of their first-frame world transforms; meshes that bind the same bones alike share a
+// skin. Each mesh becomes a node of its own at the top, as skinned meshes are placed by their
+// joints alone.
+struct Gltf_skinning {
+  ordered_json skins = ordered_json::array();
+  ordered_json meshes = ordered_json::array();
+  ordered_json mesh_nodes = ordered_json::array();
+};
+
+Gltf_skinning gltf_skinning(const Skeleton& s, const stage::Scene& scene, double scale,
+                            Gltf_buffer& buffer) {
   const std::size_t n = s.items.size();
   std::vector<std::size_t> top_of(n);  // parents come before children
   for (std::size_t k = 0; k < n; ++k)
     top_of[k] = s.parent[k] < 0 ? k : top_of[static_cast<std::size_t>(s.parent[k])];
-  nlohmann::ordered_json skins = nlohmann::ordered_json::array();
-  for (std::size_t top = 0; top < n; ++top) {
-    if (s.parent[top] >= 0 || scene.at(s.items[top]).type == stage::Item_type::bone) continue;
-    std::vector<std::size_t> joints;
-    for (std::size_t k = 0; k < n; ++k)
-      if (top_of[k] == top && k != top) joints.push_back(k);
-    if (joints.empty()) continue;
-    std::vector<float> matrices;
-    for (const std::size_t k : joints) {
-      // Row-form matrices stored row by row are glTF's column-major column-form ones.
-      const Mat4 inv = inverse(s.first[k]);
-      for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) matrices.push_back(static_cast<float>(inv.m[i][j]));
+  std::vector<std::vector<std::size_t>> joints(n);  // by top: its bones
+  std::vector<uint16_t> slot(n, 0);                 // a bone's index among its top's joints
+  for (std::size_t k = 0; k < n; ++k)
+    if (top_of[k] != k && scene.at(s.items[top_of[k]]).type != stage::Item_type::bone) {
+      slot[k] = static_cast<uint16_t>(std::min<std::size_t>(joints[top_of[k]].size(), 65535));
+      joints[top_of[k]].push_back(k);
     }
-    skins.push_back(
+  std::unordered_map<std::string, std::size_t> bone_named;
+  for (std::size_t k = n; k-- > 0;)
+    if (top_of[k] != k) bone_named[scene.at(s.items[k]).name] = k;
+
+  // A transform of the host's frame in the file's: mirrored, its lengths scaled.
+  const auto in_file = [&](const Mat4& m) {
+    Mat4 r = mirror_z(m);
+    for (int c = 0; c < 3; ++c) r.m[3][c] *= scale;
+    return r;
+  };
+  Gltf_skinning out;
+  struct Skin {
+    std::size_t top;
+    std::vector<float> matrices;
+  };
+  std::vector<Skin> made;
+  const auto skin_of = [&](std::size_t top, std::vector<float>&& matrices) {
+    for (std::size_t i = 0; i < made.size(); ++i)
+      if (made[i].top == top && made[i].matrices == matrices) return i;
+    made.push_back({top, matrices});
+    out.skins.push_back(
         {{"name", scene.at(s.items[top]).name},
-         {"inverseBindMatrices", add(std::move(matrices), "MAT4", joints.size(), false)},
+         {"inverseBindMatrices", buffer.add(std::move(matrices), "MAT4", joints[top].size())},
          {"skeleton", top},
-         {"joints", joints}});
+         {"joints", joints[top]}});
+    return made.size() - 1;
+  };
+  const auto first_frame_matrices = [&](std::size_t top) {
+    std::vector<float> matrices;
+    for (const std::size_t k : joints[top]) put_matrix(matrices, inverse(s.first[k]));
+    return matrices;
+  };
+
+  Mesh_reader reader;
+  std::vector<char> has_mesh(n, 0);
+  for (const stage::Mesh_binding& b : scene.meshes) {
+    const std::string what = "mesh \"" + b.name + "\" of " + b.source;
+    std::vector<std::size_t> bone_item;
+    for (const stage::Mesh_bone& bone : b.bones) {
+      const auto it = bone_named.find(bone.joint);
+      if (it == bone_named.end())
+        throw stage::Error(what + ": no bone named \"" + bone.joint + "\" in the scene");
+      bone_item.push_back(it->second);
+    }
+    if (bone_item.empty()) continue;
+    const std::size_t top = top_of[bone_item.front()];
+    std::vector<float> matrices = first_frame_matrices(top);
+    std::vector<uint16_t> joint_slot;
+    for (std::size_t i = 0; i < bone_item.size(); ++i) {
+      const std::size_t k = bone_item[i];
+      if (top_of[k] != top || joints[top].empty())
+        throw stage::Error(what + ": its bones belong to more than one skeleton");
+      joint_slot.push_back(slot[k]);
+      const Mat4 inv = inverse(in_file(b.bones[i].bind));
+      for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+          matrices[16 * slot[k] + 4 * r + c] = static_cast<float>(inv.m[r][c]);
+    }
+    Mesh_data data = reader.read(b, joint_slot, 0, scale);
+    if (data.indices.empty()) continue;  // points and lines alone
+    const std::size_t skin = skin_of(top, std::move(matrices));
+    has_mesh[top] = 1;
+    const std::size_t vertices = b.vertices;
+    ordered_json attributes = ordered_json::object();
+    const std::size_t position = buffer.add(std::move(data.positions), "VEC3", vertices, 34962);
+    buffer.accessors[position]["min"] = {data.min[0], data.min[1], data.min[2]};
+    buffer.accessors[position]["max"] = {data.max[0], data.max[1], data.max[2]};
+    attributes["POSITION"] = position;
+    if (!data.normals.empty())
+      attributes["NORMAL"] = buffer.add(std::move(data.normals), "VEC3", vertices, 34962);
+    Block joints_block;
+    joints_block.shorts = std::move(data.joints);
+    attributes["JOINTS_0"] = buffer.add(std::move(joints_block), 5123, "VEC4", vertices, 34962);
+    attributes["WEIGHTS_0"] = buffer.add(std::move(data.weights), "VEC4", vertices, 34962);
+    const std::size_t count = data.indices.size();
+    Block index_block;
+    index_block.words = std::move(data.indices);
+    const std::size_t indices = buffer.add(std::move(index_block), 5125, "SCALAR", count, 34963);
+    out.meshes.push_back(
+        {{"name", b.name},
+         {"primitives", {{{"attributes", std::move(attributes)}, {"indices", indices}}}}});
+    out.mesh_nodes.push_back({{"name", b.name}, {"mesh", out.meshes.size() - 1}, {"skin", skin}});
   }
-  return skins;
+  for (std::size_t top = 0; top < n; ++top)
+    if (!joints[top].empty() && !has_mesh[top]) skin_of(top, first_frame_matrices(top));
+  return out;
 }
 
 // The JSON text with the buffer's place in it marked: the text before the mark, and after it.
@@ -285,33 +420,14 @@ void export_gltf(stage::Host& host, int first, int last, bool binary, double sca
   const Skeleton s = skeleton(host, first, scale);
   const std::size_t n = s.items.size();
   const auto frames = static_cast<std::size_t>(static_cast<long long>(last) - first + 1);
-  // The buffer's float arrays in order (a deque keeps each in place as more are added), each
-  // with its view and accessor.
-  std::deque<std::vector<float>> blocks;
-  std::size_t buffer_size = 0;
-  ordered_json views = ordered_json::array(), accessors = ordered_json::array();
-  const auto add_accessor = [&](std::vector<float>&& data, const char* type, std::size_t count,
-                                bool bounds) {
-    views.push_back(
-        {{"buffer", 0}, {"byteOffset", buffer_size}, {"byteLength", data.size() * sizeof(float)}});
-    buffer_size += data.size() * sizeof(float);
-    ordered_json a = {{"bufferView", views.size() - 1},
-                      {"componentType", 5126},
-                      {"count", count},
-                      {"type", type}};
-    if (bounds) {
-      a["min"] = {data.front()};
-      a["max"] = {data.back()};
-    }
-    accessors.push_back(std::move(a));
-    blocks.push_back(std::move(data));
-    return accessors.size() - 1;
-  };
-
+  Gltf_buffer buffer;
   std::vector<float> times;
   times.reserve(frames);
   for (std::size_t f = 0; f < frames; ++f) times.push_back(static_cast<float>(f / s.fps));
-  const std::size_t time_accessor = add_accessor(std::move(times), "SCALAR", frames, true);
+  const float end_time = times.back();
+  const std::size_t time_accessor = buffer.add(std::move(times), "SCALAR", frames);
+  buffer.accessors[time_accessor]["min"] = {0.0f};
+  buffer.accessors[time_accessor]["max"] = {end_time};
 
   // Each item's translation, rotation and scaling on every frame: the floats the file holds.
   std::vector<std::array<std::vector<float>, 3>> tracks(n);
@@ -350,15 +466,18 @@ void export_gltf(stage::Host& host, int first, int last, bool binary, double sca
     if (s.parent[k] < 0) roots.push_back(k);
     const char* const paths[] = {"translation", "rotation", "scale"};
     for (int p = 0; p < 3; ++p) {
-      const std::size_t out =
-          add_accessor(std::move(tracks[k][p]), p == 1 ? "VEC4" : "VEC3", frames, false);
+      const std::size_t out = buffer.add(std::move(tracks[k][p]), p == 1 ? "VEC4" : "VEC3", frames);
       samplers.push_back({{"input", time_accessor}, {"output", out}, {"interpolation", "LINEAR"}});
       channels.push_back(
           {{"sampler", samplers.size() - 1}, {"target", {{"node", k}, {"path", paths[p]}}}});
     }
   }
 
-  ordered_json skins = gltf_skins(s, scene, add_accessor);
+  Gltf_skinning skinning = gltf_skinning(s, scene, scale, buffer);
+  for (ordered_json& node : skinning.mesh_nodes) {
+    roots.push_back(nodes.size());
+    nodes.push_back(std::move(node));
+  }
 
   // The document's parts moved in rather than copied: a skeleton of many joints makes a large one.
   ordered_json animation = ordered_json::object();
@@ -372,19 +491,20 @@ void export_gltf(stage::Host& host, int first, int last, bool binary, double sca
   root["animations"] = ordered_json::array();
   root["animations"].push_back(std::move(animation));
   root["buffers"] = ordered_json::array();
-  root["bufferViews"] = std::move(views);
-  root["accessors"] = std::move(accessors);
-  if (!skins.empty()) root["skins"] = std::move(skins);
-  const ordered_json buffer = {{"byteLength", buffer_size}};
+  root["bufferViews"] = std::move(buffer.views);
+  root["accessors"] = std::move(buffer.accessors);
+  if (!skinning.meshes.empty()) root["meshes"] = std::move(skinning.meshes);
+  if (!skinning.skins.empty()) root["skins"] = std::move(skinning.skins);
+  const std::size_t buffer_size = buffer.size;
+  const ordered_json buffer_json = {{"byteLength", buffer_size}};
 
   Chunks out(sink);
   const auto put_blocks = [&](auto& to) {
-    for (const std::vector<float>& b : blocks)
-      to.put(reinterpret_cast<const char*>(b.data()), b.size() * sizeof(float));
+    for (const Block& b : buffer.blocks) to.put(b.data(), b.size());
   };
   if (!binary) {
     // The buffer inline as base64, encoded as it is written.
-    const auto [before, after] = split_at_buffer(root, buffer);
+    const auto [before, after] = split_at_buffer(root, buffer_json);
     out.put(before);
     Base64 encoder(out);
     put_blocks(encoder);
@@ -393,7 +513,7 @@ void export_gltf(stage::Host& host, int first, int last, bool binary, double sca
     out.flush();
     return;
   }
-  root["buffers"].push_back(buffer);
+  root["buffers"].push_back(buffer_json);
   std::string json = root.dump();
   while (json.size() % 4) json += ' ';
   const std::size_t padding = (4 - buffer_size % 4) % 4;
