@@ -59,6 +59,112 @@ class Words {
   throw Error(path + ": " + what);
 }
 
+// Tokens of a text .X file: braces, ';' and ',' one a token, a quoted string as one token (its
+// quotes kept), other runs of characters (names, numbers) as words; comments ('#' or "//" to the
+// end of the line) left out.
+class X_tokens {
+ public:
+  explicit X_tokens(std::FILE* f) : f_(f) {}
+  bool next(std::string& token) {
+    token.clear();
+    int c = get();
+    for (;;) {
+      while (c != EOF && std::isspace(c)) c = get();
+      if (c == '#' || (c == '/' && peek() == '/')) {
+        while (c != EOF && c != '\n') c = get();
+        continue;
+      }
+      break;
+    }
+    if (c == EOF) return false;
+    token += static_cast<char>(c);
+    if (c == '{' || c == '}' || c == ';' || c == ',') return true;
+    if (c == '"') {
+      while ((c = get()) != EOF && c != '"')
+        if (token.size() < 64) token += static_cast<char>(c);
+      token += '"';
+      return true;
+    }
+    while ((c = peek()) != EOF && !std::isspace(c) && !std::strchr("{};,\"#", c)) {
+      get();
+      if (token.size() < 64) token += static_cast<char>(c);
+    }
+    return true;
+  }
+
+ private:
+  int peek() {
+    if (pos_ == len_) {
+      len_ = std::fread(buf_, 1, sizeof buf_, f_);
+      pos_ = 0;
+      if (len_ == 0) return EOF;
+    }
+    return static_cast<unsigned char>(buf_[pos_]);
+  }
+  int get() {
+    const int c = peek();
+    if (c != EOF) ++pos_;
+    return c;
+  }
+  std::FILE* f_;
+  char buf_[65536];
+  std::size_t pos_ = 0, len_ = 0;
+};
+
+// A text .X file's skin weights name vertices of their mesh: assimp's reader writes through a
+// vertex index it does not check. Each Mesh block's first number is its vertex count; each
+// SkinWeights block in it holds its bone's name, a count and that many vertex indices.
+void check_x_skin_weights(const std::string& path, std::FILE* f) {
+  struct Block {
+    std::string type;
+    long long vertices = -1;  // Mesh: its vertex count, once read
+    int state = 0;            // SkinWeights: 0 before the count, 1 reading indices, 2 done
+    long long left = 0;       // SkinWeights: indices still to read
+  };
+  std::vector<Block> open;
+  std::vector<std::string> words;  // since the last '{', '}' or ';'
+  X_tokens tokens(f);
+  std::string t;
+  while (tokens.next(t)) {
+    if (t == "{") {
+      if (open.size() >= static_cast<std::size_t>(max_hierarchy_depth))
+        fail(path, hierarchy_too_deep(static_cast<int>(open.size()) + 1));
+      open.push_back({words.empty() ? "" : words.front()});
+      words.clear();
+      continue;
+    }
+    if (t == "}") {
+      if (!open.empty()) open.pop_back();
+      words.clear();
+      continue;
+    }
+    if (t == ";" || t == ",") {
+      words.clear();
+      continue;
+    }
+    words.push_back(t);
+    if (open.empty() || t[0] == '"') continue;
+    const bool number = std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '-';
+    if (!number) continue;
+    Block& b = open.back();
+    if (b.type == "Mesh" && b.vertices < 0) {
+      b.vertices = std::strtoll(t.c_str(), nullptr, 10);
+    } else if (b.type == "SkinWeights" && b.state < 2) {
+      const long long v = std::strtoll(t.c_str(), nullptr, 10);
+      if (b.state == 0) {
+        b.left = v;
+        b.state = v > 0 ? 1 : 2;
+        continue;
+      }
+      const Block* mesh = open.size() >= 2 ? &open[open.size() - 2] : nullptr;
+      if (mesh && mesh->type == "Mesh" && (v < 0 || v >= mesh->vertices))
+        fail(path, "skin weights name vertex " + t + " of a mesh of " +
+                       std::to_string(mesh->vertices) + " vertices");
+      if (--b.left == 0) b.state = 2;
+    }
+  }
+}
+
 void check_bvh(const std::string& path, std::FILE* f) {
   auto words = std::make_unique<Words>(f);
   std::string w;
@@ -342,6 +448,8 @@ void check_motion_file(const std::string& path) {
     check_gltf(path, f.get(), true);
   } else if (head.rfind("{", 0) == 0) {
     check_gltf(path, f.get(), false);
+  } else if (head.rfind("xof ", 0) == 0 && head.compare(8, 3, "txt") == 0) {
+    check_x_skin_weights(path, f.get());
   }
 }
 
