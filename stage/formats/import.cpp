@@ -584,6 +584,10 @@ std::string list_motion_file(const std::string& path, const Import_options& opti
     out += "skeleton \"" + r.name + "\": " + std::to_string(joints) + " joints\n";
     tree(r.id, 1);
   }
+  if (!scene.meshes.empty()) out += "skinned meshes:\n";
+  for (const stage::Mesh_binding& m : scene.meshes)
+    out += "  \"" + m.name + "\": " + std::to_string(m.vertices) + " vertices, " +
+           std::to_string(m.bones.size()) + " bones\n";
   out += "animations:\n";
   for (unsigned i = 0; file && i < file->mNumAnimations; ++i) {
     const aiAnimation& a = *file->mAnimations[i];
