@@ -143,6 +143,57 @@ std::string gltf_uri(const std::string& name, const std::string& list, const std
                          list + R"(": [{"uri": ")" + uri + R"(", "byteLength": 8}]})");
 }
 
+// A glTF character of one triangle skinned to two joints, its first vertex at x = `x0`, its
+// vertices weighted by joints `joint` and 1 of the skin's two.
+std::string gltf_skinned(const std::string& name, float x0, uint16_t joint) {
+  std::string data;
+  const auto put = [&data](const auto& values) {
+    data.append(reinterpret_cast<const char*>(values), sizeof values);
+  };
+  const float times[] = {0, 1}, moves[] = {0, 0, 0, 0, 1, 0};
+  const float binds[] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0,  0, 1,
+                         1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1, 0, 1};
+  const float positions[] = {x0, 0, 0, 1, 0, 0, 0, 1, 0};
+  const uint16_t joints[] = {joint, 1, 0, 0, joint, 1, 0, 0, joint, 1, 0, 0};
+  const float weights[] = {0.5f, 0.5f, 0, 0, 0.5f, 0.5f, 0, 0, 0.5f, 0.5f, 0, 0};
+  put(times), put(moves), put(binds), put(positions), put(joints), put(weights);
+  write(name + ".bin", data);
+  return write(name + ".gltf", R"({"asset": {"version": "2.0"}, "scene": 0,
+    "scenes": [{"nodes": [0, 1]}], "nodes": [{"name": "Body", "mesh": 0, "skin": 0},
+    {"name": "A", "children": [2]}, {"name": "B", "translation": [0, 1, 0]}],
+    "skins": [{"joints": [1, 2], "inverseBindMatrices": 2}],
+    "meshes": [{"primitives": [{"attributes": {"POSITION": 3, "JOINTS_0": 4, "WEIGHTS_0": 5}}]}],
+    "animations": [{"channels": [{"sampler": 0, "target": {"node": 1, "path": "translation"}}],
+                    "samplers": [{"input": 0, "output": 1}]}],
+    "buffers": [{"uri": ")" + name +
+                                   R"(.bin", "byteLength": 268}],
+    "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 8},
+                    {"buffer": 0, "byteOffset": 8, "byteLength": 24},
+                    {"buffer": 0, "byteOffset": 32, "byteLength": 128},
+                    {"buffer": 0, "byteOffset": 160, "byteLength": 36},
+                    {"buffer": 0, "byteOffset": 196, "byteLength": 24},
+                    {"buffer": 0, "byteOffset": 220, "byteLength": 48}],
+    "accessors": [{"bufferView": 0, "componentType": 5126, "count": 2, "type": "SCALAR",
+                   "min": [0], "max": [1]},
+                  {"bufferView": 1, "componentType": 5126, "count": 2, "type": "VEC3"},
+                  {"bufferView": 2, "componentType": 5126, "count": 2, "type": "MAT4"},
+                  {"bufferView": 3, "componentType": 5126, "count": 3, "type": "VEC3"},
+                  {"bufferView": 4, "componentType": 5123, "count": 3, "type": "VEC4"},
+                  {"bufferView": 5, "componentType": 5126, "count": 3, "type": "VEC4"}]})");
+}
+
+// A packaged .X character whose first skin weight names a vertex far past its mesh's.
+std::string x_weight_past_the_mesh() {
+  std::ifstream in(MOTION_MODELS_DIR "/X/BCN_Epileptic.X", std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string x = text.str();
+  const std::size_t count = x.find(';', x.find("SkinWeights W-"));  // after the bone's name
+  const std::size_t first = x.find_first_of("0123456789", x.find(';', count + 1));
+  x.replace(first, x.find(',', first) - first, "7220000");
+  return write("weight_past.X", x);
+}
+
 // A stand-in browser that takes the picture of a page whose script never ran: a PNG, and the
 // page's body without the mark the viewer sets once it has drawn.
 std::string browser_of_a_dead_page() {
@@ -262,6 +313,14 @@ TEST(HostileInput, EndsWithOneLineWithinBoundedTimeAndMemory) {
       {{"import", gltf_uri("scheme.gltf", "buffers", "file:///etc/passwd"), "-o", out},
        "names a scheme",
        "scheme.gltf"},
+      // Characters: a vertex that is not finite, and a skin weight past the mesh's vertices
+      // (which assimp's .X reader would write through).
+      {{"import", gltf_skinned("nan_vertex", std::nanf(""), 0), "-o", out},
+       "mesh \"meshes[0]\": vertex 0's position is not finite",
+       "nan_vertex.gltf"},
+      {{"import", x_weight_past_the_mesh(), "-o", out},
+       "skin weights name vertex 7220000 of a mesh of 1170 vertices",
+       "weight_past.X"},
       // A page whose script never drew gives no picture.
       {{"render", scene_with_frames("plain.json", "[0, 1]"), "--frame", "0", "-o",
         dir + "/never.png"},
@@ -348,6 +407,15 @@ Frame Time: 0.04
   EXPECT_EQ(back.err, "");  // no shared names after the export's renaming
   // The skeleton, its top bone standing for the object above it, and an end site.
   EXPECT_EQ(stage::read_scene_file(dir + "/odd_back.json").items.size(), 5u);
+
+  // A skin weight naming a joint past the skin's: assimp's reader drops it, and the character is
+  // imported and exported with its vertices on the other joint alone.
+  const std::string past = dir + "/joint_past.json";
+  const Outcome past_import = run_bounded({"import", gltf_skinned("joint_past", 0, 7), "-o", past});
+  ASSERT_EQ(past_import.code, 0) << past_import.err;
+  EXPECT_EQ(stage::read_scene_file(past).meshes.size(), 1u);
+  const Outcome past_export = run_bounded({"export", past, "-o", dir + "/joint_past.glb"});
+  EXPECT_EQ(past_export.code, 0) << past_export.err;
 
   // A chain 20,000 bones long in a scene file is rigged (the scene reader and the rig walk the
   // hierarchy without recursion).
