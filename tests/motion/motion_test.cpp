@@ -676,10 +676,10 @@ TEST(Export, FilesReadBackWhereTheSceneHasTheJoints) {
 }
 
 // The skinned meshes of real characters, carried through import and glTF export (validated) and
-// read back by assimp: the same meshes and vertex counts, every vertex weighted, and every skinned
-// vertex where the source puts it on the first, a middle and the last frame. Through --scale on
-// import and back on export too. (These files weigh a vertex by at most four bones, all of which
-// the export keeps.)
+// read back by assimp and by three.js: the same meshes and vertex counts, every vertex weighted,
+// and every skinned vertex where the source puts it on the first, a middle and the last frame.
+// Through --scale on import and back on export too. (These files weigh a vertex by at most four
+// bones, all of which the export keeps.)
 TEST(Export, SkinnedMeshesLandWhereTheSourcePutsThem) {
   const struct {
     const char* file;
@@ -712,9 +712,17 @@ TEST(Export, SkinnedMeshesLandWhereTheSourcePutsThem) {
               back->mMeshes[m]->mBones[b]->mWeights[w].mWeight;
       for (const double w : weight) ASSERT_NEAR(w, 1, 1e-6) << "mesh " << m;
     }
+    const int frames[] = {record.frame_start, (record.frame_start + record.frame_end) / 2,
+                          record.frame_end};
+    const std::string three_file = std::string(MOTION_TEST_DIR) + "/skinned_three.json";
+    std::string three_command =
+        "node '" MOTION_THREE_READER "' '" + out + "' " + std::to_string(record.fps);
+    for (const int frame : frames)
+      three_command += " " + std::to_string(frame - record.frame_start);
+    ASSERT_EQ(std::system((three_command + " > '" + three_file + "'").c_str()), 0) << three_command;
+    const nlohmann::json three = nlohmann::json::parse(read_file(three_file));
     const double source_tps = source->mAnimations[0]->mTicksPerSecond;
-    for (const int frame :
-         {record.frame_start, (record.frame_start + record.frame_end) / 2, record.frame_end}) {
+    for (const int frame : frames) {
       const double t = (frame - record.frame_start) / record.fps;
       const double ticks = std::fabs(record.fps - source_tps) < 1e-3 * source_tps
                                ? frame
@@ -722,17 +730,25 @@ TEST(Export, SkinnedMeshesLandWhereTheSourcePutsThem) {
       const auto expected = motion_test::skinned_vertices(*source, ticks);
       const auto got =
           motion_test::skinned_vertices(*back, t * back->mAnimations[0]->mTicksPerSecond);
+      const nlohmann::json& by_three = three["skinned"][std::to_string(frame - record.frame_start)];
       ASSERT_EQ(got.size(), expected.size());
+      ASSERT_EQ(by_three.size(), expected.size());
       for (std::size_t m = 0; m < got.size(); ++m) {
         ASSERT_EQ(got[m].size(), expected[m].size()) << "mesh " << m;
+        ASSERT_EQ(by_three[m].size(), 3 * expected[m].size()) << "mesh " << m;
         Vec3 lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
-        double worst = 0;
+        double worst = 0, worst_three = 0;
         for (std::size_t v = 0; v < got[m].size(); ++v) {
           worst = std::max(worst, distance(got[m][v], expected[m][v]));
+          const Vec3 t{by_three[m][3 * v].get<double>(), by_three[m][3 * v + 1].get<double>(),
+                       by_three[m][3 * v + 2].get<double>()};
+          worst_three = std::max(worst_three, distance(t, expected[m][v]));
           for (int k = 0; k < 3; ++k)
             lo[k] = std::min(lo[k], expected[m][v][k]), hi[k] = std::max(hi[k], expected[m][v][k]);
         }
-        EXPECT_LT(worst, 1e-6 * distance(lo, hi)) << "mesh " << m << " frame " << frame;
+        EXPECT_LT(worst, 1e-6 * distance(lo, hi)) << "assimp: mesh " << m << " frame " << frame;
+        EXPECT_LT(worst_three, 1e-6 * distance(lo, hi))
+            << "three: mesh " << m << " frame " << frame;
       }
     }
   }
