@@ -355,6 +355,9 @@ Gltf_skinning gltf_skinning(const Skeleton& s, const stage::Scene& scene, double
     }
     if (bone_item.empty()) continue;
     const std::size_t top = top_of[bone_item.front()];
+    if (joints[top].size() > 65536)  // JOINTS_0 holds 16-bit indices
+      throw stage::Error(what + ": its skeleton has " + std::to_string(joints[top].size()) +
+                         " bones; a skinned mesh's skin holds at most 65536");
     std::vector<float> matrices = first_frame_matrices(top);
     std::vector<uint16_t> joint_slot;
     for (std::size_t i = 0; i < bone_item.size(); ++i) {
