@@ -167,10 +167,24 @@ double joint_fraction_bound(const Work& w) {
 
 // ---- Chain inputs ------------------------------------------------------------------------------
 
-// Appends doubles (and item ids, as their bits) to an input record.
+// Writes doubles (and item ids, as their bits) over an input record in order, noting whether any
+// differs in its bits from what the record held: the record read last time is compared as the new
+// one is read, in one buffer, which a scene of many chains reads once rather than twice.
 struct Input_writer {
-  std::vector<double>* out;
-  void put(double v) { out->push_back(v); }
+  std::vector<double>* record;
+  std::size_t at = 0;
+  bool changed = false;
+  void put(double v) {
+    std::vector<double>& r = *record;
+    if (at == r.size()) {
+      r.push_back(v);
+      changed = true;
+    } else if (std::memcmp(&r[at], &v, sizeof v) != 0) {
+      r[at] = v;
+      changed = true;
+    }
+    ++at;
+  }
   void put(const vec3& v) {
     put(v.x);
     put(v.y);
@@ -182,6 +196,14 @@ struct Input_writer {
     double d;
     std::memcpy(&d, &bits, sizeof d);
     put(d);
+  }
+  // Whether the record now holds other inputs than before: it ends where this writer stopped.
+  bool finish() {
+    if (at != record->size()) {
+      record->resize(at);
+      changed = true;
+    }
+    return changed;
   }
 };
 
@@ -204,15 +226,14 @@ struct Input_reader {
 // Everything the Work records of the path are made of, read from the scene into *out: the options
 // that shape them, then per joint its item, position, pivot, scaling, pivot rotation, rest
 // rotation, own rotation (with Mix With FK on) and rotation limits, then what the chain's end
-// point is measured from.
-void read_chain_inputs(std::vector<double>* out, const Chain_setup& setup,
+// point is measured from. Returns whether they differ from what *out held.
+bool read_chain_inputs(std::vector<double>* out, const Chain_setup& setup,
                        const LWItemMotionAccess& access, const tarsel::Chain_options& options,
                        const std::vector<LWItemID>& items) {
   const LWItemInfo& info = *tarsel::item_info;
   const LWBoneInfo& bones = *tarsel::bone_info;
   const LWTime time = access.time;
   const std::size_t n = setup.result_index.size();
-  out->clear();
   Input_writer in{out};
   in.put(static_cast<double>(n));
   in.put(options.mix_with_fk != 0 ? 1.0 : 0.0);
@@ -240,6 +261,7 @@ void read_chain_inputs(std::vector<double>* out, const Chain_setup& setup,
   } else {
     in.put(bones.restLength(items[setup.result_index[n - 1]]));
   }
+  return in.finish();
 }
 
 // Fills one Work per path joint from the chain's inputs and measures the links: total length, the
@@ -347,9 +369,9 @@ void find_limit_items(Chain_setup* setup, LWItemID root) {
 
 // Everything the root limit is built from, into *out: the root's limits, the root frame, and the
 // world Z axes of the limit items and the origin (those also into *z_world and *origin_z).
-void read_limit_inputs(std::vector<double>* out, std::vector<vec3>* z_world, vec3* origin_z,
+// Returns whether they differ from what *out held.
+bool read_limit_inputs(std::vector<double>* out, std::vector<vec3>* z_world, vec3* origin_z,
                        const Chain_setup& setup, LWTime time) {
-  out->clear();
   z_world->clear();
   Input_writer in{out};
   const Work& root = setup.works[0];
@@ -366,6 +388,7 @@ void read_limit_inputs(std::vector<double>* out, std::vector<vec3>* z_world, vec
   in.put(setup.limit_origin != LWITEM_NULL ? 1.0 : 0.0);
   if (setup.limit_origin != LWITEM_NULL) *origin_z = z_row(item_world(setup.limit_origin, time));
   in.put(*origin_z);
+  return in.finish();
 }
 
 // ---- Reach ------------------------------------------------------------------------------------
@@ -590,7 +613,7 @@ bool ease_reach(Chain_setup* setup, const tarsel::Chain_options& options, Chain_
 void choose_kind(Chain_setup* setup) {
   const bool fixed_length =
       (setup->s_min == setup->s_lo && setup->s_lo == setup->s_hi) || nearly_rigid(*setup);
-  setup->kind = fixed_length ? IK_align_dir : static_cast<IK_kind>(plane_kind(setup->works, false));
+  setup->kind = fixed_length ? IK_align_dir : static_cast<IK_kind>(setup->works_plane_kind);
 }
 
 // The set-up's goal-independent measures back at their defaults, before they are worked out anew.
@@ -610,11 +633,6 @@ void forget_measures(Chain_setup* setup) {
   setup->longest = fresh.longest;
   setup->range_measured = fresh.range_measured;
   setup->two_items = fresh.two_items;
-}
-
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() &&
-         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 }  // namespace
@@ -692,11 +710,12 @@ void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
   find_goal(setup, access, goal);
   path_to_last(&setup->result_index, items);
 
-  read_chain_inputs(&state->chain_inputs_next, *setup, access, options, items);
-  if (!state->chain_kept || !same_bits(state->chain_inputs_next, state->chain_inputs)) {
-    state->chain_inputs.swap(state->chain_inputs_next);
+  const bool chain_changed =
+      read_chain_inputs(&state->chain_inputs, *setup, access, options, items);
+  if (!state->chain_kept || chain_changed) {
     forget_measures(setup);
     build_works(setup, &state->link_length, state->chain_inputs);
+    setup->works_plane_kind = plane_kind(setup->works, false);
     set_search_measures(setup);
     state->ends.reset();  // the searches below and the solve revisit fractions
     measure_reach(setup, &state->ends);
@@ -709,10 +728,9 @@ void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
   setup->limit_origin = LWITEM_NULL;
   if (arbitrary_limit != 0) find_limit_items(setup, setup->works[0].item);
   vec3 origin_z(0.0);
-  read_limit_inputs(&state->limit_inputs_next, &state->limit_z_world, &origin_z, *setup,
-                    access.time);
-  if (!state->limit_kept || !same_bits(state->limit_inputs_next, state->limit_inputs)) {
-    state->limit_inputs.swap(state->limit_inputs_next);
+  const bool limit_changed = read_limit_inputs(&state->limit_inputs, &state->limit_z_world,
+                                               &origin_z, *setup, access.time);
+  if (!state->limit_kept || limit_changed) {
     build_root_limit(&state->limit, setup->works[0], setup->inv_w0, state->limit_z_world,
                      setup->limit_origin != LWITEM_NULL ? &origin_z : nullptr,
                      &state->limit_scratch);

@@ -47,6 +47,7 @@ struct Chain_setup {
   bool stretch_capped = false;  // stretched to Max Stretch with the goal still beyond
   c_2items_ik two_items;        // closed form, valid for qualifying two-item chains
   IK_kind kind = IK_align_dir;  // twist mode of the joint solve
+  int works_plane_kind = -1;    // plane_kind(works, false), worked out with the works
 
   std::vector<LWItemID> limit_items;  // siblings marking the root's limit boundary
   LWItemID limit_origin = LWITEM_NULL;

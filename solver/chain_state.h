@@ -26,9 +26,9 @@ struct Chain_state {
 
   // The inputs the kept results came from, compared bit for bit (every double's bits, item ids
   // included): the chain's are everything the Work records are made of, the limit's everything
-  // the root limit is built from. `*_next` is where this evaluation's inputs are read to.
-  std::vector<double> chain_inputs, chain_inputs_next;
-  std::vector<double> limit_inputs, limit_inputs_next;
+  // the root limit is built from. Each evaluation reads its inputs over them.
+  std::vector<double> chain_inputs;
+  std::vector<double> limit_inputs;
   bool chain_kept = false;
   bool limit_kept = false;
   long chain_builds = 0;  // how often the chain's parts were worked out (for the tests)

@@ -1,5 +1,8 @@
 // Evaluation of a time, and the channel and world queries that read its results.
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -22,16 +25,23 @@ void Host::evaluate(double time) {
   Current_host guard(*this);
   evaluation_.valid = true;
   evaluation_.time = time;
-  evaluation_.items.assign(scene_.size(), Evaluated_item{});
-  chain_reports_.clear();
+  if (++evaluation_.stamp == 0) {
+    evaluation_.items.assign(evaluation_.items.size(), Evaluated_item{});
+    evaluation_.world_known.assign(evaluation_.world_known.size(), 0);
+    evaluation_.stamp = 1;
+  }
+  const std::uint32_t stamp = evaluation_.stamp;
+  evaluation_.items.resize(scene_.size());
+  chain_report_count_ = 0;
   evaluation_.world.resize(scene_.size());
-  evaluation_.world_known.assign(scene_.size(), 0);
+  evaluation_.world_known.resize(scene_.size());
   evaluation_.links_version = scene_.links_version();
   const LWFrame frame = frame_at(time, scene_.fps);
   for (const std::size_t index : scene_.evaluation_order()) {
     const Item& item = scene_.item(index);
     Evaluated_item& evaluated = evaluation_.items[index];
     for (int c = 0; c < ch_count; ++c) evaluated.values[c] = channel_value(item.channels[c], time);
+    evaluated.handler_set = 0;
     evaluation_.current = index;
     for (const Attached_handler& handler : item.handlers) {
       if (!handler.motion || !handler.motion->active() || !handler.motion->table.evaluate) continue;
@@ -41,7 +51,7 @@ void Host::evaluate(double time) {
     evaluation_.current = Scene::npos;
     if (item.match_goal_orientation && item.goal != LWITEM_NULL && item.goal != item.id)
       turn_to_goal(index);
-    evaluated.done = true;
+    evaluated.done = stamp;
   }
 }
 
@@ -87,14 +97,16 @@ void Host::access_set(LWItemParam param, const double value[3]) {
   const std::size_t index = evaluation_.current;
   if (index == Scene::npos || c == ch_count || !value) return;
   evaluation_.items[index].values[c] = {value[0], value[1], value[2]};
-  evaluation_.items[index].handler_set |= 1u << c;
+  evaluation_.items[index].handler_set |= static_cast<std::uint8_t>(1u << c);
 }
 
 bool Host::set_by_handler(LWItemID id, int channel) const {
   const std::size_t index = scene_.index_of(id);
   if (!evaluation_.valid || index >= evaluation_.items.size() || channel < 0 || channel >= ch_count)
     return false;
-  return (evaluation_.items[index].handler_set >> channel) & 1u;
+  const Evaluated_item& evaluated = evaluation_.items[index];
+  const bool this_evaluation = evaluated.done == evaluation_.stamp || index == evaluation_.current;
+  return this_evaluation && ((evaluated.handler_set >> channel) & 1u);
 }
 
 Vec3 Host::param(LWItemID id, LWItemParam param, double time) const {
@@ -102,7 +114,7 @@ Vec3 Host::param(LWItemID id, LWItemParam param, double time) const {
   const std::size_t index = scene_.index_of(id);
   if (index == Scene::npos || c == ch_count) return Vec3{};
   if (evaluation_.valid && time == evaluation_.time && index < evaluation_.items.size() &&
-      evaluation_.items[index].done)
+      evaluation_.items[index].done == evaluation_.stamp)
     return evaluation_.items[index].values[c];
   return channel_value(scene_.item(index).channels[c], time);
 }
@@ -125,20 +137,44 @@ Mat4 Host::world(LWItemID id, double time) const {
   std::size_t k = scene_.index_of(id);
   for (; k != Scene::npos && walk.size() <= scene_.size();
        k = scene_.index_of(scene_.item(k).parent)) {
-    if (cached && e.world_known[k]) break;
+    if (cached && e.world_known[k] == e.stamp) break;
     walk.push_back(k);
   }
-  Mat4 m = k != Scene::npos && cached && e.world_known[k] ? e.world[k] : identity4();
+  Mat4 m = k != Scene::npos && cached && e.world_known[k] == e.stamp ? e.world[k] : identity4();
   bool keep = cached;
   for (auto it = walk.rbegin(); it != walk.rend(); ++it) {
     m = local(*it, time) * m;
-    keep = keep && e.items[*it].done;  // a transform holds once its item and parents are done
+    // A transform holds once its item and parents are done.
+    keep = keep && e.items[*it].done == e.stamp;
     if (keep) {
       e.world[*it] = m;
-      e.world_known[*it] = 1;
+      e.world_known[*it] = e.stamp;
     }
   }
   return m;
+}
+
+void Host::add_chain_report(const TarselChainReport& report) {
+  if (chain_report_count_ == chain_reports_.size()) {
+    chain_reports_.push_back(report);
+  } else {
+    // A report is about a kilobyte, mostly per-joint room that a short chain leaves unused: in a
+    // scene of many chains, copying all of it each evaluation would stream through the cache.
+    TarselChainReport& kept = chain_reports_[chain_report_count_];
+    const auto used = [](int joints) {
+      return static_cast<std::size_t>(std::clamp(joints, 0, TARSEL_REPORT_JOINTS));
+    };
+    const std::size_t joints = std::max(used(report.joint_count), used(kept.joint_count));
+    std::memcpy(&kept, &report, offsetof(TarselChainReport, joint_item));
+    std::copy(report.joint_item, report.joint_item + joints, kept.joint_item);
+    std::copy(report.joint_clamp, report.joint_clamp + joints, kept.joint_clamp);
+    std::copy(report.joint_channel, report.joint_channel + joints, kept.joint_channel);
+    kept.stretch = report.stretch;
+    kept.eased = report.eased;
+    kept.stretch_capped = report.stretch_capped;
+  }
+  ++chain_report_count_;
+  if (chain_report_hook_) chain_report_hook_();
 }
 
 Vec3 Host::bone_tip(LWItemID bone, double time) const {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
@@ -102,12 +103,19 @@ class Host final : public Service_host {
   Vec3 bone_tip(LWItemID bone, double time) const;
 
   // --- Diagnostics ("Tarsel Diagnostics 1", offered unless withheld) -------------------------
-  // The chain reports modules handed over during the last evaluation, in the order given.
-  const std::vector<TarselChainReport>& chain_reports() const { return chain_reports_; }
-  void add_chain_report(const TarselChainReport& report) override {
-    chain_reports_.push_back(report);
-    if (chain_report_hook_) chain_report_hook_();
-  }
+  // The chain reports modules handed over during the last evaluation, in the order given. Of the
+  // per-joint entries, those past joint_count are kept only as far as an earlier report in the
+  // same place used them: a report is copied as far as it is read, not its whole fixed length.
+  struct Chain_reports {
+    const TarselChainReport* first;
+    std::size_t count;
+    const TarselChainReport* begin() const { return first; }
+    const TarselChainReport* end() const { return first + count; }
+    std::size_t size() const { return count; }
+    const TarselChainReport& operator[](std::size_t i) const { return first[i]; }
+  };
+  Chain_reports chain_reports() const { return {chain_reports_.data(), chain_report_count_}; }
+  void add_chain_report(const TarselChainReport& report) override;
   // Called after each report is stored, e.g. to note what the module had written by then.
   void set_chain_report_hook(std::function<void()> hook) { chain_report_hook_ = std::move(hook); }
 
@@ -155,20 +163,26 @@ class Host final : public Service_host {
   int instance_update(const char* class_name, LWInstance instance) override;
 
  private:
+  // An item's record holds for the evaluation whose stamp it carries: nothing is cleared between
+  // evaluations, so a scene of many items is not written over once more before each one. The
+  // record fits two cache lines.
   struct Evaluated_item {
-    bool done = false;
+    std::uint32_t done = 0;  // the evaluation that finished the item
+    // Bit c: a handler set channel c, in the evaluation that finished the item (or is on it).
+    std::uint8_t handler_set = 0;
     std::array<Vec3, ch_count> values;
-    unsigned handler_set = 0;  // bit c: a handler set channel c
   };
   struct Evaluation {
     bool valid = false;
     double time = 0;
+    std::uint32_t stamp = 0;  // counts evaluations, from 1 (all records reset on wrapping)
     std::vector<Evaluated_item> items;  // by scene index
     std::size_t current = Scene::npos;  // the item being evaluated
     // World transforms of finished items at the evaluation's time, composed once each, parents
-    // first; they hold while the parent links are those of `links_version`.
+    // first; they hold while the parent links are those of `links_version`. world_known[i] is the
+    // stamp of the evaluation whose transform world[i] is.
     mutable std::vector<Mat4> world;
-    mutable std::vector<char> world_known;
+    mutable std::vector<std::uint32_t> world_known;
     mutable std::vector<std::size_t> walk;  // scratch: items whose transform is being composed
     std::size_t links_version = 0;
   };
@@ -188,7 +202,9 @@ class Host final : public Service_host {
   std::vector<std::unique_ptr<Panel>> panels_;
   std::vector<Notification> notifications_;
   std::vector<std::string> warnings_;
-  std::vector<TarselChainReport> chain_reports_;
+  std::vector<TarselChainReport>
+      chain_reports_;  // the first chain_report_count_ are this evaluation's
+  std::size_t chain_report_count_ = 0;
   std::function<void()> chain_report_hook_;
   // The loaded file's identifiers of the host's items, and the items in file order.
   std::vector<std::pair<LWItemID, uint32_t>> file_ids_;

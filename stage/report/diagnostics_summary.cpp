@@ -7,7 +7,7 @@
 namespace report {
 
 void take_diagnostics(const std::string& text, const std::vector<long long>& offsets,
-                      const std::vector<TarselChainReport>& reports, Frame_sample& frame,
+                      const stage::Host::Chain_reports& reports, Frame_sample& frame,
                       Diagnostic_counts& scene_counts) {
   // The chain roots' rows by root, so that the split is linear in the chains of the frame.
   std::unordered_map<LWItemID, std::vector<Item_sample*>> rows;

@@ -18,7 +18,7 @@ namespace report {
 // to a chain's report (offsets[r], the captured size when report r came in) belongs to that
 // chain. Lines that are not the module's diagnostics are passed on to stderr.
 void take_diagnostics(const std::string& text, const std::vector<long long>& offsets,
-                      const std::vector<TarselChainReport>& reports, Frame_sample& frame,
+                      const stage::Host::Chain_reports& reports, Frame_sample& frame,
                       Diagnostic_counts& scene_counts);
 
 // What the module's diagnostic lines add up to over a scene's run, for one summary line instead
