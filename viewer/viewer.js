@@ -994,8 +994,21 @@
     createTarsel({ wasmBinary: bytes, print: () => {}, printErr: (line) => solverLines.push(line) })
       .then((m) => {
         const call = (name, ret, args) => m.cwrap(name, ret, args || []);
+        // A scene's text goes in through the program's heap: cwrap puts a string on the program's
+        // stack, which the text of a long clip overflows.
+        const loadAt = call('tarsel_load', 'number', ['number', 'string']);
+        const load = (text, name) => {
+          const size = m.lengthBytesUTF8(text) + 1, at = m._malloc(size);
+          if (!at) return 0;
+          try {
+            m.stringToUTF8(text, at, size);
+            return loadAt(at, name);
+          } finally {
+            m._free(at);
+          }
+        };
         const api = {
-          open: call('tarsel_open', 'number'), load: call('tarsel_load', 'number', ['string', 'string']),
+          open: call('tarsel_open', 'number'), load,
           rotations: call('tarsel_rotations', 'string', ['number', 'number']),
           error: call('tarsel_error', 'string'),
           viewData: call('tarsel_view_data', 'string', ['number', 'number']),
