@@ -1130,7 +1130,7 @@
   }
   let grab = null;  // at the press on the gizmo: the scene text and the dragged item's world rotation
   function moveDragged() {
-    if (dragged < 0 || !solver) return;
+    if (dragged < 0 || !solver || !grab) return;
     const ps = current, it = items[dragged];
     if (grab && grab.text !== null) { remember(grab.text); grab.text = null; }  // the drag's undo step
     let channelIndex = 0, value;
@@ -1357,6 +1357,9 @@
           : `<input type="number" step="any" ${at} value="${o.value ?? ''}"${o.range ? ` title="${esc(o.range)}"` : ''}>`;
       return `<tr><td>${esc(o.label)}</td><td>${input}</td><td class="range">${o.range ? esc(o.range) : ''}</td></tr>`;
     }).join('') + '</table>';
+    // It ends above the legend (scrolling when longer), so that the legend stays readable.
+    const legendTop = document.getElementById('legend').getBoundingClientRect().top;
+    optionsBox.style.maxHeight = `${Math.max(120, legendTop - optionsBox.getBoundingClientRect().top - 8)}px`;
     if (!shown) { frameRig(); render(); }
     optionsBox.querySelectorAll('[data-id]').forEach((el) => el.addEventListener('change', guarded(() => {
       const value = el.type === 'checkbox' ? (el.checked ? 1 : 0) : Number(el.value);
