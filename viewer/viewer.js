@@ -613,26 +613,35 @@
     const esize = len(sub(ehi, elo));
     // The rig fills the band between the title (and buttons) and the help line, so that no preset
     // puts it under them.
-    const [top, bottom] = freeBand(), band = bottom - top;
-    const half = Math.max(ey * h / band, ex / aspect, esize * 0.05, 1e-6) * (still ? 1.2 : 1.08);
+    const [top, bottom, leftEdge, rightEdge] = freeBand(), band = bottom - top, width = rightEdge - leftEdge;
+    const half = Math.max(ey * h / band, ex * h / width, esize * 0.05, 1e-6) * (still ? 1.2 : 1.08);
     cam.half = half;
     cam.dist = cam.kind === 'persp' ? half / Math.tan(20 * D2R) + esize * 0.3 : size * 4;
     // Moving the target up by the band's offset from the view's middle shows the rig in the band.
     const perPixel = 2 * (cam.kind === 'persp' ? cam.dist * Math.tan(20 * D2R) : half) / h;
     cam.target.addScaledVector(up, ((top + bottom) / 2 - h / 2) * perPixel);
+    cam.target.addScaledVector(right, -((leftEdge + rightEdge) / 2 - w / 2) * perPixel);
     placeCamera();
   }
-  // The rows of the view that no title, button or help text covers (CSS pixels from its top).
+  // The rows of the view that no title, button or help text covers (CSS pixels from its top), and
+  // the columns that an open options panel (at the left) and the inspector beside it (at the right)
+  // leave free.
   function freeBand() {
-    const [, h] = viewSize(), r = view.getBoundingClientRect();
-    let top = 0, bottom = h;
+    const [w, h] = viewSize(), r = view.getBoundingClientRect();
+    let top = 0, bottom = h, left = 0, right = w;
+    const options = document.getElementById('options'), inspector = document.getElementById('inspect');
+    if (!options.hidden) {
+      left = options.getBoundingClientRect().right - r.left + 6;
+      if (!inspector.hidden) right = inspector.getBoundingClientRect().left - r.left - 6;
+      if (right - left < w / 4) [left, right] = [0, w];  // a narrow view keeps its whole width
+    }
     for (const id of ['title', 'presets']) {
       const b = document.getElementById(id).getBoundingClientRect();
       if (b.height > 0) top = Math.max(top, b.bottom - r.top + 6);
     }
     const help = document.getElementById('help').getBoundingClientRect();
     if (help.height > 0) bottom = Math.min(bottom, help.top - r.top - 6);
-    return bottom - top >= h / 2 ? [top, bottom] : [0, h];  // a small view keeps its whole height
+    return bottom - top >= h / 2 ? [top, bottom, left, right] : [0, h, left, right];  // a small view keeps its whole height
   }
   function setView(kind) {
     cam.kind = kind;
@@ -794,8 +803,10 @@
   const playButton = document.getElementById('play'), speed = document.getElementById('speed'), loop = document.getElementById('loop');
   scrub.max = String(count - 1);
   let frameIndex = 0, playing = false, clock = 0, lastTime = 0;
+  let beforeShow = () => {};  // with the page's solver: a frame not yet solved again after an edit is solved
   function setFrame(k) {
     frameIndex = Math.max(0, Math.min(count - 1, Math.round(k)));
+    beforeShow();
     scrub.value = String(frameIndex);
     frameNumber.textContent = `frame ${first + frameIndex} / ${last}`;
     show(frameIndex);
@@ -994,8 +1005,21 @@
     createTarsel({ wasmBinary: bytes, print: () => {}, printErr: (line) => solverLines.push(line) })
       .then((m) => {
         const call = (name, ret, args) => m.cwrap(name, ret, args || []);
+        // A scene's text goes in through the program's heap: cwrap puts a string on the program's
+        // stack, which the text of a long clip overflows.
+        const loadAt = call('tarsel_load', 'number', ['number', 'string']);
+        const load = (text, name) => {
+          const size = m.lengthBytesUTF8(text) + 1, at = m._malloc(size);
+          if (!at) return 0;
+          try {
+            m.stringToUTF8(text, at, size);
+            return loadAt(at, name);
+          } finally {
+            m._free(at);
+          }
+        };
         const api = {
-          open: call('tarsel_open', 'number'), load: call('tarsel_load', 'number', ['string', 'string']),
+          open: call('tarsel_open', 'number'), load,
           rotations: call('tarsel_rotations', 'string', ['number', 'number']),
           error: call('tarsel_error', 'string'),
           viewData: call('tarsel_view_data', 'string', ['number', 'number']),
@@ -1009,7 +1033,7 @@
         if (!api.open() || !api.load(scene.textContent, data.scene)) throw new Error(api.error());
         solver = api;
         solverState = 'ready';
-        document.getElementById('help').textContent += ' · solver loaded in the page';
+        document.getElementById('help').textContent += ' · T move, R rotate · solver loaded in the page';
         document.getElementById('edit').hidden = false;
         showOptions();
       })
@@ -1023,62 +1047,183 @@
     return JSON.parse(text);
   }
 
-  // ---- Dragging an object with the move gizmo: each drag event keys the object's position at the
-  // current frame (with "key" off, moves its rest value, or all its keys alike), the page's solver
-  // evaluates that frame again and the frame is drawn anew ----
+  // ---- Dragging an object with the gizmo, to move it (T) or turn it (R): each drag event keys the
+  // object's position or rotation at the current frame (with "key" off, moves its rest value, or all
+  // its keys alike), the page's solver evaluates that frame again and the frame is drawn anew; the
+  // other frames follow in the background ----
   const gizmo = new THREE_CONTROLS.TransformControls(camera, canvas);
   const handle = new T.Object3D();
   scene.add(handle);
   scene.add(gizmo.getHelper());
   let dragged = -1, solveMs = null;
-  // The present frame's channels and chain figures from a fresh evaluation, put into the data.
-  function takeFrame(fresh) {
-    const keys = ['position', 'rotation', 'scaling', 'pivot', 'pivot_rotation'];
-    fresh.items.forEach((it, i) => keys.forEach((key) => {
+  const channelKeys = ['position', 'rotation', 'scaling', 'pivot', 'pivot_rotation'];
+  // A fresh evaluation of frame indices at.., put into the data: channels, chain figures, the
+  // limits that held and whether each root is on its limit.
+  function takeFrames(fresh, at) {
+    const n = fresh.frames[1] - fresh.frames[0] + 1;
+    fresh.items.forEach((it, i) => channelKeys.forEach((key) => {
       let a = items[i][key];
       const v = it[key];
-      if (a.length === 3 && a.every((x, k) => x === v[k])) return;
+      if (a.length === 3 && v.length === 3 && a.every((x, k) => x === v[k])) return;
       if (a.length === 3) a = items[i][key] = Array.from({ length: 3 * count }, (_, k) => a[k % 3]);
-      a.splice(3 * frameIndex, 3, ...v);
+      for (let f = 0; f < n; ++f) for (let k = 0; k < 3; ++k) a[3 * (at + f) + k] = v.length === 3 ? v[k] : v[3 * f + k];
     }));
     fresh.chains.forEach((c, k) => {
-      c.series.forEach((s, j) => { chains[k].series[j].values[frameIndex] = s.values[0]; });
       const ch = chains[k];
-      if (!c.acted || !ch.acted) return;
-      ch.acted[frameIndex] = c.acted[0].map((n) => {  // the fresh frame's limits, in the run's list
-        const a = c.acted_limits[n];
-        let at = ch.acted_limits.findIndex((b) => b.text === a.text);
-        if (at < 0) at = ch.acted_limits.push(a) - 1;
-        return at;
+      c.series.forEach((s) => {
+        const mine = ch.series.find((m) => m.key === s.key);
+        if (mine) for (let f = 0; f < n; ++f) mine.values[at + f] = s.values[f];
       });
+      if (!c.acted || !ch.acted) return;
+      for (let f = 0; f < n; ++f) {
+        ch.acted[at + f] = c.acted[f].map((j) => {  // the fresh frames' limits, in the run's list
+          const a = c.acted_limits[j];
+          let known = ch.acted_limits.findIndex((b) => b.text === a.text);
+          if (known < 0) known = ch.acted_limits.push(a) - 1;
+          return known;
+        });
+      }
     });
+    for (let f = at; f < at + n; ++f) {
+      stale[f] = 0;
+      if (!needLimits) continue;
+      const ps = pose(f, limitItems);
+      chains.forEach((c, k) => {
+        if (!hasLimit(c)) return;
+        limitMargin[k][f] = rootLimitMargin(c, ps, rootLimit(c, ps));
+        onLimit[k][f] = limitMargin[k][f] > -onLimitTolerance ? 1 : 0;
+        const marks = c.series.find((s) => s.key === 'root_on_limit');
+        if (marks) marks.values[f] = onLimit[k][f];
+      });
+    }
   }
+  // Frame indices from..to evaluated by the page's solver; solverMs adds up the time spent in it.
+  let solverMs = 0;
+  function solved(from, to) {
+    const started = performance.now();
+    const text = solver.viewData(first + from, first + to);
+    solverMs += performance.now() - started;
+    if (!text) throw new Error(solver.error());
+    return JSON.parse(text);
+  }
+  // The world matrix's rotation (scale divided out) as a display-space quaternion: display space
+  // is host space with z negated, so a host matrix H (row vectors) shows as S Hᵀ S, S = diag(1, 1, -1).
+  const flip = [1, 1, -1];
+  function displayQuaternion(w) {
+    const rows = [0, 1, 2].map((i) => unit([w[4 * i], w[4 * i + 1], w[4 * i + 2]]));
+    const m = new T.Matrix4();
+    m.set(...[0, 1, 2, 3].flatMap((r) => [0, 1, 2, 3].map((c) => (r === 3 || c === 3 ? (r === c ? 1 : 0) : flip[r] * rows[c][r] * flip[c]))));
+    return new T.Quaternion().setFromRotationMatrix(m);
+  }
+  // Heading, pitch and bank (degrees) of a rotation matrix, of its two forms the one nearer `near`
+  // with whole turns added, so that keys next to it turn the short way.
+  function anglesNear(m, near) {
+    const [h, p, b] = hpbOf(m);
+    const turn = (a, to) => a + 360 * Math.round((to - a) / 360);
+    let best = null;
+    for (const c of [[h, p, b], [h + 180, 180 - p, b + 180]]) {
+      const v = c.map((a, k) => turn(a, near[k]));
+      const d = v.reduce((sum, a, k) => sum + Math.abs(a - near[k]), 0);
+      if (!best || d < best.d) best = { v, d };
+    }
+    return best.v;
+  }
+  let grab = null;  // at the press on the gizmo: the scene text and the dragged item's world rotation
   function moveDragged() {
-    if (dragged < 0 || !solver) return;
+    if (dragged < 0 || !solver || !grab) return;
     const ps = current, it = items[dragged];
-    const w = new T.Vector3(handle.position.x, handle.position.y, -handle.position.z);
-    if (it.parent >= 0) {  // world = (position - parent pivot) through the parent's world transform
-      w.applyMatrix4(new T.Matrix4().fromArray(ps.world[it.parent]).invert());
-      const pp = channel(items[it.parent], 'pivot', frameIndex);
-      w.add(new T.Vector3(pp[0], pp[1], pp[2]));
+    if (grab && grab.text !== null) { remember(grab.text); grab.text = null; }  // the drag's undo step
+    let channelIndex = 0, value;
+    if (gizmo.mode === 'rotate') {
+      // The turn the gizmo made since the press (display space), as a host matrix, after the
+      // world rotation at the press; the local rotation is what gives that world rotation
+      // under the parent: world = scaling · rotation · pivot rotation · parent.
+      const e = new T.Matrix4().makeRotationFromQuaternion(handle.quaternion.clone().multiply(grab.quaternion.clone().invert())).elements;
+      const turn = [0, 1, 2].flatMap((i) => [0, 1, 2].map((j) => flip[i] * e[4 * i + j] * flip[j]));
+      let local = mul3(grab.world, turn);
+      if (it.parent >= 0) local = mul3(local, inverse3(ps.world[it.parent]));
+      const s = channel(it, 'scaling', frameIndex), q = channel(it, 'pivot_rotation', frameIndex);
+      const r = mul3(local, transpose3(hpbMatrix(q[0] * D2R, q[1] * D2R, q[2] * D2R)));
+      for (let i = 0; i < 3; ++i) for (let j = 0; j < 3; ++j) r[3 * i + j] /= s[i] || 1;
+      value = anglesNear(r, channel(it, 'rotation', frameIndex)).map((a) => a * D2R);
+      channelIndex = 1;
+    } else {
+      const w = new T.Vector3(handle.position.x, handle.position.y, -handle.position.z);
+      if (it.parent >= 0) {  // world = (position - parent pivot) through the parent's world transform
+        w.applyMatrix4(new T.Matrix4().fromArray(ps.world[it.parent]).invert());
+        const pp = channel(items[it.parent], 'pivot', frameIndex);
+        w.add(new T.Vector3(pp[0], pp[1], pp[2]));
+      }
+      value = [w.x, w.y, w.z];
     }
     const started = performance.now();
     const key = document.getElementById('key').checked ? 1 : 0;
-    if (!solver.setChannel(it.name, 0, first + frameIndex, w.x, w.y, w.z, key)) throw new Error(solver.error());
+    if (!solver.setChannel(it.name, channelIndex, first + frameIndex, ...value, key)) throw new Error(solver.error());
     solveFrame(started);
   }
-  // The present frame evaluated again by the page's solver and drawn anew.
+  // The present frame evaluated again by the page's solver and drawn anew; the other frames are
+  // solved again in the background.
   function solveFrame(started) {
-    const text = solver.viewData(first + frameIndex, first + frameIndex);
-    if (!text) throw new Error(solver.error());
-    takeFrame(JSON.parse(text));
-    solveMs = performance.now() - started;
+    takeFrames(solved(frameIndex, frameIndex), frameIndex);
+    solveMs = performance.now() - started;  // the edit, the solve and its answer taken in; not the drawing
     show(frameIndex);
     showInspect();
     drawCursors();
     render();
+    solveRest();
   }
-  // A failed solve (or a trap in the program) leaves the last good pose drawn and says so once.
+
+  // ---- The other frames after an edit: solved again in the background a slice at a time (about
+  // sliceMs each, between the page's events), so that the page keeps answering; a new edit starts
+  // the pass again from the frame after the present one. A frame shown before the pass reaches it
+  // is solved when shown. The plots are drawn again as the pass goes and when it ends ----
+  const stale = new Uint8Array(count);
+  const sliceMs = 8, plotEveryMs = 250;
+  let pass = null, lastPass = null, posted = false;
+  const slices = new MessageChannel();
+  function solveRest() {
+    stale.fill(1);
+    stale[frameIndex] = 0;
+    if (count === 1) return;
+    pass = { next: (frameIndex + 1) % count, left: count - 1, size: 16, frames: 0, slices: 0, sliceMs: 0,
+             solverMs, longestMs: 0, started: performance.now(), plotted: performance.now() };
+    schedule();
+  }
+  function schedule() {
+    if (posted || !pass) return;
+    posted = true;
+    slices.port2.postMessage(0);
+  }
+  function redrawPlots() {
+    plots.forEach((p) => { p.image = null; });
+    drawCursors();
+  }
+  const runSlice = guarded(() => {
+    if (!pass || gizmo.dragging) return;  // a drag's end starts it again
+    const started = performance.now();
+    const from = pass.next, to = Math.min(count - 1, from + pass.size - 1, from + pass.left - 1);
+    takeFrames(solved(from, to), from);
+    const ms = performance.now() - started, n = to - from + 1;
+    pass.sliceMs += ms; pass.slices += 1; pass.frames += n; pass.left -= n;
+    pass.longestMs = Math.max(pass.longestMs, ms);
+    pass.next = (to + 1) % count;
+    pass.size = Math.max(1, Math.min(2 * n, 1000, Math.round(n * sliceMs / Math.max(ms, 0.1))));
+    const now = performance.now();
+    if (pass.left <= 0) {
+      lastPass = { frames: pass.frames, solver_ms: solverMs - pass.solverMs, slices_ms: pass.sliceMs,
+                   wall_ms: now - pass.started, slices: pass.slices, longest_slice_ms: pass.longestMs };
+      pass = null;
+      redrawPlots();
+    } else {
+      if (now - pass.plotted > plotEveryMs) { pass.plotted = now; redrawPlots(); }
+      schedule();
+    }
+  });
+  slices.port1.onmessage = () => { posted = false; runSlice(); };
+  // A stale frame about to be shown is solved first.
+  beforeShow = guarded(() => { if (stale[frameIndex]) takeFrames(solved(frameIndex, frameIndex), frameIndex); });
+
+  // A failed solve (or a trap in the program) leaves the last good pose drawn and says so in one line.
   function guarded(f) {
     return (...args) => {
       if (!solver) return;
@@ -1087,32 +1232,62 @@
       } catch (e) {
         solver = null;
         solverState = `failed: ${e.message || e}`;
+        pass = null;
         gizmo.detach();
         dragged = -1;
         document.getElementById('edit').hidden = true;
         optionsBox.hidden = true;
         document.getElementById('help').textContent = `the page's solver stopped: ${e.message || e}`;
+        show(frameIndex);
         render();
       }
     };
   }
   gizmo.addEventListener('objectChange', guarded(moveDragged));
   gizmo.addEventListener('change', render);
-  gizmo.addEventListener('mouseDown', guarded(() => remember()));
-  // A click on the gizmo that moved nothing is no step to undo; a drag's end checks the scene again.
+  // The scene as it was at the press becomes an undo step only once the drag changes something,
+  // so that a press that moves nothing leaves both undo and redo as they were.
+  gizmo.addEventListener('mouseDown', guarded(() => {
+    grab = { text: sceneText(), world: current.world[dragged].slice(0, 11).filter((_, k) => k % 4 !== 3),
+             quaternion: handle.quaternion.clone() };
+  }));
   gizmo.addEventListener('mouseUp', guarded(() => {
-    if (undone.length && undone[undone.length - 1] === sceneText()) { undone.pop(); showHistory(); }
-    else checkWarnings();
+    const edited = grab && grab.text === null;
+    grab = null;
+    if (!edited) return;
+    if (undone[undone.length - 1] === sceneText()) {  // moved and back: no step
+      undone.pop();
+      redone.push(...keptRedo);
+      showHistory();
+    } else {
+      checkWarnings();
+    }
+    schedule();
   }));
   function checkWarnings() {
     const text = solver.warnings();
     if (text === null) throw new Error(solver.error());
     showWarnings(JSON.parse(text));
   }
+  // The gizmo's mode: move (T) or rotate (R).
+  function setMode(mode) {
+    gizmo.setMode(mode);
+    document.querySelectorAll('#modes button').forEach((b) => b.classList.toggle('active', b.dataset.mode === mode));
+    render();
+  }
+  document.querySelectorAll('#modes button').forEach((b) => b.addEventListener('click', () => setMode(b.dataset.mode)));
+  window.addEventListener('keydown', (e) => {
+    if (!solver || e.ctrlKey || e.metaKey || e.altKey || e.target.tagName === 'SELECT' ||
+        e.target.tagName === 'INPUT' && !['range', 'checkbox'].includes(e.target.type)) return;
+    if (e.key === 't' || e.key === 'T') setMode('translate');
+    else if (e.key === 'r' || e.key === 'R') setMode('rotate');
+  });
 
   // ---- Undo, redo and saving: the scene's file text before each edit (a drag, an option) is kept,
   // so that undoing loads it back and a save after undoing every edit gives the file as it was ----
   const undone = [], redone = [];
+  let keptRedo = [];  // the redo list an edit cleared, for a drag that comes to nothing
+  const historyChars = 256e6;  // the texts kept at most, besides the last 100 edits: a long clip's file is large
   const undoButton = document.getElementById('undo'), redoButton = document.getElementById('redo');
   function sceneText() {
     const text = solver.sceneText();
@@ -1123,10 +1298,11 @@
     undoButton.disabled = undone.length === 0;
     redoButton.disabled = redone.length === 0;
   }
-  function remember() {
-    undone.push(sceneText());
-    if (undone.length > 100) undone.shift();  // a whole file a step: the last 100 edits
-    redone.length = 0;
+  function remember(text) {
+    undone.push(text);
+    let kept = undone.reduce((sum, t) => sum + t.length, 0);
+    while (undone.length > 100 || (undone.length > 1 && kept > historyChars)) kept -= undone.shift().length;
+    keptRedo = redone.splice(0);
     showHistory();
   }
   // Loads the text from one list, keeping the present scene in the other.
@@ -1166,8 +1342,10 @@
   const optionsBox = document.getElementById('options');
   function showOptions() {
     const root = solver && inspected >= 0 && chains.some((c) => c.root === inspected) ? items[inspected].name : null;
+    const shown = !optionsBox.hidden;
     optionsBox.hidden = root === null;
-    if (root === null) return;
+    // The rig is framed beside the panel while it is open, and in the whole view again after.
+    if (root === null) { if (shown) { frameRig(); render(); } return; }
     const text = solver.options(root);
     if (text === null) throw new Error(solver.error());
     const panel = JSON.parse(text);
@@ -1179,11 +1357,15 @@
           : `<input type="number" step="any" ${at} value="${o.value ?? ''}"${o.range ? ` title="${esc(o.range)}"` : ''}>`;
       return `<tr><td>${esc(o.label)}</td><td>${input}</td><td class="range">${o.range ? esc(o.range) : ''}</td></tr>`;
     }).join('') + '</table>';
+    // It ends above the legend (scrolling when longer), so that the legend stays readable.
+    const legendTop = document.getElementById('legend').getBoundingClientRect().top;
+    optionsBox.style.maxHeight = `${Math.max(120, legendTop - optionsBox.getBoundingClientRect().top - 8)}px`;
+    if (!shown) { frameRig(); render(); }
     optionsBox.querySelectorAll('[data-id]').forEach((el) => el.addEventListener('change', guarded(() => {
       const value = el.type === 'checkbox' ? (el.checked ? 1 : 0) : Number(el.value);
       if (!isFinite(value)) { showOptions(); return; }
       const started = performance.now();
-      remember();
+      remember(sceneText());
       if (!solver.setOption(root, Number(el.dataset.id), value)) throw new Error(solver.error());
       solveFrame(started);
       showOptions();  // the value the module kept (a number raised or kept within its range)
@@ -1194,8 +1376,8 @@
   function placeGizmo() {
     dragged = solver && inspected >= 0 && items[inspected].type !== 'bone' ? inspected : -1;
     if (dragged < 0) { gizmo.detach(); return; }
-    const p = v3(current.base[dragged]);
-    handle.position.copy(p);
+    handle.position.copy(v3(current.base[dragged]));
+    handle.quaternion.copy(displayQuaternion(current.world[dragged]));
     gizmo.camera = camera;
     gizmo.attach(handle);
   }
@@ -1225,6 +1407,11 @@
         solver: solverState, solver_messages: solverLines.length,
         dragged: dragged >= 0 ? items[dragged].name : null, solve_ms: solveMs,
         edits: { undo: undone.length, redo: redone.length },
+        gizmo: { mode: gizmo.mode, axis: gizmo.axis },
+        // The background pass over the other frames: frames still to solve again, and the last
+        // whole pass: frames, time in the solver, in the slices (the solver's answers taken in
+        // too), from its start to its end, and its slices' count and longest.
+        resolve: { stale: stale.reduce((n, v) => n + v, 0), last: lastPass },
       }));
     },
     rotations: solveRotations,

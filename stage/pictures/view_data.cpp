@@ -33,28 +33,6 @@ ordered_json number(double v) {
   return v == 0 ? 0.0 : v;
 }
 
-Root_options root_options_in(const stage::Scene_record& record, LWItemID root) {
-  Root_options o;
-  for (const stage::Item_record& r : record.items) {
-    if (r.id != stage::id_value(root)) continue;
-    for (const stage::Handler_record& h : r.handlers) {
-      if (h.server != "Tarsel_Top") continue;
-      for (const std::string& line : h.data) {
-        std::istringstream words(line);
-        std::string key;
-        double value = 0;
-        if (!(words >> key >> value)) continue;
-        const LWItemID id = stage::id_from_value(static_cast<uint32_t>(value));
-        if (key == "TwistTarget") o.twist_target = id;
-        if (key == "TwistEffect") o.twist_effect = id;
-        if (key == "PluginEffect") o.plugin_effect = id;
-        if (key == "ArbitraryLimit") o.arbitrary_limit = value != 0;
-      }
-    }
-  }
-  return o;
-}
-
 // The file's item order is not always parents first; the viewer wants it so.
 struct Item_index {
   std::vector<std::size_t> order;   // scene indices, parents first
@@ -78,8 +56,28 @@ ordered_json limits_json(const stage::Limits& limits) {
 
 }  // namespace
 
+// Read from the root's own saved blocks alone: the page asks for a view of a few frames after every
+// edit, and a whole scene's record (every key of a long clip) would cost more than the solve.
 Root_options root_options(stage::Host& host, LWItemID root) {
-  return root_options_in(host.scene_record(), root);
+  Root_options o;
+  const stage::Item* item = host.scene().find(root);
+  if (item == nullptr) return o;
+  for (std::size_t n = 0; n < item->handlers.size(); ++n) {
+    const stage::Handler_record h = host.handler_record(root, n);
+    if (h.server != "Tarsel_Top") continue;
+    for (const std::string& line : h.data) {
+      std::istringstream words(line);
+      std::string key;
+      double value = 0;
+      if (!(words >> key >> value)) continue;
+      const LWItemID id = stage::id_from_value(static_cast<uint32_t>(value));
+      if (key == "TwistTarget") o.twist_target = id;
+      if (key == "TwistEffect") o.twist_effect = id;
+      if (key == "PluginEffect") o.plugin_effect = id;
+      if (key == "ArbitraryLimit") o.arbitrary_limit = value != 0;
+    }
+  }
+  return o;
 }
 
 report::Frame_range view_range(const stage::Host& host, const std::string& frames) {
@@ -105,7 +103,6 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
 
   const std::vector<LWItemID> reported = report::reported_items(scene);
   const std::vector<report::Chain> chains = report::find_chains(host);
-  const stage::Scene_record record = host.scene_record();
 
   // Every channel of every item on every frame, and each chain's goal distance as the run
   // report gives it.
@@ -197,7 +194,7 @@ std::string view_data_json(stage::Host& host, const std::string& scene_name,
   ordered_json chains_json = ordered_json::array();
   for (std::size_t k = 0; k < chains.size(); ++k) {
     const report::Chain& chain = chains[k];
-    const Root_options options = root_options_in(record, chain.root);
+    const Root_options options = root_options(host, chain.root);
     ordered_json j = ordered_json::object();
     j["root"] = index.of(scene, chain.root);
     ordered_json bones = ordered_json::array();

@@ -113,4 +113,8 @@ const char* tarsel_scene_text() {
 
 const char* tarsel_error() { return error.c_str(); }
 
+// Stops the program with a trap (an unreachable instruction), as a fault inside the module would,
+// so that a test can check how the page copes with one. No scene file or page control reaches it.
+void tarsel_trap() { __builtin_trap(); }
+
 }  // extern "C"

@@ -1,6 +1,8 @@
 // The WebAssembly build against the native module: every scene wasm-reference wrote (its text
 // and the native rotations) is loaded into the page's solver under node and solved over the same
-// frames, and an example's scene saved after the run must be the same text. The two builds use different maths libraries. On the examples and the reachable sweep
+// frames, and an example's scene saved after the run must be the same text. An example edited
+// (the session calls its "edits" list) must save the native side's text, and its rotations equal
+// the native module's on that saved text. The two builds use different maths libraries. On the examples and the reachable sweep
 // rigs every rotation must agree within 1e-9 rad. Rigs of the other classes may not: a general rig
 // (degenerate ones included) promises only a finite answer, a limited root's boundary search
 // settles only to its tolerance, and a rounding-sensitive rig's answer jumps under rounding, as
@@ -33,6 +35,8 @@ const load = call('tarsel_load', 'number', ['string', 'string']);
 const rotations = call('tarsel_rotations', 'string', ['number', 'number']);
 const error = call('tarsel_error', 'string', []);
 const sceneText = call('tarsel_scene_text', 'string', []);
+const setChannel = call('tarsel_set_channel', 'number', ['string', 'number', 'number', 'number', 'number', 'number', 'number']);
+const setOption = call('tarsel_set_option', 'number', ['string', 'number', 'number']);
 if (!open()) throw new Error(`tarsel_open: ${error()}`);
 
 // Difference of two angles in radians, a whole turn apart counting as none.
@@ -42,18 +46,24 @@ const angleDiff = (a, b) => {
 };
 
 const byKind = {};
-let refused = 0, scenes = 0, examples = 0, values = 0, worst = 0, worstAt = '';
+let refused = 0, scenes = 0, examples = 0, edited = 0, values = 0, worst = 0, worstAt = '';
 const faults = [];
 for (const line of fs.readFileSync(referenceFile, 'utf8').split('\n')) {
   if (!line) continue;
   const ref = JSON.parse(line);
   if (ref.refused_rigs !== undefined) { refused = ref.refused_rigs; continue; }
   ++scenes;
-  if (!ref.name.startsWith('rig ')) ++examples;
+  if (ref.edits) ++edited;
+  else if (!ref.name.startsWith('rig ')) ++examples;
   const tally = byKind[ref.kind] ??= {scenes: 0, over: new Set(), worst: 0};
   ++tally.scenes;
   if (!load(ref.scene, ref.name)) {
     faults.push(`${ref.name}: does not load: ${error()}`);
+    continue;
+  }
+  const applied = (ref.edits ?? []).every((e) => (e.channel ? setChannel(...e.channel) : setOption(...e.option)));
+  if (!applied) {
+    faults.push(`${ref.name}: an edit failed: ${error()}`);
     continue;
   }
   const got = JSON.parse(rotations(ref.first, ref.last));
@@ -81,7 +91,7 @@ for (const line of fs.readFileSync(referenceFile, 'utf8').split('\n')) {
     if (strict.has(ref.kind) && !(d <= tolerance)) faults.push(`${where}: native ${w}, wasm ${g} (${d.toExponential(2)} rad)`);
   }));
 }
-console.log(`${examples} examples and ${(scenes - examples) / 2} sweep rigs, each plain and carried ` +
+console.log(`${examples} examples (${edited} of them also edited and saved) and ${(scenes - examples - edited) / 2} sweep rigs, each plain and carried ` +
             `(${refused} rigs passed over, which no scene file can hold): ` +
             `${values} rotation values: largest difference ${worst.toExponential(3)} rad` +
             (worstAt ? ` (${worstAt})` : ''));
