@@ -346,6 +346,16 @@ void check_gltf_accessors(const std::string& path, const nlohmann::json& doc) {
       view_bytes.push_back(length);
     }
   }
+  // A skin without inverse bind matrices (the format's identity) makes assimp read through a null
+  // accessor.
+  if (const nlohmann::json* skins = list("skins")) {
+    for (std::size_t k = 0; k < skins->size(); ++k) {
+      const nlohmann::json& skin = (*skins)[k];
+      if (!skin.is_object() || !skin.contains("inverseBindMatrices"))
+        fail(path, "skin " + std::to_string(k) +
+                       " has no inverseBindMatrices (give them, identity matrices if need be)");
+    }
+  }
   // A primitive without positions makes assimp size its vertices from a count of 0 less 1.
   if (const nlohmann::json* meshes = list("meshes")) {
     for (std::size_t m = 0; m < meshes->size(); ++m) {
