@@ -1,6 +1,7 @@
 # Fails when a folder includes one it must not. Run by CTest as
 #   cmake -DSOURCE_DIR=<top of the source tree> -P check_includes.cmake
-# The arrows: la3d needs nothing; solver needs la3d and sdk; the module needs solver, la3d and sdk;
+# The arrows: pmath (maths functions alike in every build) needs nothing and anyone may use it;
+# la3d needs pmath alone; solver needs la3d and sdk; the module needs solver, la3d and sdk;
 # the stand-in host (stage/) needs sdk alone and meets the module only through its descriptor.
 # Inside stage/, the host's core (files directly in stage/) needs none of the folders below it;
 # the report needs the core; the pictures need the report; the formats need the core; the page's
@@ -9,16 +10,17 @@
 # "folder|prefix,prefix,...": a folder (from the top) and the folders whose files it may include;
 # "stage/" allows the files directly in stage/, not those of the folders below it.
 set(rules
-  "la3d|la3d/"
+  "pmath|pmath/"
+  "la3d|la3d/,pmath/"
   "sdk|sdk/"
-  "solver|la3d/,sdk/,solver/"
-  "module|la3d/,sdk/,solver/,module/"
-  "stage|sdk/,stage/"
-  "stage/report|sdk/,stage/,stage/report/"
-  "stage/pictures|sdk/,stage/,stage/report/,stage/pictures/"
-  "stage/formats|sdk/,stage/,stage/formats/"
-  "stage/web|sdk/,stage/,stage/report/,stage/pictures/,stage/web/"
-  "stage/runner|sdk/,stage/,stage/report/,stage/pictures/,stage/formats/,stage/runner/")
+  "solver|pmath/,la3d/,sdk/,solver/"
+  "module|pmath/,la3d/,sdk/,solver/,module/"
+  "stage|pmath/,sdk/,stage/"
+  "stage/report|pmath/,sdk/,stage/,stage/report/"
+  "stage/pictures|pmath/,sdk/,stage/,stage/report/,stage/pictures/"
+  "stage/formats|pmath/,sdk/,stage/,stage/formats/"
+  "stage/web|pmath/,sdk/,stage/,stage/report/,stage/pictures/,stage/web/"
+  "stage/runner|pmath/,sdk/,stage/,stage/report/,stage/pictures/,stage/formats/,stage/runner/")
 
 set(faults "")
 foreach(rule IN LISTS rules)

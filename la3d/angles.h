@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "pmath/pmath.h"
+
 namespace vk_3dla {
 
 constexpr double pi = 3.141592653589793;
@@ -14,19 +16,19 @@ inline double rad2deg(double x) { return x * 57.29577951308232; }
 
 // Arc sine and cosine that never see an argument rounded past +-1.
 inline double asin_clamped(double x) {
-  if (x <= -1.0) return std::asin(-1.0);
-  if (x >= 1.0) return std::asin(1.0);
-  return std::asin(x);
+  if (x <= -1.0) return pmath::asin(-1.0);
+  if (x >= 1.0) return pmath::asin(1.0);
+  return pmath::asin(x);
 }
 inline double acos_clamped(double x) {
-  if (x <= -1.0) return std::acos(-1.0);
-  if (x >= 1.0) return std::acos(1.0);
-  return std::acos(x);
+  if (x <= -1.0) return pmath::acos(-1.0);
+  if (x >= 1.0) return pmath::acos(1.0);
+  return pmath::acos(x);
 }
 
 // atan2 folded into [0, 2*pi).
 inline double atan2_positive(double y, double x) {
-  double a = std::atan2(y, x);
+  double a = pmath::atan2(y, x);
   if (a < 0.0) a += two_pi;
   return a;
 }

@@ -6,6 +6,7 @@
 #include "la3d/angles.h"
 #include "la3d/m33.h"
 #include "la3d/vec3.h"
+#include "pmath/pmath.h"
 
 namespace vk_3dla {
 
@@ -48,7 +49,7 @@ inline vec3 vslerp(const vec3& a, const vec3& b, double t) {
   double d = dot(a, b);
   if (1.0 - d < 1e-8) return a * (1.0 - t) + b * t;
   double th = acos_clamped(d);
-  return (a * std::sin((1.0 - t) * th) + b * std::sin(t * th)) / std::sin(th);
+  return (a * pmath::sin((1.0 - t) * th) + b * pmath::sin(t * th)) / pmath::sin(th);
 }
 
 }  // namespace vk_3dla

@@ -7,6 +7,7 @@
 #include "la3d/angles.h"
 #include "la3d/m33.h"
 #include "la3d/vec3.h"
+#include "pmath/pmath.h"
 
 namespace vk_3dla {
 
@@ -18,8 +19,8 @@ inline void cos_sin(double a, double& c, double& s) {
     s = a;
     return;
   }
-  c = std::cos(a);
-  s = std::sin(a);
+  c = pmath::cos(a);
+  s = pmath::sin(a);
 }
 
 // rot_z(bank) * rot_x(pitch) * rot_y(heading): a row vector is banked, pitched, then headed.
@@ -40,21 +41,21 @@ inline vec3 hpb_from_m33(const m33& M) {
   double s = -R.m[2][1];
   if (s < -1.0) s = -1.0;
   if (s > 1.0) s = 1.0;
-  double P = std::asin(s);
+  double P = pmath::asin(s);
   if (std::fabs(std::fabs(s) - 1.0) < 1e-6) {
     // Within the pole band a heading-only answer with bank 0 is exact only on the pole itself;
     // off it, it would also fold a pitch past the pole back before it (a joint bent 90.05
     // degrees would come out bent 89.95). So off the pole the heading is read from row 2 as
     // elsewhere, the pitch from its well-conditioned atan2 form, and the bank from rows 0 and 1
     // given that heading, which reproduces the matrix however poorly the heading is defined.
-    const double c = std::hypot(R.m[2][0], R.m[2][2]);
-    if (c < 1e-12) return vec3(std::atan2(-R.m[0][2], R.m[0][0]), P, 0.0);
-    const double H = std::atan2(R.m[2][0], R.m[2][2]);
-    const double ch = std::cos(H), sh = std::sin(H);
-    return vec3(H, std::atan2(s, c),
-                std::atan2(R.m[1][2] * sh - R.m[1][0] * ch, R.m[0][0] * ch - R.m[0][2] * sh));
+    const double c = pmath::hypot(R.m[2][0], R.m[2][2]);
+    if (c < 1e-12) return vec3(pmath::atan2(-R.m[0][2], R.m[0][0]), P, 0.0);
+    const double H = pmath::atan2(R.m[2][0], R.m[2][2]);
+    const double ch = pmath::cos(H), sh = pmath::sin(H);
+    return vec3(H, pmath::atan2(s, c),
+                pmath::atan2(R.m[1][2] * sh - R.m[1][0] * ch, R.m[0][0] * ch - R.m[0][2] * sh));
   }
-  return vec3(std::atan2(R.m[2][0], R.m[2][2]), P, std::atan2(R.m[0][1], R.m[1][1]));
+  return vec3(pmath::atan2(R.m[2][0], R.m[2][2]), P, pmath::atan2(R.m[0][1], R.m[1][1]));
 }
 
 inline m33 hpb_product(const vec3& a, const vec3& b) { return m33_from_hpb(a) * m33_from_hpb(b); }

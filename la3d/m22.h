@@ -8,6 +8,7 @@
 #include "la3d/diagnostics.h"
 #include "la3d/m33.h"
 #include "la3d/vec2.h"
+#include "pmath/pmath.h"
 
 namespace vk_3dla {
 
@@ -94,7 +95,7 @@ inline m22 outer(const vec2& a, const vec2& b) {
 inline m22 outer(const vec2& a) { return outer(a, a); }
 // Planar rotation turning a row vector counter-clockwise by a.
 inline m22 rot_planar(double a) {
-  double c = std::cos(a), s = std::sin(a);
+  double c = pmath::cos(a), s = pmath::sin(a);
   return m22(c, s, -s, c);
 }
 

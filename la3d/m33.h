@@ -10,6 +10,7 @@
 #include "la3d/diagnostics.h"
 #include "la3d/vec2.h"
 #include "la3d/vec3.h"
+#include "pmath/pmath.h"
 
 namespace vk_3dla {
 
@@ -165,15 +166,15 @@ inline m33 skew(const vec3& v) { return m33(0.0, v.z, -v.y, -v.z, 0.0, v.x, v.y,
 
 // Axis rotations turning a row vector counter-clockwise about the positive axis.
 inline m33 rot_x(double a) {
-  double c = std::cos(a), s = std::sin(a);
+  double c = pmath::cos(a), s = pmath::sin(a);
   return m33(1.0, 0.0, 0.0, 0.0, c, s, 0.0, -s, c);
 }
 inline m33 rot_y(double a) {
-  double c = std::cos(a), s = std::sin(a);
+  double c = pmath::cos(a), s = pmath::sin(a);
   return m33(c, 0.0, -s, 0.0, 1.0, 0.0, s, 0.0, c);
 }
 inline m33 rot_z(double a) {
-  double c = std::cos(a), s = std::sin(a);
+  double c = pmath::cos(a), s = pmath::sin(a);
   return m33(c, s, 0.0, -s, c, 0.0, 0.0, 0.0, 1.0);
 }
 // Rotation about axis v given the sine and cosine of the angle; a zero axis gives the identity.
@@ -186,7 +187,7 @@ inline m33 rot_axis(const vec3& v, double s, double c) {
              t * u.x * u.y - s * u.z, c + t * u.y * u.y, t * u.y * u.z + s * u.x,
              t * u.x * u.z + s * u.y, t * u.y * u.z - s * u.x, c + t * u.z * u.z);
 }
-inline m33 rot_axis(const vec3& v, double a) { return rot_axis(v, std::sin(a), std::cos(a)); }
+inline m33 rot_axis(const vec3& v, double a) { return rot_axis(v, pmath::sin(a), pmath::cos(a)); }
 
 inline m33& m33::rotate_x(double a) { return *this *= vk_3dla::rot_x(a); }
 inline m33& m33::rotate_y(double a) { return *this *= vk_3dla::rot_y(a); }
@@ -265,7 +266,7 @@ inline void axis_sin_cos(const m33& M, vec3& u, double& s, double& c) {
 inline void axis_angle(const m33& M, vec3& u, double& a) {
   double s, c;
   axis_sin_cos(M, u, s, c);
-  a = std::atan2(s, c);
+  a = pmath::atan2(s, c);
 }
 
 void print(const m33& a, std::FILE* f = stdout);  // "%d: % f % f % f\n" per row

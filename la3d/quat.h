@@ -10,6 +10,7 @@
 #include "la3d/diagnostics.h"
 #include "la3d/m33.h"
 #include "la3d/vec3.h"
+#include "pmath/pmath.h"
 
 namespace vk_3dla {
 
@@ -89,7 +90,7 @@ inline quat inverse(const quat& q) { return conj(q) * (1.0 / abs2(q)); }
 
 // Rotation by angle a about axis v (a zero axis gives a pure scalar cos(a/2)).
 inline quat quat_from_axis(const vec3& v, double a) {
-  return quat(normalized(v) * std::sin(a / 2.0), std::cos(a / 2.0));
+  return quat(normalized(v) * pmath::sin(a / 2.0), pmath::cos(a / 2.0));
 }
 // Vector part of q * (v, 0) * conj(q).
 inline vec3 rotate(const quat& q, const vec3& v) { return (q * quat(v, 0.0) * conj(q)).v(); }
@@ -97,15 +98,15 @@ inline vec3 rotate(const quat& q, const vec3& v) { return (q * quat(v, 0.0) * co
 inline quat quat_exp(const quat& q) {
   vec3 v = q.v();
   double th = abs(v);
-  if (th != 0.0) v *= std::sin(th) / th;
-  return quat(v, std::cos(th)) * std::exp(q.w);
+  if (th != 0.0) v *= pmath::sin(th) / th;
+  return quat(v, pmath::cos(th)) * std::exp(q.w);
 }
 inline quat quat_log(const quat& q) {
   double n = abs(q);
   double k = n != 0.0 ? q.w / n : q.w;
   if (k < -1.0) k = -1.0;
   if (k > 1.0) k = 1.0;
-  return quat(normalized(q.v()) * std::acos(k), std::log(n));
+  return quat(normalized(q.v()) * pmath::acos(k), std::log(n));
 }
 
 // Rotation matrix of q, in the row-vector form: v * m33_from_quat(q) = rotate(q, v). Scaled by
@@ -147,8 +148,8 @@ inline quat slerp_core(double t, double d, const quat& q0, const quat& q1) {
   if (1.0 - d < 1e-8) return q0 * (1.0 - t) + q1 * t;
   if (d < -1.0) d = -1.0;
   if (d > 1.0) d = 1.0;
-  double th = std::acos(d);
-  return (q0 * std::sin((1.0 - t) * th) + q1 * std::sin(t * th)) / std::sin(th);
+  double th = pmath::acos(d);
+  return (q0 * pmath::sin((1.0 - t) * th) + q1 * pmath::sin(t * th)) / pmath::sin(th);
 }
 // Along the shorter arc: q1 is flipped when it lies in the other hemisphere.
 inline quat slerp(const quat& q0, const quat& q1, double t) {

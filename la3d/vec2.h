@@ -7,6 +7,7 @@
 
 #include "la3d/angles.h"
 #include "la3d/diagnostics.h"
+#include "pmath/pmath.h"
 
 namespace vk_3dla {
 
@@ -76,7 +77,7 @@ inline double cross(const vec2& a, const vec2& b) { return a.x * b.y - a.y * b.x
 // The vector turned by +90 degrees.
 inline vec2 perpendicular(const vec2& v) { return vec2(-v.y, v.x); }
 // Direction angle in [-pi, pi].
-inline double polar_angle(const vec2& v) { return std::atan2(v.y, v.x); }
+inline double polar_angle(const vec2& v) { return pmath::atan2(v.y, v.x); }
 inline double angle_between(const vec2& a, const vec2& b) {
   return acos_clamped(dot(normalized(a), normalized(b)));
 }

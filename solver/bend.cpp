@@ -1,4 +1,5 @@
 #include "solver/bend.h"
+#include "pmath/pmath.h"
 
 #include <cmath>
 
@@ -68,7 +69,7 @@ double approach_by_bend(double* error, const std::vector<Work>& chain, const vec
     double a = vk_3dla::dot(r, two_items.mid_in_plane);
     double b = vk_3dla::dot(r, two_items.mid_normal);
     if (a != 0.0 || b != 0.0) {
-      s = std::atan2(b, a) / std::fabs(chain[1].bend_angle) + two_items.s_mid;
+      s = pmath::atan2(b, a) / std::fabs(chain[1].bend_angle) + two_items.s_mid;
       s = clamp_fraction(s, s_min, s_max);
     }
     if (error) *error = vk_3dla::abs(g_joint - end_of(chain, s, ends));
@@ -130,7 +131,7 @@ double solve_twist(m33* joint, bool* solved, double* error, const std::vector<Wo
     // Turn the goal's XY direction onto twist_dir; the bend is kept.
     vec2 p = vk_3dla::perpendicular(twist_dir);
     vec2 h(g_joint.x, g_joint.y);
-    double psi = std::atan2(vk_3dla::dot(p, h), vk_3dla::dot(twist_dir, h));
+    double psi = pmath::atan2(vk_3dla::dot(p, h), vk_3dla::dot(twist_dir, h));
     *joint = vk_3dla::rot_z(psi) * *joint;
     vec3 g_new = goal * vk_3dla::transposed(*joint);
     *error = vk_3dla::abs(g_new - end_of(chain, s0, ends));
@@ -141,8 +142,8 @@ double solve_twist(m33* joint, bool* solved, double* error, const std::vector<Wo
   if (twist_plane.z == 0.0) {
     // Bending plane through the joint's Z axis: turn the goal onto the reference axis, either
     // sense.
-    double alpha = std::atan2(g_joint.y, g_joint.x);
-    double beta = kind == IK_align_y ? std::atan2(1.0, 0.0) : std::atan2(0.0, 1.0);
+    double alpha = pmath::atan2(g_joint.y, g_joint.x);
+    double beta = kind == IK_align_y ? pmath::atan2(1.0, 0.0) : pmath::atan2(0.0, 1.0);
     double delta = alpha - beta;
     m33 a = vk_3dla::rot_z(delta) * *joint;
     m33 b = vk_3dla::rot_z(pi + delta) * *joint;
@@ -160,7 +161,7 @@ double solve_twist(m33* joint, bool* solved, double* error, const std::vector<Wo
   double len = std::sqrt(a0 * a0 + b0 * b0);
   double s;
   if (std::fabs(l.z) <= len) {
-    double psi = std::atan2(b0, a0);
+    double psi = pmath::atan2(b0, a0);
     double kappa = vk_3dla::acos_clamped(-l.z / len);
     m33 a = vk_3dla::rot_z(psi + kappa) * *joint;
     m33 b = vk_3dla::rot_z(psi - kappa) * *joint;
@@ -168,7 +169,7 @@ double solve_twist(m33* joint, bool* solved, double* error, const std::vector<Wo
                    two_items, dist_scale, posture_weight, q0, a, b, ends);
   } else {
     // The line lies beyond the goal: turn the goal as close to it as possible.
-    *joint = vk_3dla::rot_z(std::atan2(b0, a0)) * *joint;
+    *joint = vk_3dla::rot_z(pmath::atan2(b0, a0)) * *joint;
     clamp_twist(chain[0], *joint);
     s = approach_by_bend(error, chain, goal, step, tolerance, s_min, s_max, s0, two_items, *joint,
                          ends);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "la3d/vk_3dla.h"
+#include "pmath/pmath.h"
 #include "solver/records.h"
 
 // The joint's channel angle for a bend of theta (rad), clamped to the channel's limits when they
@@ -32,7 +33,7 @@ struct Turn {
 };
 inline Turn turn_of(double a) {
   if (a == 0.0) return {1.0, a, true};
-  return {std::cos(a), std::sin(a), false};
+  return {pmath::cos(a), pmath::sin(a), false};
 }
 
 // chain_end of one chain, for the searches of one solve: how each joint turns is worked out once,

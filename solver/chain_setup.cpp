@@ -1,6 +1,7 @@
 // First half of the chain-level solve: the scene read through the host services, the goal in the
 // root's frame, one Work record per joint, the chain's reach and the bend fraction to solve for.
 #include "solver/chain_setup.h"
+#include "pmath/pmath.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -593,7 +594,7 @@ bool ease_reach(Chain_setup* setup, const tarsel::Chain_options& options, Chain_
       soft && adjustable ? std::min(fraction * setup->total_length, longest - shortest) : 0.0;
   double u = d;
   const double start = longest - band;
-  if (band > 0.0 && d > start) u = start - band * std::expm1(-(d - start) / band);
+  if (band > 0.0 && d > start) u = start - band * pmath::expm1(-(d - start) / band);
 
   const double most = std::min(options.max_stretch, tarsel::max_stretch_max);
   const double reach = std::min(u, longest);

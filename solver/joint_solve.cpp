@@ -1,4 +1,5 @@
 #include "solver/joint_solve.h"
+#include "pmath/pmath.h"
 
 #include <algorithm>
 #include <array>
@@ -103,7 +104,7 @@ double nearest_on_arc(const vec3& w, const vec3& p_a, const vec3& p_b) {
   double d1 = vk_3dla::dot(w, m);
   double d2 = vk_3dla::dot(w, e);
   if (d1 == 0.0 && d2 == 0.0) return 0.5;
-  double g = std::atan2(d2, d1);
+  double g = pmath::atan2(d2, d1);
   if (std::fabs(g) <= arc / 2.0) return (g + arc / 2.0) / arc;
   return g < 0.0 ? 0.0 : 1.0;
 }
@@ -120,7 +121,7 @@ void turn_to_twist_target(m33* joint, const vec3& twist_axis, const vec3& twist_
   double d1 = vk_3dla::dot(t_joint, twist_ref);
   double d2 = vk_3dla::dot(t_joint, u);
   if (d1 == 0.0 && d2 == 0.0) return;
-  *joint = vk_3dla::rot_axis(twist_axis, std::atan2(d2, d1)) * *joint;
+  *joint = vk_3dla::rot_axis(twist_axis, pmath::atan2(d2, d1)) * *joint;
 }
 
 }  // namespace
@@ -128,7 +129,7 @@ void turn_to_twist_target(m33* joint, const vec3& twist_axis, const vec3& twist_
 bool cone_violated(const vec3& w, const std::vector<Limit_work>& knots, const m33& to_limit) {
   if (knots.size() < 3) return false;
   vec3 d = w * to_limit;
-  double phi = std::atan2(d.y, d.x);
+  double phi = pmath::atan2(d.y, d.x);
   if (phi < 0.0) phi += two_pi;
   double theta = vk_3dla::acos_clamped(d.z);
   auto it = std::lower_bound(knots.begin(), knots.end(), phi,

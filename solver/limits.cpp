@@ -1,4 +1,5 @@
 #include "solver/limits.h"
+#include "pmath/pmath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,14 +11,14 @@ using vk_3dla::vec3;
 double heading_excess(const vec3& w, const Work& work) {
   if (!(work.limit_flags & 1u)) return 0.0;
   if (w.x == 0.0 && w.z == 0.0) return 0.0;
-  double a = std::atan2(w.x, w.z);
+  double a = pmath::atan2(w.x, w.z);
   return std::max(work.limit_min.x - a, a - work.limit_max.x);
 }
 
 double pitch_excess(const vec3& w, const Work& work) {
   if (!(work.limit_flags & 2u)) return 0.0;
   if (w.y == 0.0 && w.z == 0.0) return 0.0;
-  double a = std::atan2(-w.y, w.z);
+  double a = pmath::atan2(-w.y, w.z);
   return std::max(work.limit_min.y - a, a - work.limit_max.y);
 }
 
@@ -26,7 +27,7 @@ double twist_excess(const m33& m, const Work& work) {
   m33 r = vk_3dla::rotation_between(m.row(2), vec3(0.0, 0.0, 1.0));
   vec3 x = m.row(0) * r;
   if (x.x == 0.0 && x.y == 0.0) return 0.0;
-  double a = std::atan2(x.y, x.x);
+  double a = pmath::atan2(x.y, x.x);
   if (a < work.limit_min.z) return a - work.limit_min.z;
   if (a > work.limit_max.z) return a - work.limit_max.z;
   return 0.0;
@@ -53,8 +54,8 @@ double cone_radius(const Limit_work& k0, const Limit_work& k1, double a) {
 vec3 cone_point(const Limit_work& k0, const Limit_work& k1, double t, const m33& from_limit) {
   double a = (1.0 - t) * k0.angle + t * k1.angle;
   double r = cone_radius(k0, k1, a);
-  double sr = std::sin(r);
-  vec3 d(sr * std::cos(a), sr * std::sin(a), std::cos(r));
+  double sr = pmath::sin(r);
+  vec3 d(sr * pmath::cos(a), sr * pmath::sin(a), pmath::cos(r));
   return d * from_limit;
 }
 

@@ -1,4 +1,5 @@
 #include "solver/root_limit.h"
+#include "pmath/pmath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +24,7 @@ bool finite(const vec3& v) {
 // a direction a rounding step either side of the frame's X axis then starts the cycle of knots
 // both times, rather than ending it once, which would shift every boundary position.
 double azimuth(double y, double x) {
-  double a = std::atan2(y, x);
+  double a = pmath::atan2(y, x);
   if (a < 0.0) a += two_pi;
   if (a >= two_pi - knot_merge_tolerance) a = 0.0;
   return a;
@@ -70,13 +71,17 @@ Limit_plane make_plane(const vec3& dir, const vec3& axis) {
 void build_planes(Root_limit* limit, const Work& root) {
   if (limit->heading_limited) {
     double lo = root.limit_min.x, hi = root.limit_max.x;
-    limit->planes[0][0] = make_plane(vec3(std::sin(lo), 0.0, std::cos(lo)), vec3(0.0, 1.0, 0.0));
-    limit->planes[0][1] = make_plane(vec3(std::sin(hi), 0.0, std::cos(hi)), vec3(0.0, -1.0, 0.0));
+    limit->planes[0][0] =
+        make_plane(vec3(pmath::sin(lo), 0.0, pmath::cos(lo)), vec3(0.0, 1.0, 0.0));
+    limit->planes[0][1] =
+        make_plane(vec3(pmath::sin(hi), 0.0, pmath::cos(hi)), vec3(0.0, -1.0, 0.0));
   }
   if (limit->pitch_limited) {
     double lo = root.limit_min.y, hi = root.limit_max.y;
-    limit->planes[1][0] = make_plane(vec3(0.0, -std::sin(lo), std::cos(lo)), vec3(-1.0, 0.0, 0.0));
-    limit->planes[1][1] = make_plane(vec3(0.0, -std::sin(hi), std::cos(hi)), vec3(1.0, 0.0, 0.0));
+    limit->planes[1][0] =
+        make_plane(vec3(0.0, -pmath::sin(lo), pmath::cos(lo)), vec3(-1.0, 0.0, 0.0));
+    limit->planes[1][1] =
+        make_plane(vec3(0.0, -pmath::sin(hi), pmath::cos(hi)), vec3(1.0, 0.0, 0.0));
   }
 }
 
@@ -91,8 +96,8 @@ void off_centre_knots(Root_limit* limit, const Work& root, std::vector<Limit_wor
                       double* on_axis) {
   double m_h = (root.limit_min.x + root.limit_max.x) / 2.0;
   double m_p = (root.limit_min.y + root.limit_max.y) / 2.0;
-  vec3 n_h = vk_3dla::cross(vec3(0.0, 1.0, 0.0), vec3(std::sin(m_h), 0.0, std::cos(m_h)));
-  vec3 b(0.0, -std::sin(m_p), std::cos(m_p));
+  vec3 n_h = vk_3dla::cross(vec3(0.0, 1.0, 0.0), vec3(pmath::sin(m_h), 0.0, pmath::cos(m_h)));
+  vec3 b(0.0, -pmath::sin(m_p), pmath::cos(m_p));
   vec3 n_p = vk_3dla::cross(vec3(-1.0, 0.0, 0.0), b);
   double len = 0.0;
   vec3 w_c = vk_3dla::normalized(vk_3dla::cross(n_h, n_p), &len);

@@ -1,4 +1,5 @@
 #include "solver/twist_limit.h"
+#include "pmath/pmath.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -134,7 +135,7 @@ double place_on_boundary(m33* joint, const vec3& twist_target, const vec3& twist
   vec3 t = twist_target * vk_3dla::transposed(*joint);
   if (t.x == 0.0 && t.y == 0.0) return DBL_MAX;
   // Twist so that the target, seen in the joint's XY plane, has the reference's azimuth.
-  *joint = vk_3dla::rot_z(std::atan2(t.y, t.x) - rho) * *joint;
+  *joint = vk_3dla::rot_z(pmath::atan2(t.y, t.x) - rho) * *joint;
   return vk_3dla::angle_between(twist_ref * *joint, twist_target) / pi;
 }
 
@@ -144,7 +145,7 @@ bool arc_candidates(const vec3& m, const vec3& e, const vec3& axis, double arc_a
   double x = vk_3dla::dot(v, m);
   double y = vk_3dla::dot(v, e);
   if (x == 0.0 && y == 0.0) return std::fabs(level) < 1e-6;
-  double phi = std::atan2(y, x);
+  double phi = pmath::atan2(y, x);
   double o = vk_3dla::dot(v, axis);
   // Length of v's part in the arc's plane; clamped so that rounding past 1 cannot give NaN.
   double r = vk_3dla::sqrt_clamped(1.0 - o * o);
@@ -156,7 +157,7 @@ bool arc_candidates(const vec3& m, const vec3& e, const vec3& axis, double arc_a
   }
   double q = level / r;
   if (q > 1.0 || q < -1.0) return false;
-  double kappa = std::acos(q);
+  double kappa = pmath::acos(q);
   double t1 = phi + kappa;
   if (t1 > pi) t1 -= two_pi;
   double t2 = phi - kappa;
@@ -175,7 +176,7 @@ double limit_with_twist_target(m33* joint, const std::vector<Work>& chain, const
                                double s0, Chain_ends* ends) {
   // A twist about Z keeps the target's z in the joint frame, so an exact twist needs the joint's
   // Z row p with dot(p, target) = ref.z.
-  const double rho = std::atan2(twist_ref.y, twist_ref.x);
+  const double rho = pmath::atan2(twist_ref.y, twist_ref.x);
   const double level = twist_ref.z;
 
   std::vector<double> own_candidates;

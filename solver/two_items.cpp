@@ -1,4 +1,5 @@
 #include "solver/two_items.h"
+#include "pmath/pmath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,7 +56,7 @@ void two_item_setup(double* s_lo, double* s_hi, double* shortest, double* s_near
   double vx = vk_3dla::dot(link1, d_in);
   double vy = vk_3dla::dot(link1, d_side);
   if (vx == 0.0 && vy == 0.0) return;
-  r.phi_min = std::atan2(vy, vx);
+  r.phi_min = pmath::atan2(vy, vx);
   r.rate = std::fabs(joint.bend_angle);
   // A joint that does not bend has no range to solve over.
   if (r.rate == 0.0) return;
@@ -142,7 +143,7 @@ double closed_form(double s_min, double s_lo, double s_hi, double h, const c_2it
   double x = (h * h - r.axial_sq - r.len1_sq + r.len0_sq) / (2.0 * r.len0);
   double y_sq = h * h - x * x - r.axial_sq;
   if (y_sq < 0.0) y_sq = 0.0;
-  double theta = std::atan2(std::sqrt(y_sq), x - r.len0);
+  double theta = pmath::atan2(std::sqrt(y_sq), x - r.len0);
   double s1 = s_min + (theta - r.phi_min) / r.rate;
   double s2 = s_min + (-theta - r.phi_min) / r.rate;
   auto inside = [&](double s) { return s >= s_lo && s <= s_hi; };

@@ -1,4 +1,5 @@
 #include "stage/transform.h"
+#include "pmath/pmath.h"
 
 #include <cmath>
 
@@ -33,9 +34,9 @@ Mat4 operator*(const Mat4& a, const Mat4& b) {
 }
 
 Mat3 hpb_matrix(const Vec3& hpb) {
-  const double ch = std::cos(hpb[0]), sh = std::sin(hpb[0]);
-  const double cp = std::cos(hpb[1]), sp = std::sin(hpb[1]);
-  const double cb = std::cos(hpb[2]), sb = std::sin(hpb[2]);
+  const double ch = pmath::cos(hpb[0]), sh = pmath::sin(hpb[0]);
+  const double cp = pmath::cos(hpb[1]), sp = pmath::sin(hpb[1]);
+  const double cb = pmath::cos(hpb[2]), sb = pmath::sin(hpb[2]);
   return Mat3{{{cb * ch + sb * sp * sh, sb * cp, sb * sp * ch - cb * sh},
                {cb * sp * sh - sb * ch, cb * cp, sb * sh + cb * sp * ch},
                {cp * sh, -sp, cp * ch}}};
@@ -45,10 +46,10 @@ Vec3 hpb_from_matrix(const Mat3& r) {
   // hpb_matrix rows: row 2 = (cp sh, -sp, cp ch). With the heading known, rows 0 and 1 give
   // cb = m00 ch - m02 sh and sb = m12 sh - m10 ch whatever the pitch, so the bank makes up for
   // a heading that is poorly defined near pitch +-90 degrees.
-  const double h = std::atan2(r.m[2][0], r.m[2][2]);
-  const double p = std::atan2(-r.m[2][1], std::hypot(r.m[2][0], r.m[2][2]));
-  const double ch = std::cos(h), sh = std::sin(h);
-  const double b = std::atan2(r.m[1][2] * sh - r.m[1][0] * ch, r.m[0][0] * ch - r.m[0][2] * sh);
+  const double h = pmath::atan2(r.m[2][0], r.m[2][2]);
+  const double p = pmath::atan2(-r.m[2][1], pmath::hypot(r.m[2][0], r.m[2][2]));
+  const double ch = pmath::cos(h), sh = pmath::sin(h);
+  const double b = pmath::atan2(r.m[1][2] * sh - r.m[1][0] * ch, r.m[0][0] * ch - r.m[0][2] * sh);
   return {h, p, b};
 }
 

@@ -1,4 +1,5 @@
 #include "stage/report/chain_state.h"
+#include "pmath/pmath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +12,7 @@ namespace {
 
 const char* const channel_names[] = {"heading", "pitch", "bank"};
 
-double magnitude(const stage::Vec3& v) { return std::hypot(std::hypot(v[0], v[1]), v[2]); }
+double magnitude(const stage::Vec3& v) { return pmath::hypot(pmath::hypot(v[0], v[1]), v[2]); }
 
 // Why nothing was solved, or empty when the module solved the chain.
 std::string unsolved_reason(const Chain& chain, const Item_sample& s) {

@@ -1,4 +1,5 @@
 #include "stage/report/chains.h"
+#include "pmath/pmath.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -28,7 +29,7 @@ LWItemID item_option(const std::vector<std::string>& data, const char* key) {
 
 // Without overflow of the squares for far-apart points.
 double distance(const stage::Vec3& a, const stage::Vec3& b) {
-  return std::hypot(std::hypot(a[0] - b[0], a[1] - b[1]), a[2] - b[2]);
+  return pmath::hypot(pmath::hypot(a[0] - b[0], a[1] - b[1]), a[2] - b[2]);
 }
 
 }  // namespace

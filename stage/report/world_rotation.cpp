@@ -1,4 +1,5 @@
 #include "stage/report/world_rotation.h"
+#include "pmath/pmath.h"
 
 #include <cmath>
 
@@ -17,10 +18,10 @@ stage::Mat3 rotation_part(const stage::Mat4& world) {
 stage::Vec3 hpb_of(const stage::Mat3& r) {
   // Row 2 is (cos p sin h, -sin p, cos p cos h); row 0 and 1 carry bank as (sin b cos p, cos b cos
   // p) in column 1.
-  const double cp = std::hypot(r.m[2][0], r.m[2][2]);
-  const double pitch = std::atan2(-r.m[2][1], cp);
-  if (cp < 1e-12) return {std::atan2(-r.m[0][2], r.m[0][0]), pitch, 0.0};
-  return {std::atan2(r.m[2][0], r.m[2][2]), pitch, std::atan2(r.m[0][1], r.m[1][1])};
+  const double cp = pmath::hypot(r.m[2][0], r.m[2][2]);
+  const double pitch = pmath::atan2(-r.m[2][1], cp);
+  if (cp < 1e-12) return {pmath::atan2(-r.m[0][2], r.m[0][0]), pitch, 0.0};
+  return {pmath::atan2(r.m[2][0], r.m[2][2]), pitch, pmath::atan2(r.m[0][1], r.m[1][1])};
 }
 
 std::array<double, 4> quaternion_of(const stage::Mat3& r) {

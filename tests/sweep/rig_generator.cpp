@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "pmath/pmath.h"  // the same rigs drawn in every build
+
 namespace sweep {
 
 using stage::pi;
@@ -20,7 +22,7 @@ Vec3 box(Source& s, double r) { return {s.uniform(-r, r), s.uniform(-r, r), s.un
 Vec3 direction(Source& s) {
   const double z = s.uniform(-1, 1), a = s.uniform(0, 2 * pi);
   const double r = std::sqrt(std::max(0.0, 1 - z * z));
-  return {r * std::cos(a), r * std::sin(a), z};
+  return {r * pmath::cos(a), r * pmath::sin(a), z};
 }
 
 // An angle with the values that classify joints differently drawn often: exact zeros, half
@@ -154,7 +156,7 @@ void add_markers(Rig& rig, Source& s, bool special_values) {
     Rig_item m;
     m.name = names[s.below(4)];
     const double a = s.uniform(0, 2 * pi), r = spread * s.uniform(0.2, 1);
-    m.rotation = {centre_h + r * std::cos(a), centre_p + r * std::sin(a), s.uniform(-pi, pi)};
+    m.rotation = {centre_h + r * pmath::cos(a), centre_p + r * pmath::sin(a), s.uniform(-pi, pi)};
     if (special_values) {
       switch (s.below(12)) {
         case 0:  // on the limit frame's axis
