@@ -12,6 +12,8 @@
 
 #include "solver/chain_end.h"
 #include "solver/chain_state.h"
+#include "solver/input_record.h"
+#include "solver/item_world.h"
 #include "solver/minimise.h"
 #include "solver/process.h"
 #include "solver/scene_services.h"
@@ -53,25 +55,17 @@ vec3 without_small(vec3 v) {
 vec3 translation_row(const m44& t) { return vec3(t.m[3][0], t.m[3][1], t.m[3][2]); }
 vec3 z_row(const m44& t) { return vec3(t.m[2][0], t.m[2][1], t.m[2][2]); }
 
-// One item's transform relative to its parent: diag(s) * R(r) * R(pivot rotation), translated by
-// its position minus the parent's pivot.
-m44 local_transform(const vec3& s, const vec3& r, const vec3& p, LWItemID item, LWTime time) {
-  const vec3 pivot_rot = item_param(item, LWIP_PIVOT_ROT, time);
-  const LWItemID parent = tarsel::item_info->parent(item);
-  const vec3 parent_pivot =
-      parent != LWITEM_NULL ? item_param(parent, LWIP_PIVOT, time) : vec3(0.0);
-  return vk_3dla::item_matrix(s, r, p, pivot_rot, parent_pivot);
-}
-
 // ---- Goal -------------------------------------------------------------------------------------
 
 // goal_local = goal world position * inverse(W0), W0 = the root's transform with unit scale and no
 // rotation of its own (its pivot rotation and parents as they are).
-void find_goal(Chain_setup* setup, const LWItemMotionAccess& access, LWItemID goal) {
-  const vec3 goal_world = translation_row(item_world(goal, access.time));
-  const m44 w0 = item_world_from(vec3(1.0), vec3(0.0), access_param(access, LWIP_POSITION),
-                                 access.item, access.time);
-  setup->inv_w0_full = vk_3dla::inverse(w0);  // a singular W0 stands in for its own inverse
+void find_goal(Chain_state* state, const LWItemMotionAccess& access, LWItemID goal) {
+  Chain_setup* setup = &state->setup;
+  const vec3 goal_world = translation_row(item_world(&state->goal_world, goal, access.time));
+  World_memo* w0 = &state->root_frame;
+  item_world_from(w0, vec3(1.0), vec3(0.0), access_param(access, LWIP_POSITION), access.item,
+                  access.time);
+  setup->inv_w0_full = world_inverse(w0);
   setup->inv_w0 = m33(setup->inv_w0_full);
   setup->goal_local = vk_3dla::from_homogeneous(goal_world * setup->inv_w0_full);
   setup->goal_dir = vk_3dla::normalized(setup->goal_local);
@@ -167,62 +161,6 @@ double joint_fraction_bound(const Work& w) {
 }
 
 // ---- Chain inputs ------------------------------------------------------------------------------
-
-// Writes doubles (and item ids, as their bits) over an input record in order, noting whether any
-// differs in its bits from what the record held: the record read last time is compared as the new
-// one is read, in one buffer, which a scene of many chains reads once rather than twice.
-struct Input_writer {
-  std::vector<double>* record;
-  std::size_t at = 0;
-  bool changed = false;
-  void put(double v) {
-    std::vector<double>& r = *record;
-    if (at == r.size()) {
-      r.push_back(v);
-      changed = true;
-    } else if (std::memcmp(&r[at], &v, sizeof v) != 0) {
-      r[at] = v;
-      changed = true;
-    }
-    ++at;
-  }
-  void put(const vec3& v) {
-    put(v.x);
-    put(v.y);
-    put(v.z);
-  }
-  void put(const LWDVector v) { put(vec3(v)); }
-  void put_id(LWItemID id) {
-    std::uint64_t bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(id));
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    put(d);
-  }
-  // Whether the record now holds other inputs than before: it ends where this writer stopped.
-  bool finish() {
-    if (at != record->size()) {
-      record->resize(at);
-      changed = true;
-    }
-    return changed;
-  }
-};
-
-// Reads an input record back in the order it was written.
-struct Input_reader {
-  const double* p;
-  double get() { return *p++; }
-  vec3 get3() {
-    const vec3 v(p[0], p[1], p[2]);
-    p += 3;
-    return v;
-  }
-  LWItemID get_id() {
-    std::uint64_t bits;
-    std::memcpy(&bits, p++, sizeof bits);
-    return reinterpret_cast<LWItemID>(static_cast<std::uintptr_t>(bits));
-  }
-};
 
 // Everything the Work records of the path are made of, read from the scene into *out: the options
 // that shape them, then per joint its item, position, pivot, scaling, pivot rotation, rest
@@ -372,8 +310,10 @@ void find_limit_items(Chain_setup* setup, LWItemID root) {
 // world Z axes of the limit items and the origin (those also into *z_world and *origin_z).
 // Returns whether they differ from what *out held.
 bool read_limit_inputs(std::vector<double>* out, std::vector<vec3>* z_world, vec3* origin_z,
-                       const Chain_setup& setup, LWTime time) {
+                       std::vector<World_memo>* worlds, const Chain_setup& setup, LWTime time) {
   z_world->clear();
+  // One kept world transform per limit item, the origin's last.
+  if (worlds->size() != setup.limit_items.size() + 1) worlds->resize(setup.limit_items.size() + 1);
   Input_writer in{out};
   const Work& root = setup.works[0];
   in.put(static_cast<double>(root.limit_flags));
@@ -381,13 +321,14 @@ bool read_limit_inputs(std::vector<double>* out, std::vector<vec3>* z_world, vec
   in.put(root.limit_max);
   for (int r = 0; r < 3; ++r) in.put(setup.inv_w0.row(r));
   in.put(static_cast<double>(setup.limit_items.size()));
-  for (LWItemID item : setup.limit_items) {
-    z_world->push_back(z_row(item_world(item, time)));
+  for (std::size_t i = 0; i < setup.limit_items.size(); ++i) {
+    z_world->push_back(z_row(item_world(&(*worlds)[i], setup.limit_items[i], time)));
     in.put(z_world->back());
   }
   *origin_z = vec3(0.0);
   in.put(setup.limit_origin != LWITEM_NULL ? 1.0 : 0.0);
-  if (setup.limit_origin != LWITEM_NULL) *origin_z = z_row(item_world(setup.limit_origin, time));
+  if (setup.limit_origin != LWITEM_NULL)
+    *origin_z = z_row(item_world(&worlds->back(), setup.limit_origin, time));
   in.put(*origin_z);
   return in.finish();
 }
@@ -638,34 +579,6 @@ void forget_measures(Chain_setup* setup) {
 
 }  // namespace
 
-m44 item_world_from(const vec3& s, const vec3& r, const vec3& p, LWItemID item, LWTime time) {
-  // L(item) * L(parent) * L(grandparent) * ...: the item's transform through all its parents.
-  m44 world = local_transform(s, r, p, item, time);
-  // However deep the hierarchy, up to the top. A host whose parent links loop (a broken one) is
-  // caught by a marker moved at powers of two along the walk (Brent's cycle test).
-  LWItemID parent = tarsel::item_info->parent(item);
-  LWItemID marker = item;
-  for (unsigned long long step = 1, next_mark = 1; parent != LWITEM_NULL && parent != marker;
-       ++step) {
-    world = world * local_transform(item_param(parent, LWIP_SCALING, time),
-                                    item_param(parent, LWIP_ROTATION, time),
-                                    item_param(parent, LWIP_POSITION, time), parent, time);
-    if (step == next_mark) {
-      marker = parent;
-      next_mark *= 2;
-    }
-    parent = tarsel::item_info->parent(parent);
-  }
-  return world;
-}
-
-m44 item_world(LWItemID item, LWTime time) {
-  if (item == LWITEM_NULL) return m44(1.0);
-  return item_world_from(item_param(item, LWIP_SCALING, time),
-                         item_param(item, LWIP_ROTATION, time),
-                         item_param(item, LWIP_POSITION, time), item, time);
-}
-
 int plane_kind(const std::vector<Work>& works, bool ignore_fk) {
   int result = 1;
   bool bending_seen = false;
@@ -708,7 +621,7 @@ void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
                   const LWItemMotionAccess& access, const std::vector<LWItemID>& items,
                   LWItemID goal, int arbitrary_limit) {
   Chain_setup* setup = &state->setup;
-  find_goal(setup, access, goal);
+  find_goal(state, access, goal);
   path_to_last(&setup->result_index, items);
 
   const bool chain_changed =
@@ -729,8 +642,9 @@ void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
   setup->limit_origin = LWITEM_NULL;
   if (arbitrary_limit != 0) find_limit_items(setup, setup->works[0].item);
   vec3 origin_z(0.0);
-  const bool limit_changed = read_limit_inputs(&state->limit_inputs, &state->limit_z_world,
-                                               &origin_z, *setup, access.time);
+  const bool limit_changed =
+      read_limit_inputs(&state->limit_inputs, &state->limit_z_world, &origin_z,
+                        &state->limit_worlds, *setup, access.time);
   if (!state->limit_kept || limit_changed) {
     build_root_limit(&state->limit, setup->works[0], setup->inv_w0, state->limit_z_world,
                      setup->limit_origin != LWITEM_NULL ? &origin_z : nullptr,

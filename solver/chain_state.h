@@ -12,6 +12,7 @@
 #include "la3d/vk_3dla.h"
 #include "solver/chain_end.h"
 #include "solver/chain_setup.h"
+#include "solver/item_world.h"
 #include "solver/root_limit.h"
 
 struct Chain_state {
@@ -40,6 +41,11 @@ struct Chain_state {
   std::vector<double> deep_reach;
   double deep_first = 0, deep_spacing = 0;
   bool deep_measured = false;
+
+  // World transforms read every evaluation, kept with the values they were composed from: the
+  // goal's, the root's reference frame (with its inverse), the twist target's and the limit items'.
+  World_memo goal_world, root_frame, twist_target_world;
+  std::vector<World_memo> limit_worlds;
 
   // Scratch of the set-up and the solve.
   std::vector<double> link_length;

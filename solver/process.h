@@ -12,6 +12,7 @@
 #include "sdk/lwtypes.h"
 #include "sdk/tarsel_diagnostics.h"
 #include "solver/chain_options.h"
+#include "solver/item_world.h"
 #include "solver/records.h"
 
 // Solves the chain `items` (root first, as gathered by the root evaluation) towards `goal`.
@@ -29,15 +30,6 @@ vk_3dla::m33 process(std::vector<Result>* results, tarsel::Chain_options* instan
                      const LWItemMotionAccess* access, const std::vector<LWItemID>& items,
                      LWItemID goal, int arbitrary_limit, Chain_state* state = nullptr,
                      TarselChainReport* report = nullptr);
-
-// The item's world transform at `time` (row vectors, translation in the last row), composed
-// through its parents from scaling, rotation, position, pivot rotation and the parent's pivot.
-// The identity for LWITEM_NULL.
-vk_3dla::m44 item_world(LWItemID item, LWTime time);
-
-// The composing step of item_world with the item's own scaling s, rotation r and position p given.
-vk_3dla::m44 item_world_from(const vk_3dla::vec3& s, const vk_3dla::vec3& r, const vk_3dla::vec3& p,
-                             LWItemID item, LWTime time);
 
 // Whether the chain bends in one plane: -1 when its joints do not bend in one common plane, 0 when
 // every bending joint turns about Y, 1 when every bending joint turns about X or Z (or none bends).
