@@ -61,7 +61,8 @@ vec3 z_row(const m44& t) { return vec3(t.m[2][0], t.m[2][1], t.m[2][2]); }
 // rotation of its own (its pivot rotation and parents as they are).
 void find_goal(Chain_state* state, const LWItemMotionAccess& access, LWItemID goal) {
   Chain_setup* setup = &state->setup;
-  const vec3 goal_world = translation_row(item_world(&state->goal_world, goal, access.time));
+  // The goal moves in most scenes: its transform is composed afresh rather than compared.
+  const vec3 goal_world = translation_row(item_world(goal, access.time));
   World_memo* w0 = &state->root_frame;
   item_world_from(w0, vec3(1.0), vec3(0.0), access_param(access, LWIP_POSITION), access.item,
                   access.time);

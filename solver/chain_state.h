@@ -42,9 +42,10 @@ struct Chain_state {
   double deep_first = 0, deep_spacing = 0;
   bool deep_measured = false;
 
-  // World transforms read every evaluation, kept with the values they were composed from: the
-  // goal's, the root's reference frame (with its inverse), the twist target's and the limit items'.
-  World_memo goal_world, root_frame, twist_target_world;
+  // World transforms read every evaluation that seldom move, kept with the values they were
+  // composed from: the root's reference frame (with its inverse), the twist target's and the limit
+  // items'.
+  World_memo root_frame, twist_target_world;
   std::vector<World_memo> limit_worlds;
 
   // Scratch of the set-up and the solve.

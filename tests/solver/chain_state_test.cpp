@@ -22,7 +22,7 @@ using vk_3dla::vec3;
 struct Rig {
   fake_scene::Scene scene;
   tarsel::Chain_options options;
-  LWItemID carrier, root, b1, b2, goal, marker, origin;
+  LWItemID carrier, root, b1, b2, goal, target, marker, origin;
   std::vector<LWItemID> items;
   Rig() {
     carrier = scene.add("carrier");
@@ -42,6 +42,9 @@ struct Rig {
       scene[m].rotation = vec3(deg2rad(20.0) * (i % 2 ? 1 : -1), deg2rad(i < 2 ? 15.0 : -15.0), 0);
       if (i == 0) marker = m;
     }
+    target = scene.add("target", carrier);
+    scene[target].position = vec3(0.5, -0.3, 0.4);
+    options.twist_target = target;
     options.mix_with_fk = 1;
     options.arbitrary_limit = 1;
     items = {root, b1, b2};
@@ -83,6 +86,14 @@ TEST(ChainState, EachChangedInputIsRecomputedAndMatchesASolveKeepingNothing) {
       {"origin rotation", [](Rig& r) { r.scene[r.origin].rotation.x = 0.2; }, false, true},
       {"chain moves", [](Rig& r) { r.scene[r.carrier].position.y = 0.5; }, false, false},
       {"chain turns", [](Rig& r) { r.scene[r.carrier].rotation.x = 0.2; }, false, true},
+      {"carrier reparented",
+       [](Rig& r) {
+         const LWItemID top = r.scene.add("top");
+         r.scene[top].position = vec3(0.0, 2.0, 0.0);
+         r.scene[r.carrier].parent = top;
+       },
+       false, false},
+      {"twist target moves", [&](Rig& r) { r.scene[r.target].position.y *= bit; }, false, false},
       {"Mix With FK off", [](Rig& r) { r.options.mix_with_fk = 0; }, true, false},
   };
   for (const Case& c : cases) {
