@@ -52,7 +52,6 @@ vec3 without_small(vec3 v) {
   return v;
 }
 
-vec3 translation_row(const m44& t) { return vec3(t.m[3][0], t.m[3][1], t.m[3][2]); }
 vec3 z_row(const m44& t) { return vec3(t.m[2][0], t.m[2][1], t.m[2][2]); }
 
 // ---- Goal -------------------------------------------------------------------------------------
@@ -62,7 +61,7 @@ vec3 z_row(const m44& t) { return vec3(t.m[2][0], t.m[2][1], t.m[2][2]); }
 void find_goal(Chain_state* state, const LWItemMotionAccess& access, LWItemID goal) {
   Chain_setup* setup = &state->setup;
   // The goal moves in most scenes: its transform is composed afresh rather than compared.
-  const vec3 goal_world = translation_row(item_world(goal, access.time));
+  const vec3 goal_world = item_world_position(goal, access.time);
   World_memo* w0 = &state->root_frame;
   item_world_from(w0, vec3(1.0), vec3(0.0), access_param(access, LWIP_POSITION), access.item,
                   access.time);

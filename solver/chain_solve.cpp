@@ -90,7 +90,7 @@ struct Twist_target {
 };
 
 Twist_target read_twist_target(const tarsel::Chain_options& options, const Chain_setup& setup,
-                               World_memo* kept, LWTime time) {
+                               LWTime time) {
   Twist_target t;
   if (options.twist_effect != LWITEM_NULL) {
     const double x = item_param(options.twist_effect, LWIP_POSITION, time).x;
@@ -98,10 +98,7 @@ Twist_target read_twist_target(const tarsel::Chain_options& options, const Chain
   }
   t.item_set = options.twist_target != LWITEM_NULL;
   if (!t.item_set) return t;
-  const vec3 target_world = [&] {
-    const vk_3dla::m44& world = item_world(kept, options.twist_target, time);
-    return vec3(world.m[3][0], world.m[3][1], world.m[3][2]);
-  }();
+  const vec3 target_world = item_world_position(options.twist_target, time);
   const vec3 target_root = vk_3dla::from_homogeneous(target_world * setup.inv_w0_full);
   double length = 0.0;
   t.direction = vk_3dla::normalized(vk_3dla::cross(target_root, setup.goal_local), length);
@@ -251,8 +248,7 @@ m33 solve_chain(std::vector<Result>* results, const tarsel::Chain_options& optio
   twist_dir.normalize();
 
   const Proposal proposal = propose_root(options, access.time, end_root, setup.goal_dir);
-  const Twist_target target =
-      read_twist_target(options, setup, &state->twist_target_world, access.time);
+  const Twist_target target = read_twist_target(options, setup, access.time);
   const double posture_weight = options.posture_weight >= 0.0 ? options.posture_weight : 0.0;
 
   const Joint_solve_inputs inputs{

@@ -43,9 +43,9 @@ struct Chain_state {
   bool deep_measured = false;
 
   // World transforms read every evaluation that seldom move, kept with the values they were
-  // composed from: the root's reference frame (with its inverse), the twist target's and the limit
-  // items'.
-  World_memo root_frame, twist_target_world;
+  // composed from: the root's reference frame (with its inverse) and the limit items'. (Goals and
+  // twist targets, which mostly move, are placed afresh from their positions.)
+  World_memo root_frame;
   std::vector<World_memo> limit_worlds;
 
   // Scratch of the set-up and the solve.

@@ -14,32 +14,38 @@ vec3 item_param(LWItemID item, LWItemParam param, LWTime time) {
   return vec3(out);
 }
 
-// Hands visit(s, r, p, pivot rotation, parent's pivot) the values of each level's local transform,
-// the item's own (with s, r, p given) first, then every parent's up to the top. A host whose parent
-// links loop (a broken one) is caught by a marker moved at powers of two along the walk (Brent's
-// cycle test).
+vec3 pivot_of(LWItemID parent, LWTime time) {
+  return parent != LWITEM_NULL ? item_param(parent, LWIP_PIVOT, time) : vec3(0.0);
+}
+
+// Hands visit(s, r, p, pivot rotation, parent's pivot) the values of the local transform of every
+// parent of `item`, from `parent` (the item's own) up to the top. A host whose parent links loop
+// (a broken one) is caught by a marker moved at powers of two along the walk (Brent's cycle test).
 template <class Visit>
-void walk_up(const vec3& s, const vec3& r, const vec3& p, LWItemID item, LWTime time,
-             Visit&& visit) {
+void walk_parents(LWItemID item, LWItemID parent, LWTime time, Visit&& visit) {
   const LWItemInfo& info = *tarsel::item_info;
-  const auto pivot_of = [&](LWItemID parent) {
-    return parent != LWITEM_NULL ? item_param(parent, LWIP_PIVOT, time) : vec3(0.0);
-  };
-  LWItemID parent = info.parent(item);
-  visit(s, r, p, item_param(item, LWIP_PIVOT_ROT, time), pivot_of(parent));
   LWItemID marker = item;
   for (unsigned long long step = 1, next_mark = 1; parent != LWITEM_NULL && parent != marker;
        ++step) {
     const LWItemID up = info.parent(parent);
     visit(item_param(parent, LWIP_SCALING, time), item_param(parent, LWIP_ROTATION, time),
           item_param(parent, LWIP_POSITION, time), item_param(parent, LWIP_PIVOT_ROT, time),
-          pivot_of(up));
+          pivot_of(up, time));
     if (step == next_mark) {
       marker = parent;
       next_mark *= 2;
     }
     parent = up;
   }
+}
+
+// The same for the item itself (with s, r, p given) and then its parents.
+template <class Visit>
+void walk_up(const vec3& s, const vec3& r, const vec3& p, LWItemID item, LWTime time,
+             Visit&& visit) {
+  const LWItemID parent = tarsel::item_info->parent(item);
+  visit(s, r, p, item_param(item, LWIP_PIVOT_ROT, time), pivot_of(parent, time));
+  walk_parents(item, parent, time, visit);
 }
 
 // L(item) * L(parent) * L(grandparent) * ...: one level's transform is diag(s) * R(r) * R(pivot
@@ -67,6 +73,19 @@ m44 item_world(LWItemID item, LWTime time) {
   return item_world_from(item_param(item, LWIP_SCALING, time),
                          item_param(item, LWIP_ROTATION, time),
                          item_param(item, LWIP_POSITION, time), item, time);
+}
+
+vec3 item_world_position(LWItemID item, LWTime time) {
+  if (item == LWITEM_NULL) return vec3(0.0);
+  // The last row of item_world's product, carried as that product carries it: the item's own row
+  // is its position less the parent's pivot (weight 1), and each parent's transform multiplies it.
+  const LWItemID parent = tarsel::item_info->parent(item);
+  vk_3dla::vec4 row(item_param(item, LWIP_POSITION, time) - pivot_of(parent, time), 1.0);
+  walk_parents(item, parent, time,
+               [&](const vec3& s, const vec3& r, const vec3& p, const vec3& q, const vec3& pivot) {
+                 row = row * vk_3dla::item_matrix(s, r, p, q, pivot);
+               });
+  return vec3(row.x, row.y, row.z);
 }
 
 const m44& item_world_from(World_memo* memo, const vec3& s, const vec3& r, const vec3& p,

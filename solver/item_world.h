@@ -18,6 +18,10 @@ vk_3dla::m44 item_world(LWItemID item, LWTime time);
 vk_3dla::m44 item_world_from(const vk_3dla::vec3& s, const vk_3dla::vec3& r, const vk_3dla::vec3& p,
                              LWItemID item, LWTime time);
 
+// The translation row of item_world(item, time), the same bits, without the item's own rotation:
+// where an item is, when its orientation is not needed.
+vk_3dla::vec3 item_world_position(LWItemID item, LWTime time);
+
 // One world transform and the inputs it was composed from: per level of the walk up the parents,
 // the scaling, rotation, position and pivot rotation, and the parent's pivot. The transform
 // depends on those values alone, so the same values give the same bits.
