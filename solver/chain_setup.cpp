@@ -26,6 +26,8 @@ using vk_3dla::vec3;
 
 namespace {
 
+using tarsel::item_param;
+
 // Rotation components read from the host below this magnitude count as exactly zero, so that
 // rounding noise does not decide how a joint bends.
 constexpr double small_angle = 0.0001;
@@ -33,12 +35,6 @@ constexpr double small_angle = 0.0001;
 constexpr double flip_tolerance = 0.0005;
 // Largest turn (rad) of any joint in one step of the bend-fraction searches.
 constexpr double max_turn_per_step = 1.0;
-
-vec3 item_param(LWItemID item, LWItemParam param, LWTime time) {
-  LWDVector out = {0.0, 0.0, 0.0};
-  tarsel::item_info->param(item, param, time, out);
-  return vec3(out);
-}
 
 vec3 access_param(const LWItemMotionAccess& access, LWItemParam param) {
   LWDVector out = {0.0, 0.0, 0.0};
@@ -60,7 +56,7 @@ vec3 z_row(const m44& t) { return vec3(t.m[2][0], t.m[2][1], t.m[2][2]); }
 // rotation of its own (its pivot rotation and parents as they are).
 void find_goal(Chain_state* state, const LWItemMotionAccess& access, LWItemID goal) {
   Chain_setup* setup = &state->setup;
-  // The goal moves in most scenes: its transform is composed afresh rather than compared.
+  // The goal moves in most scenes: it is placed afresh, by its position alone.
   const vec3 goal_world = item_world_position(goal, access.time);
   World_memo* w0 = &state->root_frame;
   item_world_from(w0, vec3(1.0), vec3(0.0), access_param(access, LWIP_POSITION), access.item,

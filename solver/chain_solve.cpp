@@ -6,6 +6,7 @@
 #include "solver/chain_end.h"
 #include "solver/chain_setup.h"
 #include "solver/chain_state.h"
+#include "solver/item_world.h"
 #include "solver/joint_solve.h"
 #include "solver/limits.h"
 #include "solver/process.h"
@@ -18,11 +19,7 @@ using vk_3dla::vec3;
 
 namespace {
 
-vec3 item_param(LWItemID item, LWItemParam param, LWTime time) {
-  LWDVector out = {0.0, 0.0, 0.0};
-  tarsel::item_info->param(item, param, time, out);
-  return vec3(out);
-}
+using tarsel::item_param;
 
 // The line (a, b, c) in the root's XY plane, a x + b y + c = 0, through the end's trace along the
 // chain's bending plane: d = (0, 1) for a chain bending in YZ, (1, 0) otherwise; (1, 0, 0) for a

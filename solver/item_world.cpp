@@ -8,11 +8,7 @@ using vk_3dla::vec3;
 
 namespace {
 
-vec3 item_param(LWItemID item, LWItemParam param, LWTime time) {
-  LWDVector out = {0.0, 0.0, 0.0};
-  tarsel::item_info->param(item, param, time, out);
-  return vec3(out);
-}
+using tarsel::item_param;
 
 vec3 pivot_of(LWItemID parent, LWTime time) {
   return parent != LWITEM_NULL ? item_param(parent, LWIP_PIVOT, time) : vec3(0.0);
@@ -62,17 +58,12 @@ struct Composer {
 
 }  // namespace
 
-m44 item_world_from(const vec3& s, const vec3& r, const vec3& p, LWItemID item, LWTime time) {
-  Composer compose;
-  walk_up(s, r, p, item, time, compose);
-  return compose.world;
-}
-
 m44 item_world(LWItemID item, LWTime time) {
   if (item == LWITEM_NULL) return m44(1.0);
-  return item_world_from(item_param(item, LWIP_SCALING, time),
-                         item_param(item, LWIP_ROTATION, time),
-                         item_param(item, LWIP_POSITION, time), item, time);
+  Composer compose;
+  walk_up(item_param(item, LWIP_SCALING, time), item_param(item, LWIP_ROTATION, time),
+          item_param(item, LWIP_POSITION, time), item, time, compose);
+  return compose.world;
 }
 
 vec3 item_world_position(LWItemID item, LWTime time) {
@@ -100,7 +91,7 @@ const m44& item_world_from(World_memo* memo, const vec3& s, const vec3& r, const
             in.put(pivot);
           });
   if (in.finish() || !memo->known) {
-    // Composed from the record just read, exactly as item_world_from composes the host's values.
+    // Composed from the record just read, exactly as item_world composes the host's values.
     Composer compose;
     Input_reader values{memo->inputs.data()};
     for (std::size_t level = 0; level * 15 < memo->inputs.size(); ++level) {

@@ -14,10 +14,6 @@
 // The identity for LWITEM_NULL.
 vk_3dla::m44 item_world(LWItemID item, LWTime time);
 
-// The composing step of item_world with the item's own scaling s, rotation r and position p given.
-vk_3dla::m44 item_world_from(const vk_3dla::vec3& s, const vk_3dla::vec3& r, const vk_3dla::vec3& p,
-                             LWItemID item, LWTime time);
-
 // The translation row of item_world(item, time), the same bits, without the item's own rotation:
 // where an item is, when its orientation is not needed.
 vk_3dla::vec3 item_world_position(LWItemID item, LWTime time);
@@ -33,8 +29,9 @@ struct World_memo {
   bool inverse_known = false;
 };
 
-// item_world and item_world_from through a memo: the host is read as by those, and the kept
-// transform is returned when every value read is the same as last time.
+// item_world through a memo: the host is read as by item_world, and the kept transform is returned
+// when every value read is the same as last time. item_world_from gives the item's own scaling s,
+// rotation r and position p instead of reading them.
 const vk_3dla::m44& item_world(World_memo* memo, LWItemID item, LWTime time);
 const vk_3dla::m44& item_world_from(World_memo* memo, const vk_3dla::vec3& s,
                                     const vk_3dla::vec3& r, const vk_3dla::vec3& p, LWItemID item,

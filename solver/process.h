@@ -12,7 +12,6 @@
 #include "sdk/lwtypes.h"
 #include "sdk/tarsel_diagnostics.h"
 #include "solver/chain_options.h"
-#include "solver/item_world.h"
 #include "solver/records.h"
 
 // Solves the chain `items` (root first, as gathered by the root evaluation) towards `goal`.
