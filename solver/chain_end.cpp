@@ -114,12 +114,6 @@ void joint_angles(std::vector<double>* out, double s, const std::vector<Work>& w
   }
 }
 
-// The plans and the table, made once the chain is evaluated again and again.
-void Chain_ends::prepare() {
-  if (!slots_) slots_.reset(new Slot[slot_count]);  // left unset: used_ says which hold a value
-  if (!prepared_) prepare_plans();
-}
-
 void Chain_ends::prepare_plans() {
   prepared_ = true;
   plans_.resize(works_.size());
@@ -205,14 +199,33 @@ double Chain_ends::bisection_distance(int step, double s) {
   return at.distance;
 }
 
-vec3 Chain_ends::remember(std::size_t i, std::uint64_t key, double s) {
-  if (!prepared_ || !slots_) {
-    // A chain solved in closed form asks for one or two ends: no table for those.
-    if (!prepared_ && ++unprepared_calls_ <= 2) return chain_end(works_, s);
-    prepare();
+vec3 Chain_ends::remember(std::uint64_t key, double s) {
+  if (!prepared_) {
+    // A chain solved in closed form asks for one or two ends: no plans or table for those.
+    if (++unprepared_calls_ <= 2) return chain_end(works_, s);
+    prepare_plans();
   }
+  if (bits_ == 0 || (asked_ > 2 * slots_.size() && bits_ < max_bits)) grow();
+  const std::size_t i = slot_of(key);
   used_[i / 64] |= std::uint64_t{1} << (i % 64);
   slots_[i].key = key;
   slots_[i].end = evaluate(s);
   return slots_[i].end;
+}
+
+// Twice the slots, the ends kept so far moved over (where two meet in a slot, one is forgotten).
+void Chain_ends::grow() {
+  std::vector<Slot> old_slots;
+  std::vector<std::uint64_t> old_used;
+  old_slots.swap(slots_);
+  old_used.swap(used_);
+  bits_ = bits_ == 0 ? min_bits : bits_ + 1;
+  slots_.resize(std::size_t{1} << bits_);
+  used_.assign(std::max<std::size_t>(1, slots_.size() / 64), 0);
+  for (std::size_t k = 0; k < old_slots.size(); ++k) {
+    if (!(old_used[k / 64] >> (k % 64) & 1u)) continue;
+    const std::size_t i = slot_of(old_slots[k].key);
+    used_[i / 64] |= std::uint64_t{1} << (i % 64);
+    slots_[i] = old_slots[k];
+  }
 }

@@ -2,11 +2,11 @@
 #ifndef TARSEL_SOLVER_CHAIN_END_H
 #define TARSEL_SOLVER_CHAIN_END_H
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "la3d/vk_3dla.h"
@@ -40,7 +40,10 @@ inline Turn turn_of(double a) {
 // and the end points already computed are remembered by bend fraction (the step searches of
 // every bend approach walk the same fractions from the same start). A value returned is bit for
 // bit the one chain_end(works, s) gives. `works` must outlive the object and stay unchanged until
-// reset() is called. Its table is made once, on the first solve that needs it, and reused.
+// reset() is called. Its table is made on the first solve that needs it and grows with the number
+// of fractions the chain's solves ask for, so a chain solved by a few searches keeps a few
+// kilobytes, and one whose searches walk thousands of fractions (a root held by a cone) up to
+// 64 KB; a reset keeps the room.
 class Chain_ends {
  public:
   explicit Chain_ends(const std::vector<Work>& works) : works_(works) {}
@@ -51,18 +54,25 @@ class Chain_ends {
   void reset() {
     prepared_ = false;
     unprepared_calls_ = 0;
-    used_.fill(0);
+    std::fill(used_.begin(), used_.end(), 0);
+    asked_ = 0;
     path_filled_ = 0;
   }
+  // A new solve of the same works begins (what it remembers is kept).
+  void begin_solve() { asked_ = 0; }
+  // Slots of the table as it stands (0 before a solve needed it).
+  std::size_t table_size() const { return slots_.size(); }
   // Scratch for the twist-target candidates of the solves that use this object.
   std::vector<double>& candidates() { return candidates_; }
   vk_3dla::vec3 operator()(double s) {
     std::uint64_t key;
     std::memcpy(&key, &s, sizeof key);
-    const std::size_t i = (key * 0x9E3779B97F4A7C15ull) >> (64 - slot_bits);
-    const std::uint64_t bit = std::uint64_t{1} << (i % 64);
-    if ((used_[i / 64] & bit) && slots_[i].key == key) return slots_[i].end;
-    return remember(i, key, s);
+    ++asked_;
+    if (bits_ > 0) {
+      const std::size_t i = slot_of(key);
+      if ((used_[i / 64] >> (i % 64) & 1u) && slots_[i].key == key) return slots_[i].end;
+    }
+    return remember(key, s);
   }
   // The end's distance from the root at s, asked for by halving number `step` of a bisection. A
   // bisection that starts where the last one did asks for the same fractions until its path parts
@@ -90,27 +100,34 @@ class Chain_ends {
     bool unit_scale;
     bool identity_pivot;
   };
-  void prepare();
   void prepare_plans();
   vk_3dla::vec3 evaluate(double s) const;
-  vk_3dla::vec3 remember(std::size_t i, std::uint64_t key, double s);
+  vk_3dla::vec3 remember(std::uint64_t key, double s);
+  std::size_t slot_of(std::uint64_t key) const {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - bits_));
+  }
+  void grow();
 
-  // A table indexed by a hash of the fraction's bits; a new fraction takes its slot over. Its slots
-  // are left unset until used (the bits of used_ say which are), so that a solve that needs few
-  // of them pays little for the rest.
-  static constexpr int slot_bits = 11;
-  static constexpr std::size_t slot_count = std::size_t{1} << slot_bits;
+  // A table of 2^bits_ slots indexed by a hash of the fraction's bits; a new fraction takes its
+  // slot over. Its slots are left unset until used (the bits of used_ say which are). It doubles,
+  // from 2^min_bits up to 2^max_bits slots, when one solve has asked it for more than twice as many
+  // ends as it has slots: it grows while a chain's solves find their size, not in their steady
+  // state.
+  static constexpr int min_bits = 6;
+  static constexpr int max_bits = 11;
   struct Slot {
     std::uint64_t key;  // the bits of s
     vk_3dla::vec3 end;
   };
   const std::vector<Work>& works_;
-  std::vector<Plan> plans_;        // element 0 unused: the root does not bend
-  std::unique_ptr<Slot[]> slots_;  // made by the first prepare()
-  bool prepared_ = false;          // plans_ hold the works' turns
+  std::vector<Plan> plans_;  // element 0 unused: the root does not bend
+  std::vector<Slot> slots_;
+  std::vector<std::uint64_t> used_;
+  int bits_ = 0;           // 0: no table yet
+  std::size_t asked_ = 0;  // ends asked for since the solve began
+  bool prepared_ = false;  // plans_ hold the works' turns
   int unprepared_calls_ = 0;
   std::vector<double> candidates_;
-  std::array<std::uint64_t, slot_count / 64> used_{};
   // The last bisection's path: the fraction's bits and the end's distance at each halving, the
   // first path_filled_ of them valid.
   struct Step {

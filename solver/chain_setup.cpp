@@ -622,6 +622,7 @@ void set_up_chain(Chain_state* state, const tarsel::Chain_options& options,
 
   const bool chain_changed =
       read_chain_inputs(&state->chain_inputs, *setup, access, options, items);
+  state->ends.begin_solve();
   if (!state->chain_kept || chain_changed) {
     forget_measures(setup);
     build_works(setup, &state->link_length, state->chain_inputs);

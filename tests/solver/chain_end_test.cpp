@@ -157,6 +157,28 @@ TEST(ChainEnds, GiveChainEndBitForBit) {
   }
 }
 
+// The table is sized by what one solve asks of it: a solve that asks for few ends keeps a small
+// one, one that walks thousands of fractions grows it to the top size, and later solves of the
+// same size (or after a reset) leave it as it is.
+TEST(ChainEnds, TableGrowsToWhatOneSolveAsks) {
+  const std::vector<Work> works = planar_chain(5, 0.5, 0.3);
+  Chain_ends ends(works);
+  const auto solve = [&](int fractions) {
+    ends.begin_solve();
+    for (int i = 0; i < fractions; ++i) ends(i / static_cast<double>(fractions));
+  };
+  solve(130);
+  const std::size_t few = ends.table_size();
+  EXPECT_LE(few, 128u);
+  solve(130);
+  EXPECT_EQ(ends.table_size(), few);
+  solve(5000);
+  EXPECT_EQ(ends.table_size(), 2048u);
+  ends.reset();
+  solve(5000);
+  EXPECT_EQ(ends.table_size(), 2048u);
+}
+
 TEST(ChainEnd, SingleElementIsItsScaledEndPointMovedByItsOffset) {
   Work w = plain_joint(vec3(0.5, -1.0, 2.0), vec3(1.0, 2.0, 3.0));
   w.scale = vec3(2.0, -1.0, 0.5);
