@@ -61,16 +61,16 @@ LWError bone_copy(LWInstance /*to*/, LWInstance /*from*/) { return nullptr; }
 void bone_evaluate(LWInstance /*inst*/, const LWItemMotionAccess* access) {
   if (access == nullptr) return;
   const LWItemID bone = access->item;
-  const auto entry = bone_results.find(bone);
-  if (entry == bone_results.end()) return;
-  const LWItemID last = entry->second.last;
+  const Bone_entry* const entry = find_entry(bone);
+  if (entry == nullptr) return;
+  const LWItemID last = entry->last;
   const LWItemID goal =
       last != LWITEM_NULL ? (item_info ? item_info->goal(last) : LWITEM_NULL) : chain_goal(bone);
   if (goal == LWITEM_NULL) return;
 
-  set_stretch(*access, entry->second);
-  const vec3 solved = entry->second.hpb;
-  const double w = entry->second.weight;
+  set_stretch(*access, *entry);
+  const vec3 solved = entry->hpb;
+  const double w = entry->weight;
   if (!(w < 1.0)) {  // full weight, or not a number
     set_rotation(*access, solved);
     return;

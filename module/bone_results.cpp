@@ -4,6 +4,15 @@ namespace tarsel {
 
 BoneResults bone_results;
 unsigned long bone_results_stamp = 0;
+Written_entries last_written;
+
+Bone_entry* find_entry(LWItemID bone) {
+  Written_entries& w = last_written;
+  if (w.next < w.count && w.bones[w.next] == bone && w.generation == bone_results.generation)
+    return w.entries[w.next++];
+  const auto entry = bone_results.find(bone);
+  return entry != bone_results.end() ? &entry->second : nullptr;
+}
 
 void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp, std::size_t count) {
   for (std::size_t i = 0; i < bones.size() && i < count; ++i) {

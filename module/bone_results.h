@@ -38,9 +38,33 @@ double stretched(double host, double origin, double f, double w);
 // By bone: a root writes and each bone reads its entry on every evaluation, so a look-up must cost
 // the same in a scene of ten thousand chains as in one of ten (a tree's depth of cache misses
 // does not).
-using BoneResults = std::unordered_map<LWItemID, Bone_entry>;
+// Entries are never erased, so a pointer to one stays valid until the table is cleared: clearing
+// counts a new generation, and pointers kept from an older one are not used.
+struct BoneResults : std::unordered_map<LWItemID, Bone_entry> {
+  void clear() {
+    std::unordered_map<LWItemID, Bone_entry>::clear();
+    ++generation;
+  }
+  unsigned long generation = 0;
+};
 
 extern BoneResults bone_results;
+
+// The entries the last root evaluation wrote, in its chain's order. The host evaluates a chain's
+// bones right after its root, so a bone mostly finds its entry next in this list and is spared a
+// look-up in a table as large as the scene's bones.
+struct Written_entries {
+  const void* writer = nullptr;  // the root instance whose vectors these point into
+  const LWItemID* bones = nullptr;
+  Bone_entry* const* entries = nullptr;
+  std::size_t next = 0;
+  std::size_t count = 0;
+  unsigned long generation = 0;
+};
+extern Written_entries last_written;
+
+// The entry of `bone`: next in last_written when it is there, else looked up; null for none.
+Bone_entry* find_entry(LWItemID bone);
 
 // Counts root evaluations: each stamps the entries it writes with a new value.
 extern unsigned long bone_results_stamp;

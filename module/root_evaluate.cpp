@@ -81,13 +81,23 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   const unsigned long stamp = ++bone_results_stamp;
   const double stretch = w != 0.0 ? options.solver.setup.stretch : 1.0;
   options.stretch = stretch;
+  const std::vector<LWItemID>& left = options.previous_chain;
+  const bool same_chain = left == chain;
+  std::vector<Bone_entry*>& entries = options.entries;
+  if (!same_chain || entries.size() != chain.size() ||
+      options.entries_generation != bone_results.generation) {
+    entries.assign(chain.size(), nullptr);
+    for (std::size_t i = 1; i < chain.size(); ++i) entries[i] = &bone_results[chain[i]];
+    options.entries_generation = bone_results.generation;
+  }
   for (std::size_t i = 1; i < chain.size(); ++i)
-    bone_results[chain[i]] = Bone_entry(results[i], chain[options.subchain_end[i]], stamp, stretch,
-                                        i + 1 == chain.size());
+    *entries[i] = Bone_entry(results[i], chain[options.subchain_end[i]], stamp, stretch,
+                             i + 1 == chain.size());
+  last_written = Written_entries{&options, chain.data() + 1, entries.data() + 1,
+                                 0,        chain.size() - 1, bone_results.generation};
   // Bones that have left the chain keep their entries, frozen. A chain the same as last time's
   // has just written every entry below its root: only the root's own can be stale.
-  const std::vector<LWItemID>& left = options.previous_chain;
-  freeze_entries(left, stamp, left == chain ? 1 : left.size());
+  freeze_entries(left, stamp, same_chain ? 1 : left.size());
 
   const LWDVector value = {out.x, out.y, out.z};
   access->setParam(LWIP_ROTATION, value);

@@ -97,6 +97,7 @@ LWInstance root_create(void* /*priv*/, void* context, LWError* /*error*/) {
 
 void root_destroy(LWInstance inst) {
   if (inst != nullptr) freeze_entries(record(inst)->chain, 0);
+  if (last_written.writer == inst) last_written = Written_entries{};
   delete record(inst);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "module/bone_results.h"
 #include "sdk/lwtypes.h"
 #include "solver/chain_options.h"
 #include "solver/chain_state.h"
@@ -26,6 +27,10 @@ struct UserData : Chain_options {
   std::vector<LWItemID> chain, previous_chain;
   std::vector<std::size_t> subchain_end;
   std::vector<Result> results;
+  // Where the chain's bones' entries are in bone_results (element 0, the root's, unused), valid
+  // while the chain and the table's generation are those they were found for.
+  std::vector<Bone_entry*> entries;
+  unsigned long entries_generation = 0;
   Chain_state solver;
   // The factor the chain's links were scaled by in the last evaluation (1 for none).
   double stretch = 1.0;
