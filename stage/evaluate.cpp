@@ -19,7 +19,30 @@ LWFrame frame_at(double time, double fps) {
   return static_cast<LWFrame>(f);
 }
 
+// In a scene of many chains the items' records are not in the cache. The loop asks for them ahead
+// of their turn, so that their fetches overlap rather than wait one after another: the record
+// itself two strides ahead, then (once the record is near) the handler and child lists it points
+// to. A stride of eight items covers a chain's root, bones and goal, which the module reads while
+// it solves the root. A scene whose records fit in the cache (a megabyte of them) goes without.
+constexpr std::size_t prefetch_stride = 8;
+constexpr std::size_t prefetch_above = std::size_t{1} << 20;
+
+void prefetch(const void* data, std::size_t bytes) {
+  const char* p = static_cast<const char*>(data);
+  for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at);
+}
+
 }  // namespace
+
+void Host::prefetch_items(const std::vector<std::size_t>& order, std::size_t k) const {
+  if (k + 2 * prefetch_stride < order.size())
+    prefetch(&scene_.item(order[k + 2 * prefetch_stride]), sizeof(Item));
+  if (k + prefetch_stride < order.size()) {
+    const Item& next = scene_.item(order[k + prefetch_stride]);
+    prefetch(next.handlers.data(), next.handlers.size() * sizeof(Attached_handler));
+    prefetch(next.children.data(), next.children.size() * sizeof(LWItemID));
+  }
+}
 
 void Host::evaluate(double time) {
   Current_host guard(*this);
@@ -37,7 +60,11 @@ void Host::evaluate(double time) {
   evaluation_.world_known.resize(scene_.size());
   evaluation_.links_version = scene_.links_version();
   const LWFrame frame = frame_at(time, scene_.fps);
-  for (const std::size_t index : scene_.evaluation_order()) {
+  const std::vector<std::size_t>& order = scene_.evaluation_order();
+  const bool ahead = order.size() * sizeof(Item) > prefetch_above;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    if (ahead) prefetch_items(order, k);
+    const std::size_t index = order[k];
     const Item& item = scene_.item(index);
     Evaluated_item& evaluated = evaluation_.items[index];
     for (int c = 0; c < ch_count; ++c) evaluated.values[c] = channel_value(item.channels[c], time);

@@ -190,6 +190,8 @@ class Host final : public Service_host {
   Mat4 local(std::size_t index, double time) const;
   // An item that matches its goal's orientation: its rotation set from the goal's world one.
   void turn_to_goal(std::size_t index);
+  // Asks the memory for the records of the items a few places after position k of `order`.
+  void prefetch_items(const std::vector<std::size_t>& order, std::size_t k) const;
 
   void destroy_instances(Scene& scene);
   void destroy_instance(Attached_handler& handler);
