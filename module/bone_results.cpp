@@ -8,7 +8,8 @@ Written_entries last_written;
 
 Bone_entry* find_entry(LWItemID bone) {
   Written_entries& w = last_written;
-  if (w.next < w.count && w.bones[w.next] == bone && w.generation == bone_results.generation)
+  // The generation first: a list from before a clear may point into records since gone.
+  if (w.generation == bone_results.generation && w.next < w.count && w.bones[w.next] == bone)
     return w.entries[w.next++];
   const auto entry = bone_results.find(bone);
   return entry != bone_results.end() ? &entry->second : nullptr;
