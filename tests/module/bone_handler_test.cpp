@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "module/bone_handler.h"
+#include "module/root_evaluate.h"
+#include "module/root_instance.h"
 #include "tests/module/host_fixture.h"
 
 namespace {
@@ -148,6 +150,35 @@ TEST_F(BoneHandlerTest, RotationIsLeftAloneWithoutEntryOrGoal) {
   host.item(b1).parent = LWITEM_NULL;
   evaluate(b1);
   EXPECT_EQ(host.set_rotation, (std::vector<double>{0.1, 0.2, 0.3}));
+}
+
+// Bones find the entries their root wrote in any order, and after the root's instance is gone
+// (its entries frozen; nothing of the destroyed record is read, which the sanitizer run checks).
+TEST_F(BoneHandlerTest, EntriesReachTheirBonesInAnyOrderAndOutliveTheRoot) {
+  LWInstance inst = tarsel::root_create(nullptr, root, nullptr);
+  ASSERT_NE(inst, nullptr);
+  host.access_reads_item = true;
+  host.item(host.item(b2).goal).params[LWIP_POSITION] = {0.3, 0.4, 0.5};
+  // The fake's bones all sit at their parents' pivots: the module notes a zero-length link.
+  testing::internal::CaptureStderr();
+  host.evaluate_as(root, 1.5);
+  tarsel::root_evaluate(inst, &host.access);
+  const auto stored = [&](LWItemID bone) {
+    const vk_3dla::vec3 hpb = tarsel::bone_results.at(bone).hpb;
+    return std::vector<double>{hpb.x, hpb.y, hpb.z};
+  };
+  for (LWItemID bone : {b2, b1}) {
+    evaluate(bone);
+    EXPECT_EQ(host.set_rotation, stored(bone));
+  }
+  host.evaluate_as(root, 1.5);
+  tarsel::root_evaluate(inst, &host.access);
+  testing::internal::GetCapturedStderr();
+  tarsel::root_destroy(inst);
+  for (LWItemID bone : {b1, b2}) {
+    evaluate(bone);
+    EXPECT_EQ(host.set_rotation, stored(bone));
+  }
 }
 
 }  // namespace

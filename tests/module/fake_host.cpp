@@ -112,6 +112,13 @@ int instance_update(const char* class_name, LWInstance inst) {
 // --- Motion access ---
 void get_param(LWItemParam which, LWTime, LWDVector out) {
   ++host().get_param_calls;
+  if (which != LWIP_ROTATION && host().access_reads_item) {
+    const auto& params = host().items.at(host().access.item).params;
+    const auto found = params.find(which);
+    for (int i = 0; i < 3; ++i)
+      out[i] = found != params.end() ? found->second[i] : which == LWIP_SCALING ? 1.0 : 0.0;
+    return;
+  }
   if (which != LWIP_ROTATION) throw std::logic_error("unexpected getParam channel");
   for (int i = 0; i < 3; ++i) out[i] = host().access_rotation[i];
 }

@@ -91,6 +91,9 @@ class FakeHost {
   // --- Motion access: the evaluated item's rotation channel ---
   LWItemMotionAccess access;
   std::vector<double> access_rotation = {0.0, 0.0, 0.0};
+  // Other channels than the rotation are answered from the item's parameters (scaling 1 when
+  // unset) rather than refused: for a root's evaluation, which reads them.
+  bool access_reads_item = false;
   int get_param_calls = 0;
   int set_param_calls = 0;
   std::vector<double> set_rotation;
