@@ -27,7 +27,7 @@ struct Input_writer {
     if (at == r.size()) {
       r.push_back(v);
       changed = true;
-    } else if (std::memcmp(&r[at], &v, sizeof v) != 0) {
+    } else if (bits(r[at]) != bits(v)) {
       r[at] = v;
       changed = true;
     }

@@ -10,6 +10,9 @@ namespace {
 
 using tarsel::item_param;
 
+// Doubles a memo keeps per level: scaling, rotation, position, pivot rotation, parent's pivot.
+constexpr std::size_t inputs_per_level = 15;
+
 vec3 pivot_of(LWItemID parent, LWTime time) {
   return parent != LWITEM_NULL ? item_param(parent, LWIP_PIVOT, time) : vec3(0.0);
 }
@@ -94,7 +97,7 @@ const m44& item_world_from(World_memo* memo, const vec3& s, const vec3& r, const
     // Composed from the record just read, exactly as item_world composes the host's values.
     Composer compose;
     Input_reader values{memo->inputs.data()};
-    for (std::size_t level = 0; level * 15 < memo->inputs.size(); ++level) {
+    for (std::size_t level = 0; level * inputs_per_level < memo->inputs.size(); ++level) {
       const vec3 ls = values.get3(), lr = values.get3(), lp = values.get3(), q = values.get3();
       compose(ls, lr, lp, q, values.get3());
     }

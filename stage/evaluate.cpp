@@ -22,8 +22,9 @@ LWFrame frame_at(double time, double fps) {
 // In a scene of many chains the items' records are not in the cache. The loop asks for them ahead
 // of their turn, so that their fetches overlap rather than wait one after another: the record
 // and its evaluated values two strides ahead, then (once the record is near) the handler and
-// child lists it points to. A stride of eight items covers a chain's root, bones and goal, which the module reads while
-// it solves the root. A scene whose records fit in the cache (a megabyte of them) goes without.
+// child lists it points to. A stride of eight items covers a chain's root, bones and goal, which
+// the module reads while it solves the root. A scene whose records fit in the cache (a megabyte
+// of them) goes without.
 constexpr std::size_t prefetch_stride = 8;
 constexpr std::size_t prefetch_above = std::size_t{1} << 20;
 
@@ -38,7 +39,7 @@ void Host::prefetch_items(const std::vector<std::size_t>& order, std::size_t k) 
   if (k + 2 * prefetch_stride < order.size()) {
     const std::size_t far = order[k + 2 * prefetch_stride];
     prefetch(&scene_.item(far), sizeof(Item));
-    if (far < evaluation_.items.size()) prefetch(&evaluation_.items[far], sizeof(Evaluated_item));
+    prefetch(&evaluation_.items[far], sizeof(Evaluated_item));  // sized to the scene above
   }
   if (k + prefetch_stride < order.size()) {
     const Item& next = scene_.item(order[k + prefetch_stride]);
