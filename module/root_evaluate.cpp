@@ -35,6 +35,7 @@ double effect_weight(const UserData& options, LWTime time) {
 void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   if (inst == nullptr || access == nullptr) return;
   UserData& options = *static_cast<UserData*>(inst);
+  if (root_instances > prefetch_above_instances) options.prefetch();
 
   const double effect = effect_weight(options, access->time);
   double w = effect;

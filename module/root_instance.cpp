@@ -88,16 +88,20 @@ void replace_item(LWItemID& field, LWItemID old_id, LWItemID new_id) {
 
 }  // namespace
 
+std::size_t root_instances = 0;
+
 LWInstance root_create(void* /*priv*/, void* context, LWError* /*error*/) {
   UserData* data = new (std::nothrow) UserData;
   if (data == nullptr) return nullptr;
   data->owner = static_cast<LWItemID>(context);
+  ++root_instances;
   return data;
 }
 
 void root_destroy(LWInstance inst) {
   if (inst != nullptr) freeze_entries(record(inst)->chain, 0);
   if (last_written.writer == inst) last_written = Written_entries{};
+  if (inst != nullptr) --root_instances;
   delete record(inst);
 }
 

@@ -3,6 +3,7 @@
 // dependencies from, and what its evaluations keep from one to the next.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "sdk/lwtypes.h"
 #include "solver/chain_options.h"
 #include "solver/chain_state.h"
+#include "solver/prefetch.h"
 #include "solver/records.h"
 
 namespace tarsel {
@@ -34,6 +36,23 @@ struct UserData : Chain_options {
   Chain_state solver;
   // The factor the chain's links were scaled by in the last evaluation (1 for none).
   double stretch = 1.0;
+
+  // Asks for the record and the blocks every evaluation reads, ahead of the evaluation (see
+  // solver/prefetch.h): the record first, as it is read first.
+  void prefetch() const {
+    prefetch_bytes(this, sizeof *this);
+    solver.prefetch();
+    prefetch_vector(results);
+    prefetch_vector(chain);
+    prefetch_vector(subchain_end);
+    prefetch_vector(entries);
+  }
 };
+
+// Chain-root instances alive. Where there are few, their records stay in the cache from one
+// evaluation to the next and asking for them ahead only costs; from `prefetch_above_instances`
+// (some 4 MB of kept records, more than a core's own caches hold) it pays.
+extern std::size_t root_instances;
+constexpr std::size_t prefetch_above_instances = 256;
 
 }  // namespace tarsel

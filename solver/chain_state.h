@@ -13,6 +13,7 @@
 #include "solver/chain_end.h"
 #include "solver/chain_setup.h"
 #include "solver/item_world.h"
+#include "solver/prefetch.h"
 #include "solver/root_limit.h"
 
 struct Chain_state {
@@ -54,6 +55,13 @@ struct Chain_state {
   Root_limit_scratch limit_scratch;
   std::vector<double> angles, angles_free;
   std::vector<char> on_path;
+
+  // Asks for the largest kept blocks every evaluation reads: the inputs compared, and the joints
+  // the solve turns (see solver/prefetch.h).
+  void prefetch() const {
+    prefetch_vector(chain_inputs);
+    prefetch_vector(setup.works);
+  }
 };
 
 #endif
