@@ -15,11 +15,24 @@ Bone_entry* find_entry(LWItemID bone) {
   return entry != bone_results.end() ? &entry->second : nullptr;
 }
 
-void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp, std::size_t count) {
-  for (std::size_t i = 0; i < bones.size() && i < count; ++i) {
-    const auto entry = bone_results.find(bones[i]);
-    if (entry != bone_results.end() && (stamp == 0 || entry->second.stamp != stamp))
-      entry->second.last = LWITEM_NULL;
+Bone_entry* find_kept(LWItemID bone, Kept_lookup* kept) {
+  if (kept->bone != bone || kept->size != bone_results.size() ||
+      kept->generation != bone_results.generation) {
+    const auto entry = bone_results.find(bone);
+    *kept = Kept_lookup{bone, entry != bone_results.end() ? &entry->second : nullptr,
+                        bone_results.size(), bone_results.generation};
+  }
+  return kept->entry;
+}
+
+void freeze_entry(Bone_entry* entry, unsigned long stamp) {
+  if (entry != nullptr && (stamp == 0 || entry->stamp != stamp)) entry->last = LWITEM_NULL;
+}
+
+void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp) {
+  for (const LWItemID bone : bones) {
+    const auto entry = bone_results.find(bone);
+    if (entry != bone_results.end()) freeze_entry(&entry->second, stamp);
   }
 }
 

@@ -66,12 +66,26 @@ extern Written_entries last_written;
 // The entry of `bone`: next in last_written when it is there, else looked up; null for none.
 Bone_entry* find_entry(LWItemID bone);
 
+// A look-up kept with what it depends on: nothing erases entries, so the entry found (or the
+// absence of one) holds while the table has been neither cleared nor added to.
+struct Kept_lookup {
+  LWItemID bone = LWITEM_NULL;
+  Bone_entry* entry = nullptr;
+  std::size_t size = static_cast<std::size_t>(-1);
+  unsigned long generation = 0;
+};
+
+// The entry of `bone` (null for none), looked up only when *kept no longer holds for it.
+Bone_entry* find_kept(LWItemID bone, Kept_lookup* kept);
+
 // Counts root evaluations: each stamps the entries it writes with a new value.
 extern unsigned long bone_results_stamp;
 
-// Clears `last` of the entries of the first `count` of these bones (all of them by default) not
-// written by the root evaluation `stamp` (0: of all of them).
-void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp,
-                    std::size_t count = static_cast<std::size_t>(-1));
+// Clears `last` of the entry unless the root evaluation `stamp` wrote it (0: in any case); null is
+// accepted.
+void freeze_entry(Bone_entry* entry, unsigned long stamp);
+
+// freeze_entry for every one of these bones that has an entry.
+void freeze_entries(const std::vector<LWItemID>& bones, unsigned long stamp);
 
 }  // namespace tarsel

@@ -97,8 +97,12 @@ void root_evaluate(LWInstance inst, const LWItemMotionAccess* access) {
   last_written = Written_entries{&options, chain.data() + 1, entries.data() + 1,
                                  0,        chain.size() - 1, bone_results.generation};
   // Bones that have left the chain keep their entries, frozen. A chain the same as last time's
-  // has just written every entry below its root: only the root's own can be stale.
-  freeze_entries(left, stamp, same_chain ? 1 : left.size());
+  // has just written every entry below its root: only the root's own can be stale, and whether it
+  // has one is mostly known from the last evaluation.
+  if (same_chain && !left.empty())
+    freeze_entry(find_kept(left[0], &options.root_entry), stamp);
+  else
+    freeze_entries(left, stamp);
 
   const LWDVector value = {out.x, out.y, out.z};
   access->setParam(LWIP_ROTATION, value);

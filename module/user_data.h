@@ -33,6 +33,8 @@ struct UserData : Chain_options {
   // while the chain and the table's generation are those they were found for.
   std::vector<Bone_entry*> entries;
   unsigned long entries_generation = 0;
+  // The root's own entry, which a bone of another chain may have (see freeze_entry).
+  Kept_lookup root_entry;
   Chain_state solver;
   // The factor the chain's links were scaled by in the last evaluation (1 for none).
   double stretch = 1.0;

@@ -153,7 +153,8 @@ TEST_F(BoneHandlerTest, RotationIsLeftAloneWithoutEntryOrGoal) {
 }
 
 // Bones find the entries their root wrote in any order, and after the root's instance is gone
-// (its entries frozen; nothing of the destroyed record is read, which the sanitizer run checks).
+// (its entries frozen; nothing of the destroyed record is read, which the sanitizer run checks);
+// the root's own item, should it carry an entry, has it frozen.
 TEST_F(BoneHandlerTest, EntriesReachTheirBonesInAnyOrderAndOutliveTheRoot) {
   LWInstance inst = tarsel::root_create(nullptr, root, nullptr);
   ASSERT_NE(inst, nullptr);
@@ -173,6 +174,12 @@ TEST_F(BoneHandlerTest, EntriesReachTheirBonesInAnyOrderAndOutliveTheRoot) {
   }
   host.evaluate_as(root, 1.5);
   tarsel::root_evaluate(inst, &host.access);
+  // An entry the root's own item gets in between, as a bone of another chain, is frozen by the
+  // root's next evaluation, though the chain is the same as before.
+  tarsel::bone_results[root] = tarsel::Bone_entry(Result{vk_3dla::vec3(0.0), 1.0}, b2, 1);
+  host.evaluate_as(root, 1.5);
+  tarsel::root_evaluate(inst, &host.access);
+  EXPECT_EQ(tarsel::bone_results.at(root).last, LWITEM_NULL);
   testing::internal::GetCapturedStderr();
   tarsel::root_destroy(inst);
   for (LWItemID bone : {b1, b2}) {
