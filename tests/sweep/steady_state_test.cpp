@@ -59,6 +59,8 @@ TEST(SteadyState, EvaluationsAllocateNothing) {
       {"cone and twist target", bench_scenes::chain_scene(1, twist_cone)},
       {"32 bones", bench_scenes::chain_scene(1, long_chain)},
       {"hundred chains", bench_scenes::hundred_chain_scene()},
+      // Enough roots that each evaluation asks for its records ahead.
+      {"three hundred chains", bench_scenes::chain_scene(300, Chain_options{})},
       {"moving goal", bench_scenes::animated_scene(200, false)},
       {"moving inputs and markers", bench_scenes::animated_scene(200, true), 200},
   };
