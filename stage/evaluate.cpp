@@ -20,13 +20,23 @@ LWFrame frame_at(double time, double fps) {
 }
 
 // In a scene of many chains the items' records are not in the cache. The loop asks for them ahead
-// of their turn, so that their fetches overlap rather than wait one after another: the record
-// and its evaluated values two strides ahead, then (once the record is near) the handler and
-// child lists it points to. A stride of eight items covers a chain's root, bones and goal, which
-// the module reads while it solves the root. A scene whose records fit in the cache (a megabyte
-// of them) goes without.
+// of their turn, so that their fetches overlap rather than wait one after another, in three
+// steps: three strides ahead, the part of the record an evaluation reads and its evaluated
+// values; two strides ahead, the index entries of the item's parent and goal; one stride ahead
+// (once those are near), the handler and child lists the record points to and the parent's and
+// goal's records and values. A stride of eight items covers a chain's root, bones and goal, which
+// the module reads while it solves the root; the parent and goal matter because a scene lists its
+// objects before the bones, so that a chain's goal and the object its bones belong to were
+// evaluated long before its root. A scene whose records fit in the cache (a megabyte of them) goes
+// without.
 constexpr std::size_t prefetch_stride = 8;
 constexpr std::size_t prefetch_above = std::size_t{1} << 20;
+
+// What an evaluation reads of an item: the fields before its name (see Item).
+std::size_t hot_bytes(const Item& item) {
+  return static_cast<std::size_t>(reinterpret_cast<const char*>(&item.name) -
+                                  reinterpret_cast<const char*>(&item));
+}
 
 void prefetch(const void* data, std::size_t bytes) {
   const char* p = static_cast<const char*>(data);
@@ -36,15 +46,26 @@ void prefetch(const void* data, std::size_t bytes) {
 }  // namespace
 
 void Host::prefetch_items(const std::vector<std::size_t>& order, std::size_t k) const {
-  if (k + 2 * prefetch_stride < order.size()) {
-    const std::size_t far = order[k + 2 * prefetch_stride];
-    prefetch(&scene_.item(far), sizeof(Item));
+  if (k + 3 * prefetch_stride < order.size()) {
+    const std::size_t far = order[k + 3 * prefetch_stride];
+    prefetch(&scene_.item(far), hot_bytes(scene_.item(far)));
     prefetch(&evaluation_.items[far], sizeof(Evaluated_item));  // sized to the scene above
+  }
+  if (k + 2 * prefetch_stride < order.size()) {
+    const Item& near = scene_.item(order[k + 2 * prefetch_stride]);
+    scene_.prefetch_slot(near.parent);
+    scene_.prefetch_slot(near.goal);
   }
   if (k + prefetch_stride < order.size()) {
     const Item& next = scene_.item(order[k + prefetch_stride]);
     prefetch(next.handlers.data(), next.handlers.size() * sizeof(Attached_handler));
     prefetch(next.children.data(), next.children.size() * sizeof(LWItemID));
+    for (const LWItemID other : {next.parent, next.goal}) {
+      const std::size_t i = scene_.index_of(other);
+      if (i == Scene::npos) continue;
+      prefetch(&scene_.item(i), 64);
+      prefetch(&evaluation_.items[i], sizeof(Evaluated_item));
+    }
   }
 }
 
