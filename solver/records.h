@@ -14,23 +14,26 @@
 // One joint of the chain (index 0 is the chain root). Every field is written by the chain set-up
 // before anything reads it; default construction leaves the geometry unset.
 struct Work {
+  // What every solve reads, an unchanged chain's too (whose end and bend search answer from
+  // memory): the joint angles, their clamps and the results.
   LWItemID item;            // host item of this joint
   vk_3dla::vec3 rest_rot;   // rest rotation, HPB rad; components below 1e-4 in magnitude are 0
-  vk_3dla::vec3 scale;      // item scaling at the evaluation time (x, y, z factors)
-  vk_3dla::vec3 pivot_rot;  // pivot rotation, HPB rad
-  vk_3dla::m33 pivot_mat;   // m33_from_hpb(pivot_rot)
   vk_3dla::vec3 fk_rot;     // own rotation at the evaluation time, HPB rad (0 without FK mixing)
   bool one_channel;         // bends by one HPB channel only (always true for the root)
   bool flipped;             // rest heading +-180 deg with zero bank: bends by mirrored pitch
   int channel;              // channel it bends by: 0 heading (Y), 1 pitch (X), 2 bank (Z)
-  vk_3dla::vec3 bend_axis;  // unit bend axis, joint frame
+  unsigned limit_flags;     // rotation limits: bit 0 heading, bit 1 pitch, bit 2 bank
   double bend_angle;        // rest bend about bend_axis, rad (0 for the root)
+  vk_3dla::vec3 limit_min;  // lower limits (H, P, B), rad; pitch mirrored for flipped joints
+  vk_3dla::vec3 limit_max;  // upper limits (H, P, B), rad
+  // What working out the chain's end reads besides.
+  vk_3dla::vec3 scale;      // item scaling at the evaluation time (x, y, z factors)
+  vk_3dla::vec3 bend_axis;  // unit bend axis, joint frame
   vk_3dla::vec3 offset;     // joint origin minus the parent's pivot, parent frame; 0 for the root
   vk_3dla::vec3 end_point;  // point carried towards the next joint, relative to this joint's
                             // pivot, joint frame (the chain's end point for the last joint)
-  unsigned limit_flags;     // rotation limits: bit 0 heading, bit 1 pitch, bit 2 bank
-  vk_3dla::vec3 limit_min;  // lower limits (H, P, B), rad; pitch mirrored for flipped joints
-  vk_3dla::vec3 limit_max;  // upper limits (H, P, B), rad
+  vk_3dla::m33 pivot_mat;   // m33_from_hpb(pivot_rot)
+  vk_3dla::vec3 pivot_rot;  // pivot rotation, HPB rad
 };
 
 // The rotation the host is to give one chain item, with its blend weight. This layout crosses to
