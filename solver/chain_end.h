@@ -74,6 +74,21 @@ class Chain_ends {
     }
     return remember(key, s);
   }
+  // The end at s, kept in the table when the chain has one, else worked out afresh: a look-up
+  // that makes and grows no table, for the one end a solve asks for after its searches (a chain
+  // solved in closed form keeps none).
+  vk_3dla::vec3 end_without_growing(double s) {
+    if (bits_ == 0 || !prepared_) return chain_end(works_, s);
+    std::uint64_t key;
+    std::memcpy(&key, &s, sizeof key);
+    const std::size_t i = slot_of(key);
+    if (!(used_[i / 64] >> (i % 64) & 1u) || slots_[i].key != key) {
+      used_[i / 64] |= std::uint64_t{1} << (i % 64);
+      slots_[i].key = key;
+      slots_[i].end = evaluate(s);
+    }
+    return slots_[i].end;
+  }
   // The end's distance from the root at s, asked for by halving number `step` of a bisection. A
   // bisection that starts where the last one did asks for the same fractions until its path parts
   // from the last one's, so the last path's distances are kept in order: a repeated solve reads

@@ -239,7 +239,7 @@ m33 solve_chain(std::vector<Result>* results, const tarsel::Chain_options& optio
                 const LWItemMotionAccess& access, Chain_state* state, TarselChainReport* report) {
   const Chain_setup& setup = state->setup;
   const Root_limit& limit = state->limit;
-  const vec3 end_root = state->ends(setup.s_sol);
+  const vec3 end_root = state->ends.end_without_growing(setup.s_sol);
   const vec3 line = twist_plane_line(setup.kind, end_root);
   vec2 twist_dir(end_root.x, end_root.y);
   twist_dir.normalize();
