@@ -4,7 +4,7 @@
 
 namespace stage {
 
-Vec3 keyed_value(const std::vector<Key>& keys, double time) {
+Vec3 keyed_value(const Key_list& keys, double time) {
   if (keys.empty()) return Vec3{};
   if (!(time > keys.front().time)) return keys.front().value;  // also a NaN time
   if (time >= keys.back().time) return keys.back().value;
